@@ -1,0 +1,225 @@
+// Times "Start Saving" against a raw copy loop in the same run, and measures the memory a
+// long list takes. Usage: quorvane_bench [work-folder] [repeats] [only-this-size-in-bytes]
+
+#include "copy/SaveAsMany.h"
+#include "platform/MessageBoxes.h"
+#include "platform/posix/PosixFileServices.h"
+#include "platform/posix/WindowsPath.h"
+#include "shared/Text.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class HeadlessHost : public CommandHost, public MessageBoxes {
+  public:
+    HeadlessHost(std::u16string source, std::u16string list)
+        : m_source(std::move(source)), m_list(std::move(list)) {}
+
+    std::u16string text1() const override { return m_source; }
+    std::u16string text2() const override { return m_list; }
+    bool busy() const override { return m_busy; }
+    void setBusy(bool busy) override { m_busy = busy; }
+    int mousePointer() const override { return m_pointer; }
+    void setMousePointer(int pointer) override { m_pointer = pointer; }
+    MessageBoxes& messageBoxes() override { return *this; }
+    FileServices& fileServices() override { return m_files; }
+    int msgBox(std::u16string_view prompt, int, std::u16string_view) override {
+        m_last = prompt;
+        return MsgBoxOk;
+    }
+    const std::u16string& lastMessage() const { return m_last; }
+
+  private:
+    std::u16string m_source, m_list, m_last;
+    bool m_busy = false;
+    int m_pointer = PointerDefault;
+    PosixFileServices m_files;
+};
+
+using Clock = std::chrono::steady_clock;
+
+double secondsSince(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+void writeRandomFile(const fs::path& path, std::size_t size) {
+    std::mt19937_64 random(42);
+    std::vector<std::uint64_t> block(1 << 14);
+    std::ofstream out(path, std::ios::binary);
+    for (std::size_t written = 0; written < size;) {
+        for (auto& word : block)
+            word = random();
+        const std::size_t chunk = std::min(size - written, block.size() * sizeof(std::uint64_t));
+        out.write(reinterpret_cast<const char*>(block.data()), static_cast<std::streamsize>(chunk));
+        written += chunk;
+    }
+}
+
+// The loop a plain tool would run: open the source, stat the folder, copy in the kernel.
+void rawCopy(const std::string& source, const std::vector<std::string>& targets) {
+    for (const std::string& target : targets) {
+        const int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
+        struct stat folder {};
+        const std::string dir = target.substr(0, target.rfind('/'));
+        if (in < 0 || ::stat(dir.c_str(), &folder) != 0 || !S_ISDIR(folder.st_mode))
+            std::abort();
+        struct stat info {};
+        ::fstat(in, &info);
+        const int out = ::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        for (off_t left = info.st_size; left > 0;) {
+            const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, left, 0);
+            if (n <= 0)
+                std::abort();
+            left -= n;
+        }
+        ::close(out);
+        ::close(in);
+    }
+}
+
+void removeTargets(const std::vector<std::string>& targets) {
+    for (const std::string& target : targets)
+        ::unlink(target.c_str());
+    ::sync();
+}
+
+double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+void runCase(const fs::path& work, std::size_t size, int count, int repeats) {
+    const fs::path dir = work / ("case-" + std::to_string(size));
+    fs::create_directories(dir);
+    const fs::path source = dir / "source.bin";
+    writeRandomFile(source, size);
+    std::vector<std::string> targets;
+    std::string list;
+    for (int i = 0; i < count; ++i) {
+        const fs::path folder = dir / ("folder" + std::to_string(i % 10));
+        fs::create_directories(folder);
+        targets.push_back((folder / ("target" + std::to_string(i) + ".bin")).string());
+        list += std::string("Z:") + targets.back() + "\r\n";
+    }
+    for (char& c : list)
+        if (c == '/')
+            c = '\\';
+    const fs::path listFile = dir / "list.txt";
+    std::ofstream(listFile, std::ios::binary) << list;
+
+    HeadlessHost host(toWindowsPath(source.string()), toWindowsPath(listFile.string()));
+    for (const bool present : {false, true}) {
+        std::vector<double> ours, raw;
+        const auto timeOurs = [&] {
+            if (!present)
+                removeTargets(targets);
+            ::sync();
+            const auto start = Clock::now();
+            PushButton3_Click(host);
+            ours.push_back(secondsSince(start) * 1e6 / count);
+            if (host.lastMessage() != u"Done." || !fs::exists(targets.back()))
+                std::abort();
+        };
+        const auto timeRaw = [&] {
+            if (!present)
+                removeTargets(targets);
+            ::sync();
+            const auto start = Clock::now();
+            rawCopy(source.string(), targets);
+            raw.push_back(secondsSince(start) * 1e6 / count);
+        };
+        // A first untimed pass warms the caches; then the order alternates to cancel drift.
+        timeOurs();
+        ours.clear();
+        for (int r = 0; r < repeats; ++r) {
+            if (r % 2 == 0) {
+                timeOurs();
+                timeRaw();
+            } else {
+                timeRaw();
+                timeOurs();
+            }
+        }
+        if (std::getenv("QUORVANE_BENCH_VERBOSE"))
+            for (int r = 0; r < repeats; ++r)
+                std::printf("  run %d: ours %.1f raw %.1f\n", r, ours[r], raw[r]);
+        const double oursUs = median(ours), rawUs = median(raw);
+        const double bar = size <= 4096 ? 1.3 : 1.1;
+        char label[64];
+        std::snprintf(label, sizeof label, "%zu KiB x %d, targets %s", size / 1024, count,
+                      present ? "present" : "absent");
+        std::printf("%-34s %12.1f %12.1f %8.2f %8.2f\n", label, oursUs, rawUs, oursUs / rawUs, bar);
+        std::fflush(stdout);
+    }
+    removeTargets(targets);
+    fs::remove_all(dir);
+}
+
+long peakResidentKiB() {
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+void runMemory(const fs::path& work) {
+    const fs::path listFile = work / "long-list.txt";
+    {
+        std::ofstream out(listFile, std::ios::binary);
+        std::string prefix = "Z:" + (work / "no-such-folder").string() + "/";
+        for (char& c : prefix)
+            if (c == '/')
+                c = '\\';
+        for (int i = 0; i < 32768; ++i) {
+            std::string line = prefix + std::to_string(i) + "-";
+            line.resize(196, 'x');
+            out << line << ".txt\r\n";
+        }
+    }
+    const fs::path source = work / "small.txt";
+    std::ofstream(source) << "x";
+    HeadlessHost host(toWindowsPath(source.string()), toWindowsPath(listFile.string()));
+    const long before = peakResidentKiB();
+    PushButton3_Click(host);
+    const long after = peakResidentKiB();
+    std::printf("memory: 32768 lines of 200 characters: peak %.1f MB above baseline "
+                "(%.1f MB), bar 30 MB\n",
+                (after - before) / 1024.0, before / 1024.0);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const fs::path base = argc > 1 ? fs::path(argv[1]) : fs::current_path();
+    const int repeats = argc > 2 ? std::max(1, std::atoi(argv[2])) : 3;
+    std::string pattern = (fs::absolute(base) / "quorvane-bench.XXXXXX").string();
+    if (!::mkdtemp(pattern.data())) {
+        std::perror("mkdtemp");
+        return 1;
+    }
+    const fs::path work = pattern;
+    if (argc <= 3)
+        runMemory(work);
+    std::printf("%-34s %12s %12s %8s %8s\n", "case (median of runs)", "ours us/tgt", "raw us/tgt",
+                "ratio", "bar");
+    const char* only = argc > 3 ? argv[3] : "";
+    for (const auto& [size, count] : {std::pair{4096, 10000}, {1 << 20, 1000}, {64 << 20, 20}})
+        if (!*only || std::to_string(size) == only)
+            runCase(work, size, count, repeats);
+    fs::remove_all(work);
+    return 0;
+}

@@ -1,0 +1,62 @@
+#include "copy/Main.h"
+
+#include "copy/AddFolder.h"
+#include "platform/FileServices.h"
+#include "platform/PlatformError.h"
+#include "shared/SharedRoutines.h"
+#include "shared/Text.h"
+
+namespace {
+
+// Replaces "\\" by "\" in one left-to-right pass over non-overlapping pairs.
+void appendFoldingPairs(std::u16string& out, std::u16string_view path) {
+    for (std::size_t i = 0; i < path.size(); ++i) {
+        out.push_back(path[i]);
+        if (path[i] == u'\\' && i + 1 < path.size() && path[i + 1] == u'\\')
+            ++i;
+    }
+}
+
+} // namespace
+
+void CopyToTarget(FileServices& files, std::u16string_view source, std::u16string_view target) {
+    if (trimSpaces(target).empty() || trimSpaces(source).empty())
+        return;
+    const std::u16string tidySource = TidySeparators(source);
+    std::u16string tidyTarget = TidySeparators(target);
+    if (hasWildcard(tidySource))
+        tidyTarget = FolderOf(tidyTarget);
+    const bool sourceExists = IsExistingFile(files, tidySource);
+    const bool folderExists = IsFolder(files, FolderOf(tidyTarget));
+    if (sourceExists && folderExists)
+        CopyOneFile(files, tidySource, tidyTarget);
+}
+
+void CopyOneFile(FileServices& files, std::u16string_view source, std::u16string_view destination) {
+    try {
+        files.copyFile(source, destination);
+    } catch (const PlatformError&) {
+        // A refused copy leaves the target as it was, without a word.
+    }
+}
+
+bool IsFolder(FileServices& files, std::u16string_view path) {
+    try {
+        return (files.attributes(path) & AttributeDirectory) != 0;
+    } catch (const PlatformError&) {
+        return false;
+    }
+}
+
+std::u16string TidySeparators(std::u16string_view path) {
+    std::u16string tidy;
+    tidy.reserve(path.size() + 1);
+    if (path.empty() || path[0] != u'\\') {
+        appendFoldingPairs(tidy, path);
+        return tidy;
+    }
+    const std::size_t first = std::min(path.find_first_not_of(u'\\'), path.size());
+    tidy = u"\\\\";
+    appendFoldingPairs(tidy, path.substr(first));
+    return tidy;
+}

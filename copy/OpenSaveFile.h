@@ -1,0 +1,11 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+class FileServices;
+
+// The whole file as wide text: empty when the file is missing, "empty file" when it has no
+// bytes, raw UTF-16 LE when it starts with 0xFF or 0xFE, otherwise decoded from the ANSI code
+// page. Read failures are passed on.
+std::u16string ReadWholeFile(FileServices& files, std::u16string_view path);

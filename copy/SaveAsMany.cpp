@@ -1,0 +1,137 @@
+#include "copy/SaveAsMany.h"
+
+#include "app/Guarded.h"
+#include "copy/Main.h"
+#include "copy/OpenSaveFile.h"
+#include "platform/MessageBoxes.h"
+#include "platform/PlatformError.h"
+#include "shared/SharedRoutines.h"
+#include "shared/Text.h"
+
+#include <cerrno>
+#include <vector>
+
+namespace {
+
+// The line index is a 16-bit signed counter.
+constexpr int kLastLineIndex = 32767;
+
+PlatformError overflow() {
+    return PlatformError(u"Overflow", EOVERFLOW);
+}
+
+// Cuts at every line feed; an empty text has no lines, a final line feed an empty last line.
+std::vector<std::u16string_view> cutLines(std::u16string_view text) {
+    std::vector<std::u16string_view> lines;
+    if (text.empty())
+        return lines;
+    for (std::size_t start = 0;;) {
+        const std::size_t end = text.find(u'\n', start);
+        lines.push_back(text.substr(start, end == text.npos ? text.npos : end - start));
+        if (end == text.npos)
+            return lines;
+        start = end + 1;
+    }
+}
+
+} // namespace
+
+void PushButton3_Click(CommandHost& host) {
+    FileServices& files = host.fileServices();
+    MessageBoxes& boxes = host.messageBoxes();
+    std::u16string listText;
+    std::vector<std::u16string_view> lines;
+    int index = 0;
+    int lastIndex = -1;
+    std::u16string targetName;
+    const auto notice = [&boxes](std::u16string_view text) {
+        boxes.msgBox(text, MsgBoxOkOnly);
+        return 160;
+    };
+
+    const GuardedStep steps[] = {
+        {100, [&] { return host.busy() ? kEndProcedure : kNextStep; }, 102},
+        {102,
+         [&] {
+             host.setBusy(true);
+             return kNextStep;
+         },
+         104},
+        {104, [&] { return trimSpaces(host.text1()).empty() ? 158 : kNextStep; }, 106},
+        {106, [&] { return trimSpaces(host.text2()).empty() ? 156 : kNextStep; }, 108},
+        {108, [&] { return findsOrdinaryFile(files, host.text1()) ? kNextStep : 154; }, 110},
+        {110, [&] { return findsOrdinaryFile(files, host.text2()) ? kNextStep : 152; }, 112},
+        {112,
+         [&] {
+             host.setMousePointer(PointerWait);
+             return kNextStep;
+         },
+         132},
+        {132,
+         [&] {
+             listText = ReadWholeFile(files, host.text2());
+             return kNextStep;
+         },
+         134},
+        {134,
+         [&] {
+             std::erase(listText, u'\r');
+             return kNextStep;
+         },
+         136},
+        {136,
+         [&] {
+             lines = cutLines(listText);
+             return kNextStep;
+         },
+         138},
+        {138,
+         [&] {
+             if (lines.size() > kLastLineIndex + 1u)
+                 throw overflow();
+             lastIndex = static_cast<int>(lines.size()) - 1;
+             index = 0;
+             return index > lastIndex ? 148 : kNextStep;
+         },
+         148},
+        {140, [&] { return trimSpaces(lines[index]).empty() ? 146 : kNextStep; }, 142},
+        {142,
+         [&] {
+             targetName = trimSpaces(lines[index]);
+             return kNextStep;
+         },
+         144},
+        {144,
+         [&] {
+             CopyToTarget(files, host.text1(), targetName);
+             return kNextStep;
+         },
+         146},
+        {146,
+         [&] {
+             if (index == kLastLineIndex)
+                 throw overflow();
+             ++index;
+             return index <= lastIndex ? 140 : kNextStep;
+         },
+         148},
+        {148,
+         [&] {
+             host.setMousePointer(PointerDefault);
+             return kNextStep;
+         },
+         150},
+        {150, [&] { return notice(u"Done."); }, 160},
+        {152, [&] { return notice(u"Text file to use not found."); }, 160},
+        {154, [&] { return notice(u"File to copy and rename not found."); }, 160},
+        {156, [&] { return notice(u"You forgot to input text file to use."); }, 160},
+        {158, [&] { return notice(u"You forgot to input file to copy and rename."); }, 160},
+        {160,
+         [&] {
+             host.setBusy(false);
+             return kEndProcedure;
+         },
+         kEndProcedure},
+    };
+    RunGuarded(boxes, u"PushButton3_Click", steps);
+}

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+// The one failure a platform call raises: the description the error report shows, and the
+// host's error number so that callers can tell "nothing there" from a real fault.
+class PlatformError : public std::runtime_error {
+  public:
+    PlatformError(std::u16string description, int code = 0)
+        : std::runtime_error("platform failure"), m_description(std::move(description)),
+          m_code(code) {}
+
+    const std::u16string& description() const { return m_description; }
+    int code() const { return m_code; }
+
+    // Missing file or folder, another drive, a share, a name no host can carry.
+    bool isNotFound() const;
+
+    // A failure described by the host's error number.
+    static PlatformError fromErrno(int code);
+
+  private:
+    std::u16string m_description;
+    int m_code;
+};

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+// Wide text is UTF-16 as Windows holds it; lone surrogates are legal in it.
+
+// Decodes UTF-8 losslessly: each byte of an invalid sequence becomes U+DC80..U+DCFF.
+std::u16string decodeUtf8Lossless(std::string_view bytes);
+
+// Inverse of decodeUtf8Lossless. Empty when the text holds U+0000 or a lone surrogate
+// outside U+DC80..U+DCFF, which no host name can carry.
+std::optional<std::string> encodeUtf8Lossless(std::u16string_view text);
+
+// Removes U+0020 from both ends; tabs and other white space stay.
+std::u16string_view trimSpaces(std::u16string_view text);
+
+// True when the text holds a Windows wildcard, * or ?.
+inline bool hasWildcard(std::u16string_view text) {
+    return text.find_first_of(u"*?") != text.npos;
+}
+
+inline std::u16string toWide(std::string_view utf8) {
+    return decodeUtf8Lossless(utf8);
+}

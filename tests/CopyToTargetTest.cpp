@@ -1,0 +1,197 @@
+#include "copy/Main.h"
+#include "tests/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fcntl.h>
+#include <set>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+class CopyToTargetTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        writeFile(dir / "source.txt", "new content");
+        fs::create_directory(dir / "out");
+    }
+    void copy(std::u16string_view source, std::u16string_view target) {
+        CopyToTarget(files, source, target);
+    }
+    std::u16string source() const { return win(dir / "source.txt"); }
+    bool onlyFiles(const fs::path& folder, std::set<std::string> names) {
+        std::set<std::string> found;
+        for (const auto& entry : fs::directory_iterator(folder))
+            found.insert(entry.path().filename().string());
+        return found == names;
+    }
+
+    TempDir dir;
+    FaultyFileServices files;
+};
+
+TEST_F(CopyToTargetTest, copiesAndReplacesWithTheSourceTime) {
+    writeFile(dir / "out/old.txt", "old");
+    ::chmod((dir / "out/old.txt").c_str(), 0640);
+    copy(source(), win(dir / "out/new.txt"));
+    copy(source(), win(dir / "out/old.txt"));
+    EXPECT_EQ(readFile(dir / "out/new.txt"), "new content");
+    EXPECT_EQ(readFile(dir / "out/old.txt"), "new content");
+    struct stat src {
+    }, replaced{};
+    ::stat((dir / "source.txt").c_str(), &src);
+    ::stat((dir / "out/old.txt").c_str(), &replaced);
+    EXPECT_EQ(replaced.st_mode & 0777, 0640u) << "a replaced file keeps its own mode";
+    EXPECT_EQ(replaced.st_mtim.tv_sec, src.st_mtim.tv_sec);
+    EXPECT_EQ(replaced.st_mtim.tv_nsec, src.st_mtim.tv_nsec);
+    EXPECT_TRUE(onlyFiles(dir / "out", {"new.txt", "old.txt"})) << "no temporary file is left";
+}
+
+TEST_F(CopyToTargetTest, bothProbesRunInOrderEvenWhenTheSourceIsMissing) {
+    copy(win(dir / "missing.txt"), win(dir / "out/a.txt"));
+    ASSERT_EQ(files.calls.size(), 2u);
+    EXPECT_EQ(files.calls[0].rfind("openExisting:", 0), 0u);
+    EXPECT_EQ(files.calls[1], "attributes:" + narrow(win(dir / "out")) + "\\");
+    EXPECT_FALSE(fs::exists(dir / "out/a.txt"));
+}
+
+TEST_F(CopyToTargetTest, targetsWithoutAnExistingFolderCopyNothing) {
+    const fs::path cwd = fs::current_path();
+    fs::current_path(dir.path());
+    copy(source(), u"bare.txt");
+    std::u16string slashes = win(dir / "out/slash.txt");
+    std::replace(slashes.begin(), slashes.end(), u'\\', u'/');
+    copy(source(), slashes);
+    copy(source(), win(dir / "nofolder/a.txt"));
+    copy(u"   ", win(dir / "out/a.txt"));
+    copy(source(), u"  ");
+    fs::current_path(cwd);
+    EXPECT_TRUE(onlyFiles(dir.path(), {"source.txt", "out"}));
+    EXPECT_TRUE(onlyFiles(dir / "out", {}));
+    EXPECT_EQ(files.calls.size(), 6u) << "blank arguments reach no probe";
+}
+
+TEST_F(CopyToTargetTest, folderTargetsRelativeTargetsAndSpacesInPaths) {
+    copy(source(), win(dir / "out") + u"\\");
+    EXPECT_EQ(readFile(dir / "out/source.txt"), "new content");
+
+    const fs::path cwd = fs::current_path();
+    fs::current_path(dir.path());
+    copy(source(), u"out\\relative.txt");
+    fs::current_path(cwd);
+    EXPECT_EQ(readFile(dir / "out/relative.txt"), "new content");
+
+    // Doubled separators inside the path fold to one.
+    std::u16string doubled = win(dir / "out");
+    doubled += u"\\\\doubled.txt";
+    copy(source(), doubled);
+    EXPECT_TRUE(fs::exists(dir / "out/doubled.txt"));
+
+    // Spaces stay part of the source; only a trailing run is dropped by the platform.
+    copy(u" " + source(), win(dir / "out/lead.txt"));
+    EXPECT_FALSE(fs::exists(dir / "out/lead.txt"));
+    copy(source() + u"  ", win(dir / "out/trail.txt"));
+    EXPECT_TRUE(fs::exists(dir / "out/trail.txt"));
+}
+
+TEST_F(CopyToTargetTest, aFolderAsSourceOrTargetCopiesNothing) {
+    fs::create_directory(dir / "out/taken");
+    copy(win(dir / "out"), win(dir / "out/b.txt"));
+    copy(source(), win(dir / "out/taken"));
+    EXPECT_TRUE(onlyFiles(dir / "out", {"taken"}));
+    EXPECT_TRUE(fs::is_empty(dir / "out/taken"));
+}
+
+TEST_F(CopyToTargetTest, wildcardSourcesCopyEveryOrdinaryMatchIntoTheTargetFolder) {
+    fs::create_directory(dir / "src");
+    writeFile(dir / "src/a.log", "A");
+    writeFile(dir / "src/b.log", "B");
+    writeFile(dir / "src/noext", "N");
+    writeFile(dir / "src/.hidden.log", "H");
+    fs::create_directory(dir / "src/dir.log");
+    copy(win(dir / "src/?.log"), win(dir / "out/ignored-name.txt"));
+    EXPECT_TRUE(onlyFiles(dir / "out", {"a.log", "b.log"}));
+    EXPECT_EQ(readFile(dir / "out/b.log"), "B");
+    copy(win(dir / "src/*.*"), win(dir / "out") + u"\\");
+    EXPECT_TRUE(onlyFiles(dir / "out", {"a.log", "b.log", "noext"}));
+    copy(win(dir / "src/*.none"), win(dir / "out/x"));
+    EXPECT_TRUE(onlyFiles(dir / "out", {"a.log", "b.log", "noext"}));
+}
+
+TEST_F(CopyToTargetTest, theSourceItselfIsNeverATarget) {
+    fs::create_hard_link(dir / "source.txt", dir / "out/hard.txt");
+    fs::create_symlink(dir / "source.txt", dir / "out/soft.txt");
+    const std::u16string folder = win(dir.path());
+    for (const std::u16string& spelling :
+         {folder + u"\\.\\source.txt", folder + u"\\out\\..\\source.txt",
+          folder + u"\\\\source.txt", win(dir / "out/hard.txt"), win(dir / "out/soft.txt")}) {
+        copy(source(), spelling);
+        EXPECT_EQ(readFile(dir / "source.txt"), "new content") << narrow(spelling);
+    }
+    EXPECT_TRUE(fs::is_symlink(dir / "out/soft.txt"));
+    EXPECT_TRUE(onlyFiles(dir.path(), {"source.txt", "out"}));
+}
+
+TEST_F(CopyToTargetTest, refusedTargetsStayAsTheyWere) {
+    writeFile(dir / "out/readonly.txt", "keep");
+    ::chmod((dir / "out/readonly.txt").c_str(), 0444);
+    writeFile(dir / "out/.hidden", "keep");
+    fs::create_symlink(dir / "out/nowhere", dir / "out/dangling");
+    copy(source(), win(dir / "out/readonly.txt"));
+    copy(source(), win(dir / "out/.hidden"));
+    copy(source(), win(dir / "out/dangling"));
+    EXPECT_EQ(readFile(dir / "out/readonly.txt"), "keep") << "read-only holds even for root";
+    EXPECT_EQ(readFile(dir / "out/.hidden"), "keep");
+    EXPECT_FALSE(fs::exists(dir / "out/nowhere"));
+    EXPECT_TRUE(onlyFiles(dir / "out", {"readonly.txt", ".hidden", "dangling"}));
+}
+
+TEST_F(CopyToTargetTest, aLiveLinkIsWrittenThrough) {
+    fs::create_directory(dir / "real");
+    writeFile(dir / "real/file.txt", "old");
+    fs::create_symlink(dir / "real/file.txt", dir / "out/link.txt");
+    copy(source(), win(dir / "out/link.txt"));
+    EXPECT_TRUE(fs::is_symlink(dir / "out/link.txt"));
+    EXPECT_EQ(readFile(dir / "real/file.txt"), "new content");
+    EXPECT_TRUE(onlyFiles(dir / "real", {"file.txt"}));
+}
+
+TEST_F(CopyToTargetTest, namesAreNeverTruncatedOrGuessed) {
+    const std::u16string out = win(dir / "out");
+    copy(source(), out + std::u16string(u"\\a\0b.txt", 8));
+    copy(source(), out + u"\\c\xD800.txt");
+    copy(source(), out + u"\\d\xDC00.txt");
+    EXPECT_TRUE(onlyFiles(dir / "out", {}));
+    copy(source(), out + u"\\caf\xDCE9.txt");
+    EXPECT_EQ(readFile(dir / "out/caf\xE9.txt"), "new content");
+    copy(source(), out + u"\\\u00E9t\u00E9.txt");
+    EXPECT_TRUE(fs::exists(dir / "out/\xC3\xA9t\xC3\xA9.txt"));
+}
+
+TEST_F(CopyToTargetTest, fifoAndDeviceSourcesAreNotFoundAndNeverBlock) {
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0644), 0);
+    copy(win(dir / "fifo"), win(dir / "out/a.txt"));
+    copy(u"Z:\\dev\\null", win(dir / "out/b.txt"));
+    EXPECT_TRUE(onlyFiles(dir / "out", {}));
+    PosixFileServices real;
+    EXPECT_THROW(real.copyFile(win(dir / "fifo"), win(dir / "out/c.txt")), std::exception);
+    EXPECT_TRUE(real.findOrdinaryFiles(win(dir / "fifo"), 1).empty());
+}
+
+TEST_F(CopyToTargetTest, aFullDiskLeavesTheOldTargetWhole) {
+    const fs::path small = dir / "small";
+    fs::create_directory(small);
+    if (::mount("tmpfs", small.c_str(), "tmpfs", 0, "size=1m") != 0)
+        GTEST_SKIP() << "cannot mount a small tmpfs here (needs root): " << strerror(errno);
+    writeFile(small / "target.bin", std::string(300 * 1024, 'o'));
+    writeFile(dir / "big.bin", std::string(2 * 1024 * 1024, 'n'));
+    copy(win(dir / "big.bin"), win(small / "target.bin"));
+    const std::string after = readFile(small / "target.bin");
+    const bool onlyTarget = onlyFiles(small, {"target.bin"});
+    ::umount(small.c_str());
+    EXPECT_EQ(after, std::string(300 * 1024, 'o'));
+    EXPECT_TRUE(onlyTarget) << "the temporary file is removed";
+}

@@ -1,0 +1,54 @@
+#include "copy/OpenSaveFile.h"
+#include "platform/PlatformError.h"
+#include "tests/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+struct ReadRow {
+    const char* name;
+    std::string bytes;
+    std::u16string text;
+};
+
+class ReadWholeFileTest : public testing::TestWithParam<ReadRow> {};
+
+TEST_P(ReadWholeFileTest, readsAsTheFirstByteSays) {
+    TempDir dir;
+    writeFile(dir / "list.txt", GetParam().bytes);
+    PosixFileServices files;
+    EXPECT_EQ(ReadWholeFile(files, win(dir / "list.txt")), GetParam().text);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, ReadWholeFileTest,
+    testing::Values(
+        ReadRow{"zeroLength", "", u"empty file"},
+        ReadRow{"utf8", "a\r\nb\xC3\xA9\n", u"a\r\nb\u00E9\n"},
+        ReadRow{"utf8MarkDropped", "\xEF\xBB\xBFx", u"x"},
+        ReadRow{"latin1Kept", "caf\xE9", u"caf\xDCE9"},
+        ReadRow{"nulKept", std::string("a\0b", 3), std::u16string(u"a\0b", 3)},
+        ReadRow{"utf16MarkKept",
+                std::string("\xFF\xFE"
+                            "a\0\x0A\0",
+                            6),
+                u"\uFEFFa\n"},
+        ReadRow{"bigEndianMarkReadAsLittle", std::string("\xFE\xFF\0a", 4), u"\xFFFE\x6100"},
+        ReadRow{"oddLastByteDropped", std::string("\xFF\xFEZ\0x", 5), u"\uFEFFZ"},
+        ReadRow{"loneSurrogateKept", std::string("\xFF\xFE\x00\xD8", 4), u"\uFEFF\xD800"}),
+    [](const auto& info) { return info.param.name; });
+
+TEST(ReadWholeFileFailures, missingIsEmptyAndReadFailuresPassOn) {
+    TempDir dir;
+    FaultyFileServices files;
+    EXPECT_EQ(ReadWholeFile(files, win(dir / "missing.txt")), u"");
+    EXPECT_EQ(ReadWholeFile(files, u"C:\\other-drive.txt"), u"");
+
+    writeFile(dir / "list.txt", "x");
+    files.failOn("readWholeFile");
+    EXPECT_THROW(ReadWholeFile(files, win(dir / "list.txt")), PlatformError);
+
+    // A length past 32 bits must not pass for an empty file.
+    files.failOn("");
+    files.lengthOverride = 0x100000000LL;
+    EXPECT_THROW(ReadWholeFile(files, win(dir / "list.txt")), PlatformError);
+}

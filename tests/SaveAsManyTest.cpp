@@ -1,0 +1,280 @@
+#include "copy/SaveAsMany.h"
+#include "tests/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+namespace fs = std::filesystem;
+
+class SaveAsManyTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        writeFile(dir / "source.txt", "payload");
+        fs::create_directory(dir / "out");
+        host.source = win(dir / "source.txt");
+        host.list = win(dir / "list.txt");
+    }
+    void list(std::string_view bytes) { writeFile(dir / "list.txt", bytes); }
+    std::string target(const std::string& name) { return narrowPath(dir / "out" / name); }
+    static std::string narrowPath(const fs::path& path) { return narrow(win(path)); }
+    std::vector<std::u16string> prompts() const {
+        std::vector<std::u16string> out;
+        for (const ShownBox& box : host.boxes.shown)
+            out.push_back(box.prompt);
+        return out;
+    }
+    // The line number of every error report shown, in order.
+    std::vector<int> reportedLines() const {
+        std::vector<int> lines;
+        for (const ShownBox& box : host.boxes.shown)
+            if (box.title == u"Application Error")
+                lines.push_back(
+                    std::stoi(narrow(box.prompt.substr(box.prompt.find(u"at line ") + 8))));
+        return lines;
+    }
+    std::vector<std::string> copies() const {
+        std::vector<std::string> out;
+        for (const std::string& call : host.files.calls)
+            if (call.starts_with("copyFile:"))
+                out.push_back(call.substr(9));
+        return out;
+    }
+    void run() { PushButton3_Click(host); }
+
+    TempDir dir;
+    TestHost host;
+};
+
+TEST_F(SaveAsManyTest, copiesEveryListedTargetInOrderAndSaysDone) {
+    list(target("a.txt") + "\r\n  " + target("b.txt") + "  \n\n   \n" + target("a.txt") + "\n" +
+         target("tab.txt") + "\t\n");
+    run();
+    EXPECT_EQ(copies(), (std::vector<std::string>{target("a.txt"), target("b.txt"), target("a.txt"),
+                                                  target("tab.txt") + "\t"}));
+    EXPECT_EQ(readFile(dir / "out/b.txt"), "payload");
+    EXPECT_TRUE(fs::exists(dir / "out/tab.txt\t")) << "tabs are part of the name";
+    ASSERT_EQ(host.boxes.shown.size(), 1u);
+    EXPECT_EQ(host.boxes.shown[0].prompt, u"Done.");
+    EXPECT_EQ(host.boxes.shown[0].style, 0);
+    EXPECT_EQ(host.boxes.shown[0].title, u"") << "untitled: the application title";
+    EXPECT_FALSE(host.busyFlag);
+    EXPECT_EQ(host.pointer, PointerDefault);
+}
+
+TEST_F(SaveAsManyTest, carriageReturnsVanishAnywhere) {
+    std::string joined = target("jo");
+    joined.insert(joined.size() - 1, "\r");
+    list(joined + "\r\r\n" + target("x") + "\ry\r");
+    run();
+    EXPECT_EQ(copies(), (std::vector<std::string>{target("jo"), target("xy")}));
+    EXPECT_TRUE(fs::exists(dir / "out/jo"));
+}
+
+TEST_F(SaveAsManyTest, theFourInputMessagesInTheirOrder) {
+    struct Row {
+        std::u16string source, list;
+        std::u16string message;
+        bool lookups;
+    };
+    fs::create_directory(dir / "folder.txt");
+    writeFile(dir / ".hidden.txt", "x");
+    list("x");
+    const std::vector<Row> rows = {
+        {u"", u"", u"You forgot to input file to copy and rename.", false},
+        {u"   ", win(dir / "list.txt"), u"You forgot to input file to copy and rename.", false},
+        {win(dir / "source.txt"), u"  ", u"You forgot to input text file to use.", false},
+        {win(dir / "missing.txt"), win(dir / "list.txt"), u"File to copy and rename not found.",
+         true},
+        {win(dir / "out"), win(dir / "list.txt"), u"File to copy and rename not found.", true},
+        {win(dir / "source.txt"), win(dir / "folder.txt"), u"Text file to use not found.", true},
+        {win(dir / "source.txt"), win(dir / ".hidden.txt"), u"Text file to use not found.", true},
+    };
+    for (const Row& row : rows) {
+        TestHost fresh;
+        fresh.source = row.source;
+        fresh.list = row.list;
+        PushButton3_Click(fresh);
+        ASSERT_EQ(fresh.boxes.shown.size(), 1u);
+        EXPECT_EQ(fresh.boxes.shown[0].prompt, row.message) << narrow(row.message);
+        EXPECT_EQ(!fresh.files.calls.empty(), row.lookups) << narrow(row.message);
+        EXPECT_FALSE(fresh.busyFlag);
+        EXPECT_EQ(fresh.pointer, PointerDefault) << "the pointer changes only for a real run";
+    }
+}
+
+TEST_F(SaveAsManyTest, emptyAndBlankListsHandOnWhatTheTextSays) {
+    list("");
+    run();
+    // An empty file reads as the text "empty file": one name, handed on, copied nowhere.
+    EXPECT_EQ(std::count(host.files.calls.begin(), host.files.calls.end(),
+                         "openExisting:" + narrowPath(dir / "source.txt")),
+              1);
+    EXPECT_EQ(prompts(), std::vector<std::u16string>{u"Done."});
+
+    TestHost blank;
+    blank.source = host.source;
+    blank.list = host.list;
+    list("   \r\n\r\n \n");
+    PushButton3_Click(blank);
+    EXPECT_EQ(std::count_if(blank.files.calls.begin(), blank.files.calls.end(),
+                            [](const std::string& c) { return c.starts_with("openExisting"); }),
+              0);
+    EXPECT_EQ(blank.boxes.shown.back().prompt, u"Done.");
+}
+
+TEST_F(SaveAsManyTest, utf16ListKeepsItsMarkOnTheFirstName) {
+    std::u16string text =
+        u"\uFEFF" + win(dir / "out/first.txt") + u"\r\n" + win(dir / "out/second.txt");
+    std::string bytes;
+    for (char16_t c : text) {
+        bytes += static_cast<char>(c & 0xFF);
+        bytes += static_cast<char>(c >> 8);
+    }
+    list(bytes);
+    run();
+    EXPECT_FALSE(fs::exists(dir / "out/first.txt")) << "the mark makes the first name relative";
+    EXPECT_EQ(readFile(dir / "out/second.txt"), "payload");
+}
+
+TEST_F(SaveAsManyTest, aClickDuringARunEndsAtOnceWithoutAWord) {
+    list(target("a.txt"));
+    int inner = 0;
+    host.boxes.onShow = [&](const ShownBox& box) {
+        if (box.prompt != u"Done.")
+            return;
+        const std::size_t before = host.boxes.shown.size();
+        const std::size_t calls = host.files.calls.size();
+        PushButton3_Click(host); // the busy flag is still set while "Done." is shown
+        inner +=
+            host.boxes.shown.size() == before && host.files.calls.size() == calls && host.busyFlag;
+    };
+    run();
+    EXPECT_EQ(inner, 1);
+    EXPECT_FALSE(host.busyFlag);
+}
+
+TEST_F(SaveAsManyTest, theWaitPointerShowsWhileCopying) {
+    list(target("a.txt"));
+    std::vector<int> pointers;
+    host.files.onCall = [&](const std::string& call) {
+        if (call == "copyFile")
+            pointers.push_back(host.pointer);
+    };
+    run();
+    EXPECT_EQ(pointers, std::vector<int>{PointerWait});
+    EXPECT_EQ(host.pointer, PointerDefault);
+}
+
+// A list of `count` lines whose first and last name real targets.
+std::string longList(int count, const std::string& first, const std::string& last) {
+    std::string text = first + "\n";
+    text.append(static_cast<std::size_t>(count - 2), '\n');
+    return text + last;
+}
+
+TEST_F(SaveAsManyTest, aListOf32768LinesIsHandledInFull) {
+    list(longList(32768, target("first"), target("last")));
+    run();
+    EXPECT_TRUE(fs::exists(dir / "out/first"));
+    EXPECT_TRUE(fs::exists(dir / "out/last"));
+    EXPECT_EQ(reportedLines(), std::vector<int>{146});
+    EXPECT_EQ(host.boxes.shown[0].prompt.substr(0, 10), u"Overflow\r\n");
+    EXPECT_EQ(host.boxes.shown.back().prompt, u"Done.");
+    EXPECT_FALSE(host.busyFlag);
+    EXPECT_EQ(host.pointer, PointerDefault);
+}
+
+TEST_F(SaveAsManyTest, aLongerListCopiesNothing) {
+    list(longList(32769, target("first"), target("last")));
+    run();
+    EXPECT_TRUE(copies().empty());
+    EXPECT_EQ(reportedLines(), std::vector<int>{138});
+    EXPECT_EQ(host.boxes.shown.back().prompt, u"Done.");
+    EXPECT_FALSE(host.busyFlag);
+    EXPECT_EQ(host.pointer, PointerDefault);
+}
+
+// Each row makes one call fail once and says which report follows and how the run ends.
+struct FailureRow {
+    const char* name;
+    std::string hostCall; // a host call to fail, or empty
+    std::string fileCall; // a file service to fail, or empty
+    int nth;
+    int line;                            // the line number reported
+    std::vector<std::u16string> notices; // the plain messages that follow, in order
+    int copied;                          // targets copied out of two
+};
+
+class SaveAsManyFailureTest : public SaveAsManyTest,
+                              public testing::WithParamInterface<FailureRow> {};
+
+TEST_P(SaveAsManyFailureTest, reportsTheStepAndResumesWhereTheTableSays) {
+    const FailureRow& row = GetParam();
+    list(target("a.txt") + "\n" + target("b.txt"));
+    host.failCall = row.hostCall;
+    host.failAt = row.nth;
+    if (!row.fileCall.empty())
+        host.files.failOn(row.fileCall, row.nth);
+    run();
+    EXPECT_EQ(reportedLines(), std::vector<int>{row.line});
+    std::vector<std::u16string> notices;
+    for (const ShownBox& box : host.boxes.shown)
+        if (box.title.empty())
+            notices.push_back(box.prompt);
+    EXPECT_EQ(notices, row.notices);
+    EXPECT_EQ(fs::exists(dir / "out/a.txt") + fs::exists(dir / "out/b.txt"), row.copied);
+    EXPECT_FALSE(host.busyFlag) << "every run past 100 clears the flag";
+}
+
+const std::u16string kDone = u"Done.";
+
+INSTANTIATE_TEST_SUITE_P(
+    Steps, SaveAsManyFailureTest,
+    testing::Values(FailureRow{"busyTest100", "busy", "", 1, 100, {kDone}, 2},
+                    FailureRow{"setBusy102", "setBusy", "", 1, 102, {kDone}, 2},
+                    FailureRow{"sourceBlankTest104", "text1", "", 1, 104, {kDone}, 2},
+                    FailureRow{"listBlankTest106", "text2", "", 1, 106, {kDone}, 2},
+                    FailureRow{"sourceLookup108", "", "findOrdinaryFiles", 1, 108, {kDone}, 2},
+                    FailureRow{"listLookup110", "", "findOrdinaryFiles", 2, 110, {kDone}, 2},
+                    FailureRow{"waitPointer112", "setMousePointer", "", 1, 112, {kDone}, 2},
+                    FailureRow{"read132", "", "readWholeFile", 1, 132, {kDone}, 0},
+                    FailureRow{"copy144", "", "openExisting", 1, 144, {kDone}, 1},
+                    FailureRow{"defaultPointer148", "setMousePointer", "", 2, 148, {kDone}, 2}),
+    [](const auto& info) { return info.param.name; });
+
+TEST_F(SaveAsManyTest, aFailedLookupGoesOnAsThoughTheFileWereFound) {
+    host.source = win(dir / "missing.txt");
+    host.files.failOn("findOrdinaryFiles");
+    list(target("a.txt"));
+    run();
+    EXPECT_EQ(reportedLines(), std::vector<int>{108});
+    EXPECT_EQ(host.boxes.shown.back().prompt, u"Done.") << "not the not-found message";
+    EXPECT_FALSE(fs::exists(dir / "out/a.txt"));
+}
+
+TEST_F(SaveAsManyTest, aFailingMessageGoesOnToClearTheFlag) {
+    list("");
+    const std::u16string source = host.source, listPath = host.list, missing = win(dir / "no");
+    const struct {
+        std::u16string source, list;
+        std::u16string_view message;
+    } rows[] = {
+        {source, listPath, u"Done."},
+        {source, missing, u"Text file to use not found."},
+        {missing, listPath, u"File to copy and rename not found."},
+        {source, u"", u"You forgot to input text file to use."},
+        {u"", u"", u"You forgot to input file to copy and rename."},
+    };
+    for (const auto& row : rows) {
+        TestHost fresh;
+        fresh.source = row.source;
+        fresh.list = row.list;
+        fresh.boxes.onShow = [&](const ShownBox& box) {
+            if (box.prompt == row.message)
+                throw std::runtime_error("box failed");
+        };
+        PushButton3_Click(fresh);
+        ASSERT_EQ(fresh.boxes.shown.size(), 2u) << narrow(row.message);
+        EXPECT_NE(fresh.boxes.shown[1].prompt.find(u"at line "), std::u16string::npos);
+        EXPECT_FALSE(fresh.busyFlag);
+    }
+}

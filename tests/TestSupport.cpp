@@ -1,0 +1,147 @@
+#include "tests/TestSupport.h"
+
+#include "platform/PlatformError.h"
+#include "platform/posix/WindowsPath.h"
+
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <unistd.h>
+
+TempDir::TempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "quorvane-test.XXXXXX");
+    if (!::mkdtemp(pattern.data()))
+        throw std::runtime_error("mkdtemp failed");
+    m_path = pattern;
+}
+
+TempDir::~TempDir() {
+    std::error_code ignored;
+    // Read-only files and folders left by a test must not stop the clean-up.
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(m_path, ignored))
+        std::filesystem::permissions(entry.path(), std::filesystem::perms::owner_all,
+                                     std::filesystem::perm_options::add, ignored);
+    std::filesystem::remove_all(m_path, ignored);
+}
+
+void writeFile(const std::filesystem::path& path, std::string_view bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (!out)
+        throw std::runtime_error("cannot write " + path.string());
+}
+
+std::string readFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
+std::u16string win(const std::filesystem::path& path) {
+    return toWindowsPath(path.string());
+}
+
+std::string narrow(std::u16string_view text) {
+    std::string out;
+    for (char16_t c : text)
+        out += c < 0x80 ? static_cast<char>(c) : '?';
+    return out;
+}
+
+int RecordingBoxes::msgBox(std::u16string_view prompt, int style, std::u16string_view title) {
+    shown.push_back({std::u16string(prompt), style, std::u16string(title)});
+    if (onShow)
+        onShow(shown.back());
+    return answer;
+}
+
+void FaultyFileServices::failOn(std::string call, int nth) {
+    m_failCall = std::move(call);
+    m_failAt = nth;
+    m_seen = 0;
+}
+
+void FaultyFileServices::enter(const std::string& name, std::u16string_view path) {
+    calls.push_back(name + ":" + narrow(path));
+    if (onCall)
+        onCall(name);
+    if (name == m_failCall && ++m_seen == m_failAt)
+        throw PlatformError(u"Injected " + std::u16string(name.begin(), name.end()) + u" failure");
+}
+
+std::int64_t FaultyFileServices::lastModified(std::u16string_view path) {
+    enter("lastModified", path);
+    return m_real.lastModified(path);
+}
+
+std::uint32_t FaultyFileServices::attributes(std::u16string_view path) {
+    enter("attributes", path);
+    return m_real.attributes(path);
+}
+
+bool FaultyFileServices::openExisting(std::u16string_view path) {
+    enter("openExisting", path);
+    return m_real.openExisting(path);
+}
+
+std::vector<std::u16string> FaultyFileServices::findOrdinaryFiles(std::u16string_view pattern,
+                                                                  std::size_t limit) {
+    enter("findOrdinaryFiles", pattern);
+    return m_real.findOrdinaryFiles(pattern, limit);
+}
+
+std::int64_t FaultyFileServices::fileLength(std::u16string_view path) {
+    enter("fileLength", path);
+    return lengthOverride >= 0 ? lengthOverride : m_real.fileLength(path);
+}
+
+std::string FaultyFileServices::readWholeFile(std::u16string_view path) {
+    enter("readWholeFile", path);
+    return m_real.readWholeFile(path);
+}
+
+std::u16string FaultyFileServices::decodeAnsi(std::string_view bytes) {
+    enter("decodeAnsi", {});
+    return m_real.decodeAnsi(bytes);
+}
+
+void FaultyFileServices::copyFile(std::u16string_view source, std::u16string_view destination) {
+    enter("copyFile", destination);
+    m_real.copyFile(source, destination);
+}
+
+std::u16string FaultyFileServices::installationFolder() {
+    enter("installationFolder", {});
+    return m_real.installationFolder();
+}
+
+void TestHost::enter(const std::string& name) const {
+    if (name == failCall && ++m_seen == failAt)
+        throw PlatformError(u"Injected host failure");
+}
+
+std::u16string TestHost::text1() const {
+    enter("text1");
+    return source;
+}
+
+std::u16string TestHost::text2() const {
+    enter("text2");
+    return list;
+}
+
+bool TestHost::busy() const {
+    enter("busy");
+    return busyFlag;
+}
+
+void TestHost::setBusy(bool value) {
+    enter("setBusy");
+    busyFlag = value;
+}
+
+void TestHost::setMousePointer(int value) {
+    enter("setMousePointer");
+    pointer = value;
+}

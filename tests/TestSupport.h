@@ -1,0 +1,105 @@
+#pragma once
+
+#include "copy/SaveAsMany.h"
+#include "platform/FileServices.h"
+#include "platform/MessageBoxes.h"
+#include "platform/posix/PosixFileServices.h"
+
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+// A fresh folder under the system's temporary folder, removed at the end of the test.
+class TempDir {
+  public:
+    TempDir();
+    ~TempDir();
+    const std::filesystem::path& path() const { return m_path; }
+    std::filesystem::path operator/(const std::string& name) const { return m_path / name; }
+
+  private:
+    std::filesystem::path m_path;
+};
+
+void writeFile(const std::filesystem::path& path, std::string_view bytes);
+std::string readFile(const std::filesystem::path& path);
+// The Windows form of a host path.
+std::u16string win(const std::filesystem::path& path);
+// UTF-8 for readable assertion messages.
+std::string narrow(std::u16string_view text);
+
+struct ShownBox {
+    std::u16string prompt;
+    int style;
+    std::u16string title;
+};
+
+// Answers message boxes without showing them and remembers what was asked.
+class RecordingBoxes : public MessageBoxes {
+  public:
+    int msgBox(std::u16string_view prompt, int style, std::u16string_view title) override;
+
+    std::vector<ShownBox> shown;
+    int answer = MsgBoxOk;
+    // Runs while a box is "open", before it is answered.
+    std::function<void(const ShownBox&)> onShow;
+};
+
+// The real file services with a log of calls, and failures injected on request.
+class FaultyFileServices : public FileServices {
+  public:
+    // Makes the n-th call (from 1) of the named service throw PlatformError.
+    void failOn(std::string call, int nth = 1);
+    // Calls made so far, each "name:path".
+    std::vector<std::string> calls;
+    std::function<void(const std::string& call)> onCall;
+
+    std::int64_t lastModified(std::u16string_view path) override;
+    std::uint32_t attributes(std::u16string_view path) override;
+    bool openExisting(std::u16string_view path) override;
+    std::vector<std::u16string> findOrdinaryFiles(std::u16string_view pattern,
+                                                  std::size_t limit) override;
+    std::int64_t fileLength(std::u16string_view path) override;
+    std::string readWholeFile(std::u16string_view path) override;
+    std::u16string decodeAnsi(std::string_view bytes) override;
+    void copyFile(std::u16string_view source, std::u16string_view destination) override;
+    std::u16string installationFolder() override;
+
+    std::int64_t lengthOverride = -1;
+
+  private:
+    void enter(const std::string& name, std::u16string_view path);
+
+    PosixFileServices m_real;
+    std::string m_failCall;
+    int m_failAt = 0;
+    int m_seen = 0;
+};
+
+// The four things "Start Saving" needs of its window, each of which can be made to fail.
+class TestHost : public CommandHost {
+  public:
+    std::u16string text1() const override;
+    std::u16string text2() const override;
+    bool busy() const override;
+    void setBusy(bool busy) override;
+    int mousePointer() const override { return pointer; }
+    void setMousePointer(int value) override;
+    MessageBoxes& messageBoxes() override { return boxes; }
+    FileServices& fileServices() override { return files; }
+
+    std::u16string source, list;
+    bool busyFlag = false;
+    int pointer = PointerDefault;
+    RecordingBoxes boxes;
+    FaultyFileServices files;
+    // The host call to fail once ("text1", "text2", "busy", "setBusy", "setMousePointer"),
+    // and on which of its calls.
+    std::string failCall;
+    int failAt = 1;
+
+  private:
+    void enter(const std::string& name) const;
+    mutable int m_seen = 0;
+};

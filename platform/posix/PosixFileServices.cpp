@@ -43,6 +43,25 @@ class FileDescriptor {
     throw PlatformError::fromErrno(errno);
 }
 
+// After a failed call: true when nothing was there to find; any other fault is thrown.
+bool failedAsNotFound() {
+    const PlatformError error = PlatformError::fromErrno(errno);
+    if (!error.isNotFound())
+        throw error;
+    return true;
+}
+
+// read() that goes on when interrupted; 0 at the end of the file.
+std::size_t readSome(int fd, char* buffer, std::size_t size) {
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, size);
+        if (got >= 0)
+            return static_cast<std::size_t>(got);
+        if (errno != EINTR)
+            throwErrno();
+    }
+}
+
 struct stat statOf(const std::string& hostPath) {
     struct stat info {};
     if (::stat(hostPath.c_str(), &info) != 0)
@@ -115,11 +134,8 @@ void copyContents(int in, int out, off_t length) {
         return;
     std::unique_ptr<char[]> buffer(new char[1 << 17]);
     while (length > 0) {
-        const ssize_t got = ::read(in, buffer.get(), std::min<off_t>(length, 1 << 17));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0)
-            throwErrno();
+        const auto chunk = static_cast<std::size_t>(std::min<off_t>(length, 1 << 17));
+        const auto got = static_cast<ssize_t>(readSome(in, buffer.get(), chunk));
         if (got == 0)
             return;
         for (ssize_t done = 0; done < got;) {
@@ -197,19 +213,13 @@ std::vector<std::u16string> PosixFileServices::findOrdinaryFiles(std::u16string_
                 found.push_back(wideName);
             return found;
         }
-        const PlatformError error = PlatformError::fromErrno(errno);
-        if (error.isNotFound())
-            return found;
-        throw error;
+        failedAsNotFound();
+        return found;
     }
 
     DIR* dir = ::opendir(folder.c_str());
-    if (!dir) {
-        const PlatformError error = PlatformError::fromErrno(errno);
-        if (error.isNotFound())
-            return found;
-        throw error;
-    }
+    if (!dir && failedAsNotFound())
+        return found;
     const std::unique_ptr<DIR, int (*)(DIR*)> closer(dir, ::closedir);
     while (const dirent* entry = ::readdir(dir)) {
         if (isHiddenName(entry->d_name))
@@ -255,14 +265,10 @@ std::string PosixFileServices::readWholeFile(std::u16string_view path) {
     for (;;) {
         if (used == bytes.size())
             bytes.resize(bytes.size() * 2);
-        const ssize_t got = ::read(fd.get(), bytes.data() + used, bytes.size() - used);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0)
-            throwErrno();
+        const std::size_t got = readSome(fd.get(), bytes.data() + used, bytes.size() - used);
         if (got == 0)
             break;
-        used += static_cast<std::size_t>(got);
+        used += got;
     }
     bytes.resize(used);
     return bytes;

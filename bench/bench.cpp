@@ -42,6 +42,8 @@ class HeadlessHost : public CommandHost, public MessageBoxes {
         m_last = prompt;
         return MsgBoxOk;
     }
+    std::u16string applicationTitle() const override { return u"bench"; }
+    void setApplicationTitle(std::u16string_view) override {}
     const std::u16string& lastMessage() const { return m_last; }
 
   private:

@@ -2,6 +2,8 @@
 
 #include "platform/FileServices.h"
 #include "platform/PlatformError.h"
+#include "platform/RandomSource.h"
+#include "platform/Shell.h"
 
 bool HasFile(FileServices& files, std::u16string_view path) {
     try {
@@ -19,4 +21,11 @@ std::u16string FolderOf(std::u16string_view path) {
 
 bool findsOrdinaryFile(FileServices& files, std::u16string_view pattern) {
     return !files.findOrdinaryFiles(pattern, 1).empty();
+}
+
+void VisitHomePage(RandomSource& random, Shell& shell) {
+    random.randomize();
+    const int draw = static_cast<int>(random.rnd() * 100) + 1;
+    if (draw == 7)
+        shell.launch(u"explorer \"" + std::u16string(kHomePage) + u"\"", kMinimizedFocus);
 }

@@ -113,7 +113,8 @@ void FaultyFileServices::copyFile(std::u16string_view source, std::u16string_vie
 
 std::u16string FaultyFileServices::installationFolder() {
     enter("installationFolder", {});
-    return m_real.installationFolder();
+    return installationFolderOverride.empty() ? m_real.installationFolder()
+                                              : installationFolderOverride;
 }
 
 void TestHost::enter(const std::string& name) const {

@@ -39,7 +39,10 @@ struct ShownBox {
 class RecordingBoxes : public MessageBoxes {
   public:
     int msgBox(std::u16string_view prompt, int style, std::u16string_view title) override;
+    std::u16string applicationTitle() const override { return title; }
+    void setApplicationTitle(std::u16string_view value) override { title = value; }
 
+    std::u16string title = u"default title";
     std::vector<ShownBox> shown;
     int answer = MsgBoxOk;
     // Runs while a box is "open", before it is answered.
@@ -67,6 +70,8 @@ class FaultyFileServices : public FileServices {
     std::u16string installationFolder() override;
 
     std::int64_t lengthOverride = -1;
+    // Where the program appears to be installed; the real folder when empty.
+    std::u16string installationFolderOverride;
 
   private:
     void enter(const std::string& name, std::u16string_view path);

@@ -1,0 +1,60 @@
+#include "assist/FilePickers.h"
+
+#include "app/Guarded.h"
+#include "app/WindowHost.h"
+#include "platform/CommonDialog.h"
+
+#include <functional>
+
+namespace {
+
+void browse(WindowHost& window, std::u16string_view procedure, const char16_t* title,
+            const char16_t* filter, void (WindowHost::*setText)(const std::u16string&)) {
+    CommonDialog& dialog = window.commonDialog();
+    const GuardedStep steps[] = {
+        {100,
+         [&] {
+             dialog.FileName.clear();
+             return kNextStep;
+         },
+         kNextStep},
+        {102,
+         [&] {
+             dialog.DialogTitle = title;
+             return kNextStep;
+         },
+         kNextStep},
+        {104,
+         [&] {
+             dialog.Filter = filter;
+             return kNextStep;
+         },
+         kNextStep},
+        {106,
+         [&] {
+             dialog.ShowOpen();
+             return kNextStep;
+         },
+         kNextStep},
+        {108, [&] { return dialog.FileName.empty() ? kEndProcedure : kNextStep; }, kNextStep},
+        {110,
+         [&] {
+             (window.*setText)(dialog.FileName);
+             return kEndProcedure;
+         },
+         kEndProcedure},
+    };
+    RunGuarded(window.messageBoxes(), procedure, steps);
+}
+
+} // namespace
+
+void PushButton1_Click(WindowHost& window) {
+    browse(window, u"PushButton1_Click", u"Select File To Copy And Rename", u"All Files (*.*)|*.*",
+           &WindowHost::setText1);
+}
+
+void PushButton2_Click(WindowHost& window) {
+    browse(window, u"PushButton2_Click", u"Select Text File To Use", u"Text Files (*.txt)|*.txt",
+           &WindowHost::setText2);
+}

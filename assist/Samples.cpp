@@ -1,0 +1,44 @@
+#include "assist/Samples.h"
+
+#include "app/Guarded.h"
+#include "app/WindowHost.h"
+#include "platform/FileServices.h"
+#include "platform/MessageBoxes.h"
+#include "platform/Shell.h"
+
+void PushButton6_Click(WindowHost& window) {
+    FileServices& files = window.fileServices();
+    int answer = MsgBoxNo;
+    const GuardedStep steps[] = {
+        {100,
+         [&] {
+             window.setText1(files.installationFolder() + u"\\Samples\\sample.txt");
+             return kNextStep;
+         },
+         kNextStep},
+        {102,
+         [&] {
+             window.setText2(files.installationFolder() + u"\\Samples\\filelist.txt");
+             return kNextStep;
+         },
+         kNextStep},
+        {104,
+         [&] {
+             answer = window.messageBoxes().msgBox(
+                 u"Would you like this software to open the folder where these sample files "
+                 u"are stored (so that you can view them before working with them)?",
+                 MsgBoxYesNo | MsgBoxDefaultButton1);
+             return answer == MsgBoxNo ? kEndProcedure : kNextStep;
+         },
+         kNextStep},
+        {106,
+         [&] {
+             window.shell().shellExecute(window.windowHandle(), u"",
+                                         u"\"" + files.installationFolder() + u"\\Samples\\\"", u"",
+                                         u"C:\\", kShowNormal);
+             return kEndProcedure;
+         },
+         kEndProcedure},
+    };
+    RunGuarded(window.messageBoxes(), u"PushButton6_Click", steps);
+}

@@ -1,0 +1,252 @@
+#include "platform/qt/QtPlatform.h"
+
+#include "platform/PlatformError.h"
+#include "platform/posix/WindowsPath.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QFileDialog>
+#include <QGuiApplication>
+#include <QImage>
+#include <QMessageBox>
+#include <QPalette>
+#include <QPixmap>
+#include <QProcess>
+#include <QWidget>
+#include <cerrno>
+#include <chrono>
+
+namespace {
+
+QString toQString(std::u16string_view text) {
+    return QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+PlatformError unsupportedMember(int member) {
+    return PlatformError(u"Member " + QString::number(member).toStdU16String() + u" not found",
+                         EINVAL);
+}
+
+} // namespace
+
+QColor colorFromOle(std::uint32_t colour) {
+    if ((colour & 0xFF000000u) == 0x80000000u) {
+        const QPalette palette = QGuiApplication::palette();
+        switch (colour & 0xFF) {
+        case 0x05:
+            return palette.color(QPalette::Base);
+        case 0x08:
+            return palette.color(QPalette::Text);
+        case 0x0F:
+            return palette.color(QPalette::Button);
+        case 0x12:
+            return palette.color(QPalette::ButtonText);
+        default:
+            return palette.color(QPalette::Window);
+        }
+    }
+    return QColor(colour & 0xFF, (colour >> 8) & 0xFF, (colour >> 16) & 0xFF);
+}
+
+QIcon applicationIcon() {
+    return QIcon(QStringLiteral(":/quorvane.ico"));
+}
+
+QCursor cursorFromFile(const std::string& bytes) {
+    const auto byteAt = [&](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
+    const auto word = [&](std::size_t i) { return byteAt(i) | byteAt(i + 1) << 8; };
+    // ICONDIR (type 2 for cursors) and its first entry, whose planes and bit-count fields
+    // hold the hot spot.
+    if (bytes.size() < 22 || word(0) != 0 || word(2) != 2 || word(4) == 0)
+        throw PlatformError(u"Invalid picture", EINVAL);
+    const int hotX = word(10), hotY = word(12);
+    std::string asIcon = bytes;
+    asIcon[2] = 1; // the same layout as an icon, which Qt's reader knows
+    const QImage image = QImage::fromData(reinterpret_cast<const uchar*>(asIcon.data()),
+                                          static_cast<int>(asIcon.size()), "ICO");
+    if (image.isNull())
+        throw PlatformError(u"Invalid picture", EINVAL);
+    return QCursor(QPixmap::fromImage(image), hotX, hotY);
+}
+
+void flushCursor() {
+    // Only the window system's queue is flushed: no event is delivered.
+    QGuiApplication::sync();
+}
+
+int QtMessageBoxes::msgBox(std::u16string_view prompt, int style, std::u16string_view title) {
+    // Line breaks in the text are CR LF or a bare CR; Qt breaks at LF.
+    QString text = toQString(prompt);
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"))
+        .replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    QMessageBox box(QApplication::activeWindow());
+    box.setWindowTitle(toQString(title.empty() ? std::u16string_view(m_title) : title));
+    box.setText(text);
+    box.setTextFormat(Qt::PlainText);
+    box.setIcon((style & 0x70) == MsgBoxExclamation ? QMessageBox::Warning : QMessageBox::NoIcon);
+    if ((style & 0x7) == MsgBoxYesNo) {
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        box.setDefaultButton((style & 0x300) ? QMessageBox::No : QMessageBox::Yes);
+    } else {
+        box.setStandardButtons(QMessageBox::Ok);
+    }
+    box.setWindowModality(Qt::ApplicationModal);
+    switch (box.exec()) {
+    case QMessageBox::Yes:
+        return MsgBoxYes;
+    case QMessageBox::No:
+        return MsgBoxNo;
+    default:
+        return MsgBoxOk;
+    }
+}
+
+QStringList QtCommonDialog::nameFilters(std::u16string_view filter) {
+    const QStringList parts = toQString(filter).split(QLatin1Char('|'));
+    QStringList filters;
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+        QStringList patterns;
+        for (QString pattern : parts[i + 1].split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+            if (pattern == QLatin1String("*.*")) {
+                patterns << QStringLiteral("*");
+                continue;
+            }
+            QString anyCase;
+            for (QChar c : pattern)
+                anyCase += c.isLetter() ? QStringLiteral("[%1%2]").arg(c.toLower(), c.toUpper())
+                                        : QString(c);
+            patterns << anyCase;
+        }
+        // The visible text stays the description; Qt reads the last parentheses.
+        filters << parts[i] + QStringLiteral(" (") + patterns.join(QLatin1Char(' ')) +
+                       QLatin1Char(')');
+    }
+    return filters;
+}
+
+void QtCommonDialog::ShowOpen() {
+    QFileDialog dialog(QApplication::activeWindow(), toQString(DialogTitle));
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setOption(QFileDialog::HideNameFilterDetails);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setNameFilters(nameFilters(Filter));
+    dialog.selectFile(toQString(FileName));
+    FileName.clear();
+    if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
+        FileName =
+            toWindowsPath(QFile::encodeName(dialog.selectedFiles().constFirst()).toStdString());
+}
+
+void DesktopShell::startDetached(const QString& program, const QStringList& arguments) {
+    QProcess process;
+    process.setProgram(program);
+    process.setArguments(arguments);
+    process.setStandardOutputFile(QProcess::nullDevice());
+    process.setStandardErrorFile(QProcess::nullDevice());
+    if (!process.startDetached())
+        throw PlatformError(u"File not found: " + program.toStdU16String(), ENOENT);
+}
+
+void DesktopShell::shellExecute(std::uintptr_t, std::u16string_view, std::u16string_view file,
+                                std::u16string_view, std::u16string_view, int) {
+    std::u16string path(file);
+    if (path.size() >= 2 && path.front() == u'"' && path.back() == u'"')
+        path = path.substr(1, path.size() - 2);
+    // The shell's result is not examined: a path with no host form opens nothing.
+    try {
+        startDetached(QStringLiteral("xdg-open"), {QFile::decodeName(toHostPath(path).c_str())});
+    } catch (const PlatformError&) {
+    }
+}
+
+QStringList DesktopShell::splitCommandLine(std::u16string_view commandLine) {
+    QStringList words;
+    QString word;
+    bool quoted = false, any = false;
+    for (QChar c : toQString(commandLine)) {
+        if (c == QLatin1Char('"')) {
+            quoted = !quoted;
+            any = true;
+        } else if (c == QLatin1Char(' ') && !quoted) {
+            if (any)
+                words << word;
+            word.clear();
+            any = false;
+        } else {
+            word += c;
+            any = true;
+        }
+    }
+    if (any)
+        words << word;
+    if (!words.isEmpty() && words[0].compare(QLatin1String("explorer"), Qt::CaseInsensitive) == 0)
+        words[0] = QStringLiteral("xdg-open");
+    return words;
+}
+
+void DesktopShell::launch(std::u16string_view commandLine, int) {
+    QStringList words = splitCommandLine(commandLine);
+    if (words.isEmpty())
+        throw PlatformError(u"File not found", ENOENT);
+    const QString program = words.takeFirst();
+    startDetached(program, words);
+}
+
+void ClockRandom::randomize() {
+    m_generator.seed(
+        static_cast<std::uint64_t>(std::chrono::system_clock::now().time_since_epoch().count()));
+}
+
+double ClockRandom::rnd() {
+    return std::uniform_real_distribution<double>(0.0, 1.0)(m_generator);
+}
+
+DispValue StyleSheetSkin::getProperty(int member) {
+    switch (member) {
+    case SkinOptions:
+        return m_options;
+    case SkinDialogs:
+        return m_dialogs;
+    case SkinFrameColours:
+        return m_frameColours;
+    default:
+        throw unsupportedMember(member);
+    }
+}
+
+void StyleSheetSkin::putProperty(int member, const DispValue& value) {
+    switch (member) {
+    case SkinOptions:
+        m_options = std::get<std::int32_t>(value);
+        break;
+    case SkinDialogs:
+        m_dialogs = std::get<bool>(value);
+        break;
+    case SkinFrameColours:
+        m_frameColours = std::get<bool>(value);
+        break;
+    default:
+        throw unsupportedMember(member);
+    }
+}
+
+void StyleSheetSkin::callMethod(int member, const std::vector<DispValue>& arguments) {
+    if (member == SkinLoad && !arguments.empty()) {
+        QFile file(QFile::decodeName(toHostPath(std::get<std::u16string>(arguments[0])).c_str()));
+        if (!file.open(QIODevice::ReadOnly))
+            throw PlatformError(u"The skin file cannot be read", EIO);
+        m_sheet = QString::fromUtf8(file.readAll());
+        return;
+    }
+    if (member == SkinApplyWindow && !arguments.empty()) {
+        QWidget* window = QWidget::find(static_cast<WId>(std::get<std::uintptr_t>(arguments[0])));
+        if (!window)
+            throw PlatformError(u"Invalid window handle", EINVAL);
+        if (m_options & 1)
+            window->setStyleSheet(m_sheet);
+        if (m_dialogs)
+            qApp->setStyleSheet(m_sheet);
+        return;
+    }
+    throw unsupportedMember(member);
+}

@@ -1,0 +1,511 @@
+#include "app/Form1.h"
+#include "platform/PlatformError.h"
+#include "platform/qt/QtPlatform.h"
+#include "tests/TestSupport.h"
+
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QtTest>
+#include <climits>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class FakeDialog : public CommonDialog {
+  public:
+    void ShowOpen() override {
+        seen.push_back({FileName, DialogTitle, Filter});
+        if (fail)
+            throw PlatformError(u"dialog failed");
+        FileName = answer;
+    }
+    struct Seen {
+        std::u16string fileName, title, filter;
+    };
+    std::vector<Seen> seen;
+    std::u16string answer;
+    bool fail = false;
+};
+
+class FakeShell : public Shell {
+  public:
+    void shellExecute(std::uintptr_t owner, std::u16string_view operation, std::u16string_view file,
+                      std::u16string_view parameters, std::u16string_view directory,
+                      int show) override {
+        opened.push_back({owner, std::u16string(operation), std::u16string(file),
+                          std::u16string(parameters), std::u16string(directory), show});
+    }
+    void launch(std::u16string_view commandLine, int style) override {
+        launched.push_back({std::u16string(commandLine), style});
+        if (fail)
+            throw PlatformError(u"cannot start");
+    }
+    struct Opened {
+        std::uintptr_t owner;
+        std::u16string operation, file, parameters, directory;
+        int show;
+    };
+    std::vector<Opened> opened;
+    std::vector<std::pair<std::u16string, int>> launched;
+    bool fail = false;
+};
+
+class FakeRandom : public RandomSource {
+  public:
+    void randomize() override { ++seeded; }
+    double rnd() override { return value; }
+    int seeded = 0;
+    double value = 0.5;
+};
+
+// Records every member call of the skin engine, in order.
+class RecordingSkin : public SkinEngine {
+  public:
+    DispValue getProperty(int member) override {
+        calls << QStringLiteral("get %1").arg(member);
+        return std::int32_t{6};
+    }
+    void putProperty(int member, const DispValue& value) override {
+        calls << QStringLiteral("put %1 %2").arg(member).arg(describe(value));
+    }
+    void callMethod(int member, const std::vector<DispValue>& arguments) override {
+        QStringList parts;
+        for (const DispValue& argument : arguments)
+            parts << describe(argument);
+        calls << QStringLiteral("call %1 (%2)").arg(member).arg(parts.join(QStringLiteral(", ")));
+        if (failOn == member)
+            throw PlatformError(u"skin refused");
+    }
+    static QString describe(const DispValue& value) {
+        if (auto* text = std::get_if<std::u16string>(&value))
+            return QLatin1Char('"') + QString::fromStdU16String(*text) + QLatin1Char('"');
+        if (auto* flag = std::get_if<bool>(&value))
+            return *flag ? QStringLiteral("true") : QStringLiteral("false");
+        if (std::holds_alternative<std::uintptr_t>(value))
+            return QStringLiteral("handle");
+        return QString::number(std::get<std::int32_t>(value));
+    }
+    QStringList calls;
+    int failOn = 0;
+};
+
+// The line number of every error report shown, in order.
+QList<int> reportedLines(const RecordingBoxes& boxes) {
+    QList<int> lines;
+    for (const ShownBox& box : boxes.shown)
+        if (box.title == u"Application Error") {
+            const QString text = QString::fromStdU16String(box.prompt);
+            lines << QRegularExpression(QStringLiteral("at line (\\d+)\\r"))
+                         .match(text)
+                         .captured(1)
+                         .toInt();
+        }
+    return lines;
+}
+
+} // namespace
+
+class Form1Test : public QObject {
+    Q_OBJECT
+
+  private:
+    std::unique_ptr<TempDir> m_install;
+    std::unique_ptr<FaultyFileServices> m_files;
+    std::unique_ptr<RecordingBoxes> m_boxes;
+    std::unique_ptr<FakeDialog> m_dialog;
+    std::unique_ptr<FakeShell> m_shell;
+    std::unique_ptr<FakeRandom> m_random;
+    std::unique_ptr<RecordingSkin> m_skin;
+    std::unique_ptr<Form1> m_form;
+
+    Form1& form(std::u16string product = std::u16string(kProductName)) {
+        m_form = std::make_unique<Form1>(
+            PlatformServices{*m_files, *m_boxes, *m_dialog, *m_shell, *m_random, *m_skin},
+            std::move(product));
+        return *m_form;
+    }
+    template <typename T = QWidget> T* control(const char* name) {
+        T* widget = m_form->objectName() == QLatin1String(name)
+                        ? qobject_cast<T*>(m_form.get())
+                        : m_form->findChild<T*>(QString::fromLatin1(name));
+        if (!widget)
+            qFatal("no control %s", name);
+        return widget;
+    }
+    void click(const char* name) { QTest::mouseClick(control<QPushButton>(name), Qt::LeftButton); }
+    void moveOver(QWidget* widget) {
+        QMouseEvent move(QEvent::MouseMove, QPointF(2, 2), widget->mapToGlobal(QPointF(2, 2)),
+                         Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(widget, &move);
+    }
+    QColor background(const char* name) { return control(name)->palette().color(QPalette::Window); }
+    void install(const std::string& resource, std::string_view bytes) {
+        fs::create_directories((m_install->path() / resource).parent_path());
+        writeFile(m_install->path() / resource, bytes);
+    }
+
+  private slots:
+    void init() {
+        m_install = std::make_unique<TempDir>();
+        m_files = std::make_unique<FaultyFileServices>();
+        m_files->installationFolderOverride = win(m_install->path());
+        m_boxes = std::make_unique<RecordingBoxes>();
+        m_dialog = std::make_unique<FakeDialog>();
+        m_shell = std::make_unique<FakeShell>();
+        m_random = std::make_unique<FakeRandom>();
+        m_skin = std::make_unique<RecordingSkin>();
+    }
+    void cleanup() { m_form.reset(); }
+
+    void layout_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QRect>("twips");
+        QTest::addColumn<QString>("caption");
+        QTest::newRow("PushButton5") << "PushButton5" << QRect(120, 120, 3840, 405) << "Help";
+        QTest::newRow("PushButton6")
+            << "PushButton6" << QRect(4080, 120, 3840, 405) << "Load Sample/Example Files";
+        QTest::newRow("Frame2") << "Frame2" << QRect(120, 600, 7800, 800)
+                                << "File To Duplicate And Save As Different Filename";
+        QTest::newRow("Text1") << "Text1" << QRect(240, 300, 6600, 345) << "";
+        QTest::newRow("PushButton1") << "PushButton1" << QRect(6960, 300, 580, 345) << "...";
+        QTest::newRow("Frame1") << "Frame1" << QRect(120, 1455, 7800, 800)
+                                << "Text file with list of filenames to save above file as:";
+        QTest::newRow("Text2") << "Text2" << QRect(240, 300, 6600, 345) << "";
+        QTest::newRow("PushButton2") << "PushButton2" << QRect(6960, 300, 580, 345) << "...";
+        QTest::newRow("PushButton3")
+            << "PushButton3" << QRect(120, 2370, 7800, 405) << "Start Saving";
+    }
+    void layout() {
+        QFETCH(QString, name);
+        QFETCH(QRect, twips);
+        QFETCH(QString, caption);
+        form();
+        const double perTwip = QGuiApplication::primaryScreen()->logicalDotsPerInchX() / 1440.0;
+        const auto px = [&](int value) { return qRound(value * perTwip); };
+        QWidget* widget = control(name.toLatin1().constData());
+        QCOMPARE(widget->geometry(),
+                 QRect(px(twips.x()), px(twips.y()), px(twips.width()), px(twips.height())));
+        if (auto* button = qobject_cast<QPushButton*>(widget)) {
+            QCOMPARE(button->text(), caption);
+            QCOMPARE(button->font().pointSizeF(), 11.25);
+            QVERIFY(button->font().bold());
+            QCOMPARE(button->palette().color(QPalette::Button), QColor(Qt::white));
+            QVERIFY(!button->autoDefault() && !button->isDefault());
+        } else if (auto* frame = qobject_cast<QGroupBox*>(widget)) {
+            QCOMPARE(frame->title(), caption);
+            QCOMPARE(frame->focusPolicy(), Qt::NoFocus);
+        } else {
+            QCOMPARE(widget->font().family(), QStringLiteral("Arial"));
+            QCOMPARE(widget->font().pointSizeF(), 9.0);
+            QVERIFY(widget->font().bold());
+        }
+    }
+
+    void window() {
+        Form1& window = form();
+        QCOMPARE(
+            window.size(),
+            QSize(qRound(8040 * QGuiApplication::primaryScreen()->logicalDotsPerInchX() / 1440.0),
+                  qRound(2880 * QGuiApplication::primaryScreen()->logicalDotsPerInchX() / 1440.0)));
+        QCOMPARE(window.minimumSize(), window.maximumSize());
+        QVERIFY(window.windowFlags() & Qt::WindowMinimizeButtonHint);
+        QVERIFY(!(window.windowFlags() & Qt::WindowMaximizeButtonHint));
+        QCOMPARE(background("Form1"), QColor(Qt::white));
+        for (const char* name : {"Text1", "Text2"}) {
+            auto* box = control<QLineEdit>(name);
+            QVERIFY(box->isReadOnly());
+            QCOMPARE(box->maxLength(), INT_MAX);
+        }
+    }
+
+    void keyboard() {
+        Form1& window = form();
+        window.showCentred();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        QCOMPARE(QApplication::focusWidget(), control("Text1"));
+        QStringList order;
+        for (int i = 0; i < 7; ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            order << QApplication::focusWidget()->objectName();
+        }
+        QCOMPARE(order, QStringList({"PushButton1", "Text2", "PushButton2", "PushButton3",
+                                     "PushButton5", "PushButton6", "Text1"}));
+        // Typing changes nothing; Enter and Esc start no command.
+        QTest::keyClicks(control("Text1"), "typed");
+        QTest::keyClick(control("Text1"), Qt::Key_Return);
+        QTest::keyClick(control("Text1"), Qt::Key_Enter);
+        QTest::keyClick(control("Text1"), Qt::Key_Escape);
+        QCOMPARE(control<QLineEdit>("Text1")->text(), QString());
+        QVERIFY(m_boxes->shown.empty());
+        QVERIFY(window.isVisible());
+    }
+
+    void hover() {
+        Form1& window = form();
+        for (const char* button :
+             {"PushButton1", "PushButton2", "PushButton3", "PushButton5", "PushButton6"}) {
+            moveOver(control(button));
+            QCOMPARE(window.mousePointer(), int(PointerCustom));
+        }
+        moveOver(control("PushButton1"));
+        moveOver(control("PushButton6"));
+        QCOMPARE(window.mousePointer(), int(PointerCustom));
+        for (const char* other : {"Frame1", "Frame2", "Text1", "Text2", "Form1"}) {
+            moveOver(control("PushButton1"));
+            moveOver(control(other));
+            QCOMPARE(window.mousePointer(), int(PointerDefault));
+        }
+        // Without HAND-M.CUR the custom pointer is the ordinary arrow.
+        moveOver(control("PushButton3"));
+        QCOMPARE(control("PushButton3")->cursor().shape(), Qt::ArrowCursor);
+        QVERIFY(m_boxes->shown.empty());
+    }
+
+    void hourglassStaysDuringARun() {
+        Form1& window = form();
+        writeFile(m_install->path() / "source.txt", "payload");
+        writeFile(m_install->path() / "list.txt", narrow(win(m_install->path() / "copy.txt")));
+        window.setText1(win(m_install->path() / "source.txt"));
+        window.setText2(win(m_install->path() / "list.txt"));
+        std::vector<int> during;
+        m_files->onCall = [&](const std::string& call) {
+            if (call != "copyFile")
+                return;
+            moveOver(control("PushButton6"));
+            moveOver(control("Frame1"));
+            during.push_back(window.mousePointer());
+            during.push_back(control("PushButton6")->cursor().shape());
+        };
+        click("PushButton3");
+        QCOMPARE(during, std::vector<int>({PointerWait, Qt::WaitCursor}));
+        QCOMPARE(readFile(m_install->path() / "copy.txt"), std::string("payload"));
+        QCOMPARE(m_boxes->shown.back().prompt, std::u16string(u"Done."));
+        QCOMPARE(window.mousePointer(), int(PointerDefault));
+        QVERIFY(!window.busy());
+    }
+
+    void pickers() {
+        Form1& window = form();
+        window.setText1(u"old one");
+        window.setText2(u"old two");
+        m_dialog->FileName = u"left over";
+        m_dialog->answer = u"Z:\\tmp\\chosen file.bin";
+        click("PushButton1");
+        QCOMPARE(window.text1(), std::u16string(u"Z:\\tmp\\chosen file.bin"));
+        QCOMPARE(window.text2(), std::u16string(u"old two"));
+        m_dialog->answer = u"Z:\\tmp\\list.txt";
+        click("PushButton2");
+        QCOMPARE(window.text2(), std::u16string(u"Z:\\tmp\\list.txt"));
+        QCOMPARE(m_dialog->seen.size(), std::size_t(2));
+        QCOMPARE(m_dialog->seen[0].fileName, std::u16string());
+        QCOMPARE(m_dialog->seen[0].title, std::u16string(u"Select File To Copy And Rename"));
+        QCOMPARE(m_dialog->seen[0].filter, std::u16string(u"All Files (*.*)|*.*"));
+        QCOMPARE(m_dialog->seen[1].fileName, std::u16string());
+        QCOMPARE(m_dialog->seen[1].title, std::u16string(u"Select Text File To Use"));
+        QCOMPARE(m_dialog->seen[1].filter, std::u16string(u"Text Files (*.txt)|*.txt"));
+
+        m_dialog->answer.clear(); // cancelled
+        click("PushButton1");
+        QCOMPARE(window.text1(), std::u16string(u"Z:\\tmp\\chosen file.bin"));
+        m_dialog->fail = true; // reported for 106, then 108 finds no name
+        click("PushButton2");
+        QCOMPARE(reportedLines(*m_boxes), QList<int>({106}));
+        QCOMPARE(window.text2(), std::u16string(u"Z:\\tmp\\list.txt"));
+        QVERIFY(m_boxes->shown[0].prompt.find(u"Form1.PushButton2_Click at line 106") !=
+                std::u16string::npos);
+    }
+
+    void dialogFilters() {
+        const QStringList all = QtCommonDialog::nameFilters(u"All Files (*.*)|*.*");
+        QCOMPARE(all, QStringList({"All Files (*.*) (*)"}));
+        const QStringList text = QtCommonDialog::nameFilters(u"Text Files (*.txt)|*.txt");
+        QCOMPARE(text.size(), 1);
+        const QString pattern = text[0].section(QLatin1Char('('), -1).chopped(1);
+        const QRegularExpression glob(QRegularExpression::wildcardToRegularExpression(pattern));
+        QVERIFY(glob.match(QStringLiteral("list.txt")).hasMatch());
+        QVERIFY(glob.match(QStringLiteral("LIST.TXT")).hasMatch());
+        QVERIFY(!glob.match(QStringLiteral("list.txt.bak")).hasMatch());
+    }
+
+    void samples_data() {
+        QTest::addColumn<QString>("folder");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("folder") << "Z:\\opt\\Tools"
+                                << "Z:\\opt\\Tools\\Samples\\";
+        QTest::newRow("driveRoot") << "Z:\\"
+                                   << "Z:\\\\Samples\\";
+    }
+    void samples() {
+        QFETCH(QString, folder);
+        QFETCH(QString, expected);
+        m_files->installationFolderOverride = folder.toStdU16String();
+        Form1& window = form();
+        window.setText1(u"overwritten");
+        m_boxes->answer = MsgBoxNo;
+        click("PushButton6");
+        QCOMPARE(QString::fromStdU16String(window.text1()), expected + "sample.txt");
+        QCOMPARE(QString::fromStdU16String(window.text2()), expected + "filelist.txt");
+        QCOMPARE(m_boxes->shown.size(), std::size_t(1));
+        QCOMPARE(m_boxes->shown[0].prompt,
+                 std::u16string(u"Would you like this software to open the folder where these "
+                                u"sample files are stored (so that you can view them before "
+                                u"working with them)?"));
+        QCOMPARE(m_boxes->shown[0].style, int(MsgBoxYesNo));
+        QCOMPARE(m_boxes->shown[0].title, std::u16string());
+        QVERIFY(m_shell->opened.empty());
+
+        m_boxes->answer = MsgBoxYes;
+        click("PushButton6");
+        QCOMPARE(m_shell->opened.size(), std::size_t(1));
+        const FakeShell::Opened& opened = m_shell->opened[0];
+        QCOMPARE(opened.owner, window.windowHandle());
+        QCOMPARE(opened.operation, std::u16string());
+        QCOMPARE(QString::fromStdU16String(opened.file), '"' + expected + '"');
+        QCOMPARE(opened.parameters, std::u16string());
+        QCOMPARE(opened.directory, std::u16string(u"C:\\"));
+        QCOMPARE(opened.show, 5);
+    }
+
+    void samplesQuestionFailureOpensTheFolder() {
+        form();
+        m_boxes->onShow = [](const ShownBox& box) {
+            if (box.style == MsgBoxYesNo)
+                throw PlatformError(u"no box");
+        };
+        click("PushButton6");
+        QCOMPARE(reportedLines(*m_boxes), QList<int>({104}));
+        QCOMPARE(m_shell->opened.size(), std::size_t(1));
+    }
+
+    void help() {
+        form();
+        click("PushButton5");
+        click("PushButton5");
+        QCOMPARE(m_boxes->shown.size(), std::size_t(2));
+        QCOMPARE(m_boxes->shown[1].prompt,
+                 std::u16string(u"Questions? Please contact Team Brenhaven at "
+                                u"https://quorvane.example/contact"));
+        QCOMPARE(m_boxes->shown[1].style, int(MsgBoxOkOnly));
+        QCOMPARE(m_boxes->shown[1].title, std::u16string());
+        QVERIFY(m_shell->opened.empty() && m_shell->launched.empty());
+    }
+
+    void startUpPlain() {
+        Form1& window = form();
+        window.Form_Load();
+        QVERIFY(m_boxes->shown.empty());
+        QCOMPARE(background("Form1"), QColor(Qt::white));
+        QCOMPARE(background("Frame1"), QColor(Qt::white));
+        QVERIFY(!window.hasHandPointer());
+        QVERIFY(m_skin->calls.isEmpty());
+        QCOMPARE(window.windowTitle(), QStringLiteral("Quorvane"));
+        QVERIFY(!window.windowIcon().isNull());
+        QCOMPARE(window.windowIcon().availableSizes().size(), 4);
+        QCOMPARE(m_boxes->title, std::u16string(u"Quorvane"));
+        QCOMPARE(m_random->seeded, 1);
+        QVERIFY(m_shell->launched.empty());
+    }
+
+    void startUpWithSkinAndPointer() {
+        install("x/o.cjs", "QGroupBox { color: navy; }");
+        install("HAND-M.CUR", readFile(QUORVANE_RESOURCES "/HAND-M.CUR"));
+        Form1& window = form();
+        window.Form_Load();
+        QVERIFY(m_boxes->shown.empty());
+        const QColor face = QGuiApplication::palette().color(QPalette::Button);
+        QCOMPARE(background("Form1"), face);
+        QCOMPARE(background("Frame1"), face);
+        QCOMPARE(background("Frame2"), face);
+        QCOMPARE(control("PushButton3")->palette().color(QPalette::Button), QColor(Qt::white));
+        QCOMPARE(control("Text1")->palette().color(QPalette::Base),
+                 QGuiApplication::palette().color(QPalette::Base));
+        const QString path = QString::fromStdU16String(win(m_install->path())) + "\\x\\o.cjs";
+        QCOMPARE(m_skin->calls, QStringList({"call 2 (\"" + path + "\", \"\")", "get 1", "put 1 7",
+                                             "put 5 true", "put 10 true", "call 3 (handle)"}));
+        QVERIFY(window.hasHandPointer());
+        moveOver(control("PushButton1"));
+        QCOMPARE(control("PushButton1")->cursor().shape(), Qt::BitmapCursor);
+        QCOMPARE(control("PushButton1")->cursor().hotSpot(), QPoint(11, 1));
+    }
+
+    void startUpFailuresResumeWhereTheTableSays() {
+        install("x/o.cjs", "x");
+        install("HAND-M.CUR", "not a cursor");
+        m_skin->failOn = SkinLoad;
+        m_random->value = 0.065; // draws 7
+        m_shell->fail = true;
+        Form1& window = form();
+        window.Form_Load();
+        QCOMPARE(reportedLines(*m_boxes), QList<int>({102, 106, 108}));
+        QVERIFY(m_boxes->shown[0].prompt.find(u"Form1.Form_Load at line 102") !=
+                std::u16string::npos);
+        // What the skin step did before it failed stays done.
+        QCOMPARE(background("Form1"), QGuiApplication::palette().color(QPalette::Button));
+        QCOMPARE(m_skin->calls.size(), 1);
+        QVERIFY(!window.hasHandPointer());
+        QCOMPARE(m_shell->launched.size(), std::size_t(1));
+        QCOMPARE(m_shell->launched[0].first,
+                 std::u16string(u"explorer \"https://quorvane.example/\""));
+        QCOMPARE(m_shell->launched[0].second, 2);
+        QCOMPARE(window.windowTitle(), QStringLiteral("Quorvane"));
+        QCOMPARE(m_boxes->title, std::u16string(u"Quorvane"));
+    }
+
+    void homePageOnlyOnSeven_data() {
+        QTest::addColumn<double>("fraction");
+        QTest::addColumn<bool>("opens");
+        QTest::newRow("draw 6") << 0.059 << false;
+        QTest::newRow("draw 7 low") << 0.06 << true;
+        QTest::newRow("draw 7 high") << 0.0699 << true;
+        QTest::newRow("draw 8") << 0.07 << false;
+        QTest::newRow("draw 1") << 0.0 << false;
+        QTest::newRow("draw 100") << 0.999 << false;
+    }
+    void homePageOnlyOnSeven() {
+        QFETCH(double, fraction);
+        QFETCH(bool, opens);
+        m_random->value = fraction;
+        form().Form_Load();
+        QCOMPARE(m_shell->launched.size(), std::size_t(opens ? 1 : 0));
+    }
+
+    void applicationTitle_data() {
+        QTest::addColumn<QString>("product");
+        QTest::addColumn<QString>("title");
+        QTest::newRow("short") << "Quorvane"
+                               << "Quorvane";
+        QTest::newRow("exactly 40") << QString(40, 'a') << QString(40, 'a');
+        QTest::newRow("41 loses its last word") << QString(36, 'a') + " bbbb" << QString(36, 'a');
+        QTest::newRow("several words") << "one two three four five six seven eight nine ten"
+                                       << "one two three four five six seven eight";
+    }
+    void applicationTitle() {
+        QFETCH(QString, product);
+        QFETCH(QString, title);
+        QCOMPARE(QString::fromStdU16String(CutApplicationTitle(product.toStdU16String())), title);
+    }
+
+    void tooLongATitleKeepsTheDefault() {
+        Form1& window = form(std::u16string(41, u'x'));
+        window.Form_Load();
+        QCOMPARE(reportedLines(*m_boxes), QList<int>({126}));
+        QCOMPARE(m_boxes->title, std::u16string(u"default title"));
+        QCOMPARE(window.windowTitle(), QStringLiteral("Quorvane"));
+    }
+
+    void cursorFiles() {
+        const QCursor hand = cursorFromFile(readFile(QUORVANE_RESOURCES "/HAND-M.CUR"));
+        QCOMPARE(hand.pixmap().size(), QSize(32, 32));
+        QCOMPARE(hand.hotSpot(), QPoint(11, 1));
+        QVERIFY_THROWS_EXCEPTION(PlatformError, cursorFromFile(std::string(30, '\0')));
+        std::string icon = readFile(QUORVANE_RESOURCES "/quorvane.ico");
+        QVERIFY_THROWS_EXCEPTION(PlatformError, cursorFromFile(icon)); // an icon, not a cursor
+    }
+};
+
+QTEST_MAIN(Form1Test)
+#include "Form1Test.moc"

@@ -1,8 +1,12 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build needs, when any is missing. Run as root.
+# Installs the Debian packages that building and running (`run`) or testing (`test`) need,
+# when any is missing. Run as root.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ libgtest-dev)
+packages=(cmake ninja-build g++ qt6-base-dev qt6-qpa-plugins fonts-liberation xdg-utils)
+if [ "${1:-run}" = test ]; then
+    packages+=(libgtest-dev xvfb xauth xdotool)
+fi
 missing=()
 for package in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds and runs the copy engine's benchmark.
+# Installs what is missing, builds Quorvane and starts it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-bash scripts/deps.sh
-cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF
+bash scripts/deps.sh run
+cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DCMAKE_INSTALL_PREFIX=/usr
 cmake --build build/release
-./build/release/bench/quorvane_bench "$PWD/build/release"
+exec ./build/release/lib/quorvane/quorvane

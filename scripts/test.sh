@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds with warnings as errors and runs every test: once as
-# built, the permission tests again as an unprivileged user, and the core tests once more
-# under AddressSanitizer and UndefinedBehaviorSanitizer.
+# Installs what is missing, builds with warnings as errors and runs every test (the window's
+# offscreen, the installed program under Xvfb), the permission tests again as an
+# unprivileged user, and the core tests once more under AddressSanitizer and
+# UndefinedBehaviorSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-bash scripts/deps.sh
+bash scripts/deps.sh test
 
 cmake -S . -B build/test -G Ninja -DQUORVANE_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build/test
@@ -23,7 +24,7 @@ if [ "$(id -u)" = 0 ]; then
 fi
 
 cmake -S . -B build/sanitize -G Ninja -DQUORVANE_WERROR=ON -DCMAKE_BUILD_TYPE=Debug \
-    -DQUORVANE_BENCH=OFF \
+    -DQUORVANE_BENCH=OFF -DQUORVANE_GUI=OFF \
     -DCMAKE_CXX_FLAGS="-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all"
 cmake --build build/sanitize
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \

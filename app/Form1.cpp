@@ -175,7 +175,6 @@ void Form1::setMousePointer(int pointer) {
     setCursor(cursor);
     for (QWidget* child : findChildren<QWidget*>())
         child->setCursor(cursor);
-    flushCursor();
 }
 
 // The hover rule: the hand over a button, the arrow elsewhere, the hourglass left alone.

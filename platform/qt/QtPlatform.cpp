@@ -69,11 +69,6 @@ QCursor cursorFromFile(const std::string& bytes) {
     return QCursor(QPixmap::fromImage(image), hotX, hotY);
 }
 
-void flushCursor() {
-    // Only the window system's queue is flushed: no event is delivered.
-    QGuiApplication::sync();
-}
-
 int QtMessageBoxes::msgBox(std::u16string_view prompt, int style, std::u16string_view title) {
     // Line breaks in the text are CR LF or a bare CR; Qt breaks at LF.
     QString text = toQString(prompt);

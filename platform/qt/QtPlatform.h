@@ -24,9 +24,6 @@ QIcon applicationIcon();
 // PlatformError when the bytes are no cursor.
 QCursor cursorFromFile(const std::string& bytes);
 
-// Makes a pointer change visible although no event is processed until the command ends.
-void flushCursor();
-
 // Message boxes as modal Qt dialogs.
 class QtMessageBoxes : public MessageBoxes {
   public:

@@ -1,4 +1,5 @@
 #include "app/Form1.h"
+#include "app/ErrorReport.h"
 #include "platform/PlatformError.h"
 #include "platform/qt/QtPlatform.h"
 #include "tests/TestSupport.h"
@@ -495,6 +496,33 @@ class Form1Test : public QObject {
         QCOMPARE(reportedLines(*m_boxes), QList<int>({126}));
         QCOMPARE(m_boxes->title, std::u16string(u"default title"));
         QCOMPARE(window.windowTitle(), QStringLiteral("Quorvane"));
+    }
+
+    void messageBoxes() {
+        QtMessageBoxes boxes(u"quorvane");
+        boxes.setApplicationTitle(u"Quorvane");
+        QMessageBox report;
+        boxes.configure(report, errorReportText(u"Disk full", u"in T.Form1.P ", 132),
+                        MsgBoxExclamation, u"Application Error");
+        QCOMPARE(report.windowTitle(), QStringLiteral("Application Error"));
+        QCOMPARE(report.icon(), QMessageBox::Warning);
+        QCOMPARE(report.standardButtons(), QMessageBox::StandardButtons(QMessageBox::Ok));
+        QCOMPARE(report.text(),
+                 QStringLiteral("Disk full\nin T.Form1.P at line 132\n\nPlease email "
+                                "screenshot of this message to support@quorvane.example"));
+        QMessageBox question;
+        boxes.configure(question, u"Open?", MsgBoxYesNo, {});
+        QCOMPARE(question.windowTitle(), QStringLiteral("Quorvane"));
+        QCOMPARE(question.icon(), QMessageBox::NoIcon);
+        QCOMPARE(question.standardButtons(), QMessageBox::Yes | QMessageBox::No);
+        QCOMPARE(question.defaultButton(), question.button(QMessageBox::Yes));
+    }
+
+    void launcherCommandLines() {
+        QCOMPARE(DesktopShell::splitCommandLine(u"explorer \"https://quorvane.example/\""),
+                 QStringList({"xdg-open", "https://quorvane.example/"}));
+        QCOMPARE(DesktopShell::splitCommandLine(u"tool  \"a b\" c \"\""),
+                 QStringList({"tool", "a b", "c", ""}));
     }
 
     void cursorFiles() {

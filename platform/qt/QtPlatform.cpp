@@ -69,12 +69,12 @@ QCursor cursorFromFile(const std::string& bytes) {
     return QCursor(QPixmap::fromImage(image), hotX, hotY);
 }
 
-int QtMessageBoxes::msgBox(std::u16string_view prompt, int style, std::u16string_view title) {
+void QtMessageBoxes::configure(QMessageBox& box, std::u16string_view prompt, int style,
+                               std::u16string_view title) const {
     // Line breaks in the text are CR LF or a bare CR; Qt breaks at LF.
     QString text = toQString(prompt);
     text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"))
         .replace(QLatin1Char('\r'), QLatin1Char('\n'));
-    QMessageBox box(QApplication::activeWindow());
     box.setWindowTitle(toQString(title.empty() ? std::u16string_view(m_title) : title));
     box.setText(text);
     box.setTextFormat(Qt::PlainText);
@@ -86,6 +86,11 @@ int QtMessageBoxes::msgBox(std::u16string_view prompt, int style, std::u16string
         box.setStandardButtons(QMessageBox::Ok);
     }
     box.setWindowModality(Qt::ApplicationModal);
+}
+
+int QtMessageBoxes::msgBox(std::u16string_view prompt, int style, std::u16string_view title) {
+    QMessageBox box(QApplication::activeWindow());
+    configure(box, prompt, style, title);
     switch (box.exec()) {
     case QMessageBox::Yes:
         return MsgBoxYes;

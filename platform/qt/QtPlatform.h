@@ -9,6 +9,7 @@
 #include <QColor>
 #include <QCursor>
 #include <QIcon>
+#include <QMessageBox>
 #include <QString>
 #include <QStringList>
 #include <random>
@@ -31,6 +32,9 @@ class QtMessageBoxes : public MessageBoxes {
     int msgBox(std::u16string_view prompt, int style, std::u16string_view title) override;
     std::u16string applicationTitle() const override { return m_title; }
     void setApplicationTitle(std::u16string_view title) override { m_title = title; }
+    // Sets a box up as the style value asks, without showing it.
+    void configure(QMessageBox& box, std::u16string_view prompt, int style,
+                   std::u16string_view title) const;
 
   private:
     std::u16string m_title;

@@ -140,7 +140,6 @@ QGroupBox* Form1::addFrame(const char* name, const QString& caption, const QRect
     auto* frame = new QGroupBox(caption, this);
     frame->setObjectName(QString::fromLatin1(name));
     frame->setGeometry(pixels(twips));
-    frame->setFlat(false);
     setBackground(frame, kWhite);
     frame->setMouseTracking(true);
     frame->installEventFilter(this);

@@ -1,5 +1,7 @@
-// Times "Start Saving" against a raw copy loop in the same run, and measures the memory a
-// long list takes. Usage: quorvane_bench [work-folder] [repeats] [only-this-size-in-bytes]
+// Times "Start Saving" against a raw copy loop (open, stat the folder, copy_file_range over the
+// target) and a minimal safe loop (the same into a temporary file renamed over the target) in
+// the same run, and measures the memory a long list takes. Usage: quorvane_bench [work-folder]
+// [repeats] [only-this-size-in-bytes]
 
 #include "copy/SaveAsMany.h"
 #include "platform/MessageBoxes.h"
@@ -94,6 +96,33 @@ void rawCopy(const std::string& source, const std::vector<std::string>& targets)
     }
 }
 
+// The least a safe copy does: the same, but into a temporary file renamed over the target.
+void safeCopy(const std::string& source, const std::vector<std::string>& targets) {
+    for (const std::string& target : targets) {
+        const int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
+        struct stat folder {};
+        const std::string dir = target.substr(0, target.rfind('/'));
+        if (in < 0 || ::stat(dir.c_str(), &folder) != 0 || !S_ISDIR(folder.st_mode))
+            std::abort();
+        struct stat info {};
+        ::fstat(in, &info);
+        const std::string temporary = dir + "/.bench-temporary";
+        const int out = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        for (off_t left = info.st_size; left > 0;) {
+            const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, left, 0);
+            if (n <= 0)
+                std::abort();
+            left -= n;
+        }
+        const timespec times[2] = {{0, UTIME_OMIT}, info.st_mtim};
+        ::futimens(out, times);
+        ::close(out);
+        if (::rename(temporary.c_str(), target.c_str()) != 0)
+            std::abort();
+        ::close(in);
+    }
+}
+
 void removeTargets(const std::vector<std::string>& targets) {
     for (const std::string& target : targets)
         ::unlink(target.c_str());
@@ -126,46 +155,49 @@ void runCase(const fs::path& work, std::size_t size, int count, int repeats) {
 
     HeadlessHost host(toWindowsPath(source.string()), toWindowsPath(listFile.string()));
     for (const bool present : {false, true}) {
-        std::vector<double> ours, raw;
-        const auto timeOurs = [&] {
+        std::vector<double> ours, safe, raw;
+        const auto timed = [&](std::vector<double>& into, const auto& copy) {
             if (!present)
                 removeTargets(targets);
             ::sync();
             const auto start = Clock::now();
+            copy();
+            into.push_back(secondsSince(start) * 1e6 / count);
+        };
+        const auto runOurs = [&] {
             PushButton3_Click(host);
-            ours.push_back(secondsSince(start) * 1e6 / count);
             if (host.lastMessage() != u"Done." || !fs::exists(targets.back()))
                 std::abort();
         };
-        const auto timeRaw = [&] {
-            if (!present)
-                removeTargets(targets);
-            ::sync();
-            const auto start = Clock::now();
-            rawCopy(source.string(), targets);
-            raw.push_back(secondsSince(start) * 1e6 / count);
-        };
-        // A first untimed pass warms the caches; then the order alternates to cancel drift.
-        timeOurs();
+        const auto runSafe = [&] { safeCopy(source.string(), targets); };
+        const auto runRaw = [&] { rawCopy(source.string(), targets); };
+        // A first untimed pass warms the caches; then the order rotates to cancel drift.
+        timed(ours, runOurs);
         ours.clear();
         for (int r = 0; r < repeats; ++r) {
-            if (r % 2 == 0) {
-                timeOurs();
-                timeRaw();
-            } else {
-                timeRaw();
-                timeOurs();
+            switch (r % 3) {
+            case 0:
+                timed(ours, runOurs), timed(safe, runSafe), timed(raw, runRaw);
+                break;
+            case 1:
+                timed(raw, runRaw), timed(ours, runOurs), timed(safe, runSafe);
+                break;
+            default:
+                timed(safe, runSafe), timed(raw, runRaw), timed(ours, runOurs);
+                break;
             }
         }
         if (std::getenv("QUORVANE_BENCH_VERBOSE"))
             for (int r = 0; r < repeats; ++r)
-                std::printf("  run %d: ours %.1f raw %.1f\n", r, ours[r], raw[r]);
-        const double oursUs = median(ours), rawUs = median(raw);
+                std::printf("  run %d: ours %.1f safe %.1f raw %.1f\n", r, ours[r], safe[r],
+                            raw[r]);
+        const double oursUs = median(ours), safeUs = median(safe), rawUs = median(raw);
         const double bar = size <= 4096 ? 1.3 : 1.1;
         char label[64];
         std::snprintf(label, sizeof label, "%zu KiB x %d, targets %s", size / 1024, count,
                       present ? "present" : "absent");
-        std::printf("%-34s %12.1f %12.1f %8.2f %8.2f\n", label, oursUs, rawUs, oursUs / rawUs, bar);
+        std::printf("%-32s %9.1f %9.1f %9.1f %9.2f %5.2f %9.2f\n", label, oursUs, safeUs, rawUs,
+                    oursUs / rawUs, bar, oursUs / safeUs);
         std::fflush(stdout);
     }
     removeTargets(targets);
@@ -216,8 +248,8 @@ int main(int argc, char** argv) {
     const fs::path work = pattern;
     if (argc <= 3)
         runMemory(work);
-    std::printf("%-34s %12s %12s %8s %8s\n", "case (median of runs)", "ours us/tgt", "raw us/tgt",
-                "ratio", "bar");
+    std::printf("%-32s %9s %9s %9s %9s %5s %9s\n", "median us per target", "ours", "safe", "raw",
+                "ours/raw", "bar", "ours/safe");
     const char* only = argc > 3 ? argv[3] : "";
     for (const auto& [size, count] : {std::pair{4096, 10000}, {1 << 20, 1000}, {64 << 20, 20}})
         if (!*only || std::to_string(size) == only)

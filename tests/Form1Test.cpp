@@ -94,20 +94,6 @@ class RecordingSkin : public SkinEngine {
     int failOn = 0;
 };
 
-// The line number of every error report shown, in order.
-QList<int> reportedLines(const RecordingBoxes& boxes) {
-    QList<int> lines;
-    for (const ShownBox& box : boxes.shown)
-        if (box.title == u"Application Error") {
-            const QString text = QString::fromStdU16String(box.prompt);
-            lines << QRegularExpression(QStringLiteral("at line (\\d+)\\r"))
-                         .match(text)
-                         .captured(1)
-                         .toInt();
-        }
-    return lines;
-}
-
 } // namespace
 
 class Form1Test : public QObject {
@@ -314,7 +300,7 @@ class Form1Test : public QObject {
         QCOMPARE(window.text1(), std::u16string(u"Z:\\tmp\\chosen file.bin"));
         m_dialog->fail = true; // reported for 106, then 108 finds no name
         click("PushButton2");
-        QCOMPARE(reportedLines(*m_boxes), QList<int>({106}));
+        QCOMPARE(m_boxes->reportedLines(), std::vector<int>({106}));
         QCOMPARE(window.text2(), std::u16string(u"Z:\\tmp\\list.txt"));
         QVERIFY(m_boxes->shown[0].prompt.find(u"Form1.PushButton2_Click at line 106") !=
                 std::u16string::npos);
@@ -378,7 +364,7 @@ class Form1Test : public QObject {
                 throw PlatformError(u"no box");
         };
         click("PushButton6");
-        QCOMPARE(reportedLines(*m_boxes), QList<int>({104}));
+        QCOMPARE(m_boxes->reportedLines(), std::vector<int>({104}));
         QCOMPARE(m_shell->opened.size(), std::size_t(1));
     }
 
@@ -441,7 +427,7 @@ class Form1Test : public QObject {
         m_shell->fail = true;
         Form1& window = form();
         window.Form_Load();
-        QCOMPARE(reportedLines(*m_boxes), QList<int>({102, 106, 108}));
+        QCOMPARE(m_boxes->reportedLines(), std::vector<int>({102, 106, 108}));
         QVERIFY(m_boxes->shown[0].prompt.find(u"Form1.Form_Load at line 102") !=
                 std::u16string::npos);
         // What the skin step did before it failed stays done.
@@ -493,7 +479,7 @@ class Form1Test : public QObject {
     void tooLongATitleKeepsTheDefault() {
         Form1& window = form(std::u16string(41, u'x'));
         window.Form_Load();
-        QCOMPARE(reportedLines(*m_boxes), QList<int>({126}));
+        QCOMPARE(m_boxes->reportedLines(), std::vector<int>({126}));
         QCOMPARE(m_boxes->title, std::u16string(u"default title"));
         QCOMPARE(window.windowTitle(), QStringLiteral("Quorvane"));
     }

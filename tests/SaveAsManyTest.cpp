@@ -22,15 +22,6 @@ class SaveAsManyTest : public testing::Test {
             out.push_back(box.prompt);
         return out;
     }
-    // The line number of every error report shown, in order.
-    std::vector<int> reportedLines() const {
-        std::vector<int> lines;
-        for (const ShownBox& box : host.boxes.shown)
-            if (box.title == u"Application Error")
-                lines.push_back(
-                    std::stoi(narrow(box.prompt.substr(box.prompt.find(u"at line ") + 8))));
-        return lines;
-    }
     std::vector<std::string> copies() const {
         std::vector<std::string> out;
         for (const std::string& call : host.files.calls)
@@ -176,7 +167,7 @@ TEST_F(SaveAsManyTest, aListOf32768LinesIsHandledInFull) {
     run();
     EXPECT_TRUE(fs::exists(dir / "out/first"));
     EXPECT_TRUE(fs::exists(dir / "out/last"));
-    EXPECT_EQ(reportedLines(), std::vector<int>{146});
+    EXPECT_EQ(host.boxes.reportedLines(), std::vector<int>{146});
     EXPECT_EQ(host.boxes.shown[0].prompt.substr(0, 10), u"Overflow\r\n");
     EXPECT_EQ(host.boxes.shown.back().prompt, u"Done.");
     EXPECT_FALSE(host.busyFlag);
@@ -187,7 +178,7 @@ TEST_F(SaveAsManyTest, aLongerListCopiesNothing) {
     list(longList(32769, target("first"), target("last")));
     run();
     EXPECT_TRUE(copies().empty());
-    EXPECT_EQ(reportedLines(), std::vector<int>{138});
+    EXPECT_EQ(host.boxes.reportedLines(), std::vector<int>{138});
     EXPECT_EQ(host.boxes.shown.back().prompt, u"Done.");
     EXPECT_FALSE(host.busyFlag);
     EXPECT_EQ(host.pointer, PointerDefault);
@@ -215,7 +206,7 @@ TEST_P(SaveAsManyFailureTest, reportsTheStepAndResumesWhereTheTableSays) {
     if (!row.fileCall.empty())
         host.files.failOn(row.fileCall, row.nth);
     run();
-    EXPECT_EQ(reportedLines(), std::vector<int>{row.line});
+    EXPECT_EQ(host.boxes.reportedLines(), std::vector<int>{row.line});
     std::vector<std::u16string> notices;
     for (const ShownBox& box : host.boxes.shown)
         if (box.title.empty())
@@ -246,7 +237,7 @@ TEST_F(SaveAsManyTest, aFailedLookupGoesOnAsThoughTheFileWereFound) {
     host.files.failOn("findOrdinaryFiles");
     list(target("a.txt"));
     run();
-    EXPECT_EQ(reportedLines(), std::vector<int>{108});
+    EXPECT_EQ(host.boxes.reportedLines(), std::vector<int>{108});
     EXPECT_EQ(host.boxes.shown.back().prompt, u"Done.") << "not the not-found message";
     EXPECT_FALSE(fs::exists(dir / "out/a.txt"));
 }

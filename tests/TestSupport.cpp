@@ -56,6 +56,14 @@ int RecordingBoxes::msgBox(std::u16string_view prompt, int style, std::u16string
     return answer;
 }
 
+std::vector<int> RecordingBoxes::reportedLines() const {
+    std::vector<int> lines;
+    for (const ShownBox& box : shown)
+        if (box.title == u"Application Error")
+            lines.push_back(std::stoi(narrow(box.prompt.substr(box.prompt.find(u"at line ") + 8))));
+    return lines;
+}
+
 void FaultyFileServices::failOn(std::string call, int nth) {
     m_failCall = std::move(call);
     m_failAt = nth;

@@ -42,6 +42,9 @@ class RecordingBoxes : public MessageBoxes {
     std::u16string applicationTitle() const override { return title; }
     void setApplicationTitle(std::u16string_view value) override { title = value; }
 
+    // The line number of every error report shown, in order.
+    std::vector<int> reportedLines() const;
+
     std::u16string title = u"default title";
     std::vector<ShownBox> shown;
     int answer = MsgBoxOk;

@@ -284,7 +284,7 @@ void PosixFileServices::copyFile(std::u16string_view source, std::u16string_view
     const std::string from = toHostPath(source, true);
     std::string to = toHostPath(destination);
     const std::string_view name = baseName(from);
-    if (!hasWildcard(decodeUtf8Lossless(name))) {
+    if (name.find_first_of("*?") == name.npos) {
         if (to.back() == '/')
             to += name;
         copyOne(from, to);

@@ -1,12 +1,18 @@
 #include "copy/AddFolder.h"
 
 #include "platform/FileServices.h"
+#include "platform/PlatformError.h"
 #include "shared/SharedRoutines.h"
 #include "shared/Text.h"
 
 bool IsExistingFile(FileServices& files, std::u16string_view path) {
-    // No single file opens under a wildcard name; its matches are what the copy takes.
-    if (hasWildcard(path))
+    if (!hasWildcard(path))
+        return files.openExisting(path);
+    // No single file opens under a wildcard name; its matches are what the copy takes. A
+    // search that fails finds nothing, or a long list would report once for every line.
+    try {
         return findsOrdinaryFile(files, path);
-    return files.openExisting(path);
+    } catch (const PlatformError&) {
+        return false;
+    }
 }

@@ -8,6 +8,9 @@
 
 namespace {
 
+// The longest path Win32 takes; a longer name names nothing.
+constexpr std::size_t kLongestPath = 32767;
+
 // Replaces "\\" by "\" in one left-to-right pass over non-overlapping pairs.
 void appendFoldingPairs(std::u16string& out, std::u16string_view path) {
     for (std::size_t i = 0; i < path.size(); ++i) {
@@ -21,6 +24,8 @@ void appendFoldingPairs(std::u16string& out, std::u16string_view path) {
 
 void CopyToTarget(FileServices& files, std::u16string_view source, std::u16string_view target) {
     if (trimSpaces(target).empty() || trimSpaces(source).empty())
+        return;
+    if (target.size() > kLongestPath || source.size() > kLongestPath)
         return;
     const std::u16string tidySource = TidySeparators(source);
     std::u16string tidyTarget = TidySeparators(target);

@@ -6,6 +6,25 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <cstring>
+#include <optional>
+#include <vector>
+
+namespace {
+
+// Read in pieces and decoded as they come, so that a list never sits in memory twice.
+constexpr std::size_t kPiece = 1 << 16;
+
+// Two bytes to a character, byte-order mark kept; returns how many bytes it used.
+std::size_t appendUtf16Le(std::string_view bytes, std::u16string& text) {
+    const std::size_t pairs = bytes.size() / 2;
+    for (std::size_t i = 0; i < pairs; ++i)
+        text.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[2 * i]) |
+                                             static_cast<unsigned char>(bytes[2 * i + 1]) << 8));
+    return 2 * pairs;
+}
+
+} // namespace
 
 std::u16string ReadWholeFile(FileServices& files, std::u16string_view path) {
     if (!HasFile(files, path))
@@ -16,16 +35,29 @@ std::u16string ReadWholeFile(FileServices& files, std::u16string_view path) {
         throw PlatformError(u"File too large", EFBIG);
     if (length <= 0)
         return u"empty file";
-    const std::string bytes = files.readWholeFile(path);
-    if (bytes.empty())
-        return {};
-    const auto first = static_cast<unsigned char>(bytes[0]);
-    if (first != 0xFF && first != 0xFE)
-        return files.decodeAnsi(bytes);
-    // Two bytes to a character, byte-order mark kept; a lone last byte is no character.
-    std::u16string text(bytes.size() / 2, u'\0');
-    for (std::size_t i = 0; i < text.size(); ++i)
-        text[i] = static_cast<char16_t>(static_cast<unsigned char>(bytes[2 * i]) |
-                                        static_cast<unsigned char>(bytes[2 * i + 1]) << 8);
-    return text;
+    const std::unique_ptr<InputFile> file = files.openForReading(path);
+    std::u16string text;
+    std::vector<char> buffer(2 * kPiece);
+    std::size_t held = 0;
+    std::optional<bool> utf16;
+    for (;;) {
+        const std::size_t got = file->read(buffer.data() + held, kPiece);
+        const bool last = got == 0;
+        held += got;
+        if (!utf16) {
+            if (held == 0)
+                return text;
+            const auto first = static_cast<unsigned char>(buffer[0]);
+            utf16 = first == 0xFF || first == 0xFE;
+            text.reserve(static_cast<std::size_t>(*utf16 ? length / 2 : length));
+        }
+        const std::string_view bytes(buffer.data(), held);
+        // A lone last byte of UTF-16 is no character.
+        const std::size_t used =
+            *utf16 ? appendUtf16Le(bytes, text) : files.decodeAnsi(bytes, last, text);
+        if (last)
+            return text;
+        held -= used;
+        std::memmove(buffer.data(), buffer.data() + used, held);
+    }
 }

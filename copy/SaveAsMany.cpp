@@ -21,17 +21,19 @@ PlatformError overflow() {
 }
 
 // Cuts at every line feed; an empty text has no lines, a final line feed an empty last line.
+// Lines past the first one the line index cannot reach are never used, so they are not cut.
 std::vector<std::u16string_view> cutLines(std::u16string_view text) {
     std::vector<std::u16string_view> lines;
     if (text.empty())
         return lines;
-    for (std::size_t start = 0;;) {
+    for (std::size_t start = 0; lines.size() <= kLastLineIndex + 1u;) {
         const std::size_t end = text.find(u'\n', start);
         lines.push_back(text.substr(start, end == text.npos ? text.npos : end - start));
         if (end == text.npos)
             return lines;
         start = end + 1;
     }
+    return lines;
 }
 
 } // namespace
@@ -43,7 +45,7 @@ void PushButton3_Click(CommandHost& host) {
     std::vector<std::u16string_view> lines;
     int index = 0;
     int lastIndex = -1;
-    std::u16string targetName;
+    std::u16string_view targetName;
     const auto notice = [&boxes](std::u16string_view text) {
         boxes.msgBox(text, MsgBoxOkOnly);
         return 160;

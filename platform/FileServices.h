@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -11,6 +12,21 @@ enum FileAttribute : std::uint32_t {
     AttributeHidden = 0x2,
     AttributeDirectory = 0x10,
     AttributeNormal = 0x80,
+};
+
+// What a copy did to its destination.
+enum class CopyOutcome {
+    Created,
+    Replaced, // a new file took the old one's name
+    InPlace,  // the old file was written over, where its folder allows no new file
+};
+
+// A file open for reading, closed when dropped.
+class InputFile {
+  public:
+    virtual ~InputFile() = default;
+    // Up to `size` bytes; 0 at the end of the file.
+    virtual std::size_t read(char* buffer, std::size_t size) = 0;
 };
 
 // The file services of the platform, on Windows paths. Every call that fails throws
@@ -31,7 +47,10 @@ class FileServices {
                                                           std::size_t limit) = 0;
     virtual std::int64_t fileLength(std::u16string_view path) = 0;
     virtual std::string readWholeFile(std::u16string_view path) = 0;
-    virtual std::u16string decodeAnsi(std::string_view bytes) = 0;
+    virtual std::unique_ptr<InputFile> openForReading(std::u16string_view path) = 0;
+    // Appends the text of one piece of bytes in the ANSI code page and returns how many bytes
+    // it used: unless `last`, a character cut at the end of the piece waits for the next.
+    virtual std::size_t decodeAnsi(std::string_view bytes, bool last, std::u16string& text) = 0;
     // Copies one file whole, replacing an existing destination file. A destination ending in
     // "\" is a folder that takes the source's name; a source with wildcards copies every match.
     virtual void copyFile(std::u16string_view source, std::u16string_view destination) = 0;

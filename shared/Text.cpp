@@ -1,5 +1,7 @@
 #include "shared/Text.h"
 
+#include <algorithm>
+
 namespace {
 
 constexpr char16_t kEscapeBase = 0xDC00;
@@ -47,9 +49,8 @@ std::size_t decodeSequence(std::string_view bytes, char32_t& codePoint) {
 
 } // namespace
 
-std::u16string decodeUtf8Lossless(std::string_view bytes) {
-    std::u16string text;
-    text.reserve(bytes.size());
+std::size_t appendUtf8Lossless(std::string_view bytes, bool last, std::u16string& text) {
+    const std::size_t total = bytes.size();
     while (!bytes.empty()) {
         const auto lead = static_cast<unsigned char>(bytes[0]);
         if (lead < 0x80) {
@@ -60,6 +61,11 @@ std::u16string decodeUtf8Lossless(std::string_view bytes) {
         char32_t codePoint = 0;
         const std::size_t length = decodeSequence(bytes, codePoint);
         if (length == 0) {
+            // A sequence cut by the end of this piece may be completed by the next.
+            if (!last && bytes.size() < 4 && lead >= 0xC2 && lead <= 0xF4 &&
+                std::all_of(bytes.begin() + 1, bytes.end(),
+                            [](char c) { return isContinuation(static_cast<unsigned char>(c)); }))
+                break;
             text.push_back(static_cast<char16_t>(kEscapeBase + lead));
             bytes.remove_prefix(1);
             continue;
@@ -73,6 +79,13 @@ std::u16string decodeUtf8Lossless(std::string_view bytes) {
         }
         bytes.remove_prefix(length);
     }
+    return total - bytes.size();
+}
+
+std::u16string decodeUtf8Lossless(std::string_view bytes) {
+    std::u16string text;
+    text.reserve(bytes.size());
+    appendUtf8Lossless(bytes, true, text);
     return text;
 }
 

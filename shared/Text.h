@@ -9,6 +9,10 @@
 // Decodes UTF-8 losslessly: each byte of an invalid sequence becomes U+DC80..U+DCFF.
 std::u16string decodeUtf8Lossless(std::string_view bytes);
 
+// The same for one piece of a longer text: appends to `text` and returns how many bytes were
+// used. Unless `last`, a sequence cut at the end of the piece is left for the next piece.
+std::size_t appendUtf8Lossless(std::string_view bytes, bool last, std::u16string& text);
+
 // Inverse of decodeUtf8Lossless. Empty when the text holds U+0000 or a lone surrogate
 // outside U+DC80..U+DCFF, which no host name can carry.
 std::optional<std::string> encodeUtf8Lossless(std::u16string_view text);

@@ -44,7 +44,7 @@ TEST(ReadWholeFileFailures, missingIsEmptyAndReadFailuresPassOn) {
     EXPECT_EQ(ReadWholeFile(files, u"C:\\other-drive.txt"), u"");
 
     writeFile(dir / "list.txt", "x");
-    files.failOn("readWholeFile");
+    files.failOn("openForReading");
     EXPECT_THROW(ReadWholeFile(files, win(dir / "list.txt")), PlatformError);
 
     // A length past 32 bits must not pass for an empty file.

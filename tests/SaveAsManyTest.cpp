@@ -227,7 +227,7 @@ INSTANTIATE_TEST_SUITE_P(
                     FailureRow{"sourceLookup108", "", "findOrdinaryFiles", 1, 108, {kDone}, 2},
                     FailureRow{"listLookup110", "", "findOrdinaryFiles", 2, 110, {kDone}, 2},
                     FailureRow{"waitPointer112", "setMousePointer", "", 1, 112, {kDone}, 2},
-                    FailureRow{"read132", "", "readWholeFile", 1, 132, {kDone}, 0},
+                    FailureRow{"read132", "", "openForReading", 1, 132, {kDone}, 0},
                     FailureRow{"copy144", "", "openExisting", 1, 144, {kDone}, 1},
                     FailureRow{"defaultPointer148", "setMousePointer", "", 2, 148, {kDone}, 2}),
     [](const auto& info) { return info.param.name; });

@@ -109,9 +109,15 @@ std::string FaultyFileServices::readWholeFile(std::u16string_view path) {
     return m_real.readWholeFile(path);
 }
 
-std::u16string FaultyFileServices::decodeAnsi(std::string_view bytes) {
+std::unique_ptr<InputFile> FaultyFileServices::openForReading(std::u16string_view path) {
+    enter("openForReading", path);
+    return m_real.openForReading(path);
+}
+
+std::size_t FaultyFileServices::decodeAnsi(std::string_view bytes, bool last,
+                                           std::u16string& text) {
     enter("decodeAnsi", {});
-    return m_real.decodeAnsi(bytes);
+    return m_real.decodeAnsi(bytes, last, text);
 }
 
 void FaultyFileServices::copyFile(std::u16string_view source, std::u16string_view destination) {

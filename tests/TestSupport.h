@@ -68,13 +68,15 @@ class FaultyFileServices : public FileServices {
                                                   std::size_t limit) override;
     std::int64_t fileLength(std::u16string_view path) override;
     std::string readWholeFile(std::u16string_view path) override;
-    std::u16string decodeAnsi(std::string_view bytes) override;
+    std::unique_ptr<InputFile> openForReading(std::u16string_view path) override;
+    std::size_t decodeAnsi(std::string_view bytes, bool last, std::u16string& text) override;
     void copyFile(std::u16string_view source, std::u16string_view destination) override;
     std::u16string installationFolder() override;
 
     std::int64_t lengthOverride = -1;
     // Where the program appears to be installed; the real folder when empty.
     std::u16string installationFolderOverride;
+    PosixFileServices& real() { return m_real; }
 
   private:
     void enter(const std::string& name, std::u16string_view path);

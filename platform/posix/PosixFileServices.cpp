@@ -1,6 +1,7 @@
 #include "platform/posix/PosixFileServices.h"
 
 #include "platform/PlatformError.h"
+#include "platform/posix/PosixIo.h"
 #include "platform/posix/WindowsPath.h"
 #include "shared/Text.h"
 
@@ -17,32 +18,6 @@
 
 namespace {
 
-class FileDescriptor {
-  public:
-    explicit FileDescriptor(int fd) : m_fd(fd) {}
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    ~FileDescriptor() {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    int get() const { return m_fd; }
-    // Closes now, so that a failing close counts as a failed write.
-    void close() {
-        const int fd = m_fd;
-        m_fd = -1;
-        if (::close(fd) != 0)
-            throw PlatformError::fromErrno(errno);
-    }
-
-  private:
-    int m_fd;
-};
-
-[[noreturn]] void throwErrno() {
-    throw PlatformError::fromErrno(errno);
-}
-
 // After a failed call: true when nothing was there to find; any other fault is thrown.
 bool failedAsNotFound() {
     const PlatformError error = PlatformError::fromErrno(errno);
@@ -51,30 +26,11 @@ bool failedAsNotFound() {
     return true;
 }
 
-// read() that goes on when interrupted; 0 at the end of the file.
-std::size_t readSome(int fd, char* buffer, std::size_t size) {
-    for (;;) {
-        const ssize_t got = ::read(fd, buffer, size);
-        if (got >= 0)
-            return static_cast<std::size_t>(got);
-        if (errno != EINTR)
-            throwErrno();
-    }
-}
-
 struct stat statOf(const std::string& hostPath) {
     struct stat info {};
     if (::stat(hostPath.c_str(), &info) != 0)
         throwErrno();
     return info;
-}
-
-std::string_view baseName(std::string_view hostPath) {
-    return hostPath.substr(hostPath.rfind('/') + 1);
-}
-
-bool isHiddenName(std::string_view name) {
-    return !name.empty() && name[0] == '.';
 }
 
 // Windows wildcard match: * any run, ? one character; a final ".*" also matches no extension.
@@ -103,56 +59,41 @@ bool wildcardMatch(std::u16string_view pattern, std::u16string_view name) {
     return pattern.substr(p) == u".*";
 }
 
-std::string temporaryName() {
-    thread_local std::mt19937_64 generator{std::random_device{}() ^
-                                           (static_cast<std::uint64_t>(::getpid()) << 32)};
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string name = ".quorvane-000000000000.tmp";
-    std::uint64_t bits = generator();
-    for (std::size_t i = 10; i < 22; ++i, bits >>= 4)
-        name[i] = kDigits[bits & 0xF];
-    return name;
-}
+class PosixInputFile : public InputFile {
+  public:
+    explicit PosixInputFile(FileDescriptor fd) : m_fd(std::move(fd)) {}
+    std::size_t read(char* buffer, std::size_t size) override {
+        return readSome(m_fd.get(), buffer, size);
+    }
 
-// Copies `length` bytes in the kernel; falls back to read and write where it cannot.
-void copyContents(int in, int out, off_t length) {
-    while (length > 0) {
-        const ssize_t copied = ::copy_file_range(in, nullptr, out, nullptr, length, 0);
-        if (copied > 0) {
-            length -= copied;
-            continue;
-        }
-        if (copied == 0)
-            return; // the source shrank
-        if (errno == EINTR)
-            continue;
-        if (errno != EXDEV && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
-            throwErrno();
-        break;
-    }
-    if (length == 0)
-        return;
-    std::unique_ptr<char[]> buffer(new char[1 << 17]);
-    while (length > 0) {
-        const auto chunk = static_cast<std::size_t>(std::min<off_t>(length, 1 << 17));
-        const auto got = static_cast<ssize_t>(readSome(in, buffer.get(), chunk));
-        if (got == 0)
-            return;
-        for (ssize_t done = 0; done < got;) {
-            const ssize_t put = ::write(out, buffer.get() + done, got - done);
-            if (put < 0 && errno != EINTR)
-                throwErrno();
-            done += std::max<ssize_t>(put, 0);
-        }
-        length -= got;
-    }
+  private:
+    FileDescriptor m_fd;
+};
+
+// Opens a regular file for reading without ever blocking on a FIFO or a device.
+FileDescriptor openRegular(std::u16string_view path) {
+    FileDescriptor fd(
+        ::open(toHostPath(path).c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (!fd.valid())
+        throwErrno();
+    struct stat info {};
+    if (::fstat(fd.get(), &info) != 0)
+        throwErrno();
+    if (!S_ISREG(info.st_mode))
+        throw PlatformError::fromErrno(S_ISDIR(info.st_mode) ? EISDIR : EINVAL);
+    return fd;
 }
 
 } // namespace
 
-PosixFileServices::PosixFileServices() : m_uid(::geteuid()), m_gid(::getegid()) {
-    m_umask = ::umask(022);
-    ::umask(m_umask);
+std::size_t readSome(int fd, char* buffer, std::size_t size) {
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, size);
+        if (got >= 0)
+            return static_cast<std::size_t>(got);
+        if (errno != EINTR)
+            throwErrno();
+    }
 }
 
 std::int64_t PosixFileServices::lastModified(std::u16string_view path) {
@@ -206,6 +147,10 @@ std::vector<std::u16string> PosixFileServices::findOrdinaryFiles(std::u16string_
         return found;
 
     const std::u16string wideName = decodeUtf8Lossless(name);
+    // Trailing dots fall away in mapping, but "*." still asks for names without an extension.
+    const std::u16string_view written = pattern.substr(pattern.find_last_of(u"\\/") + 1);
+    const std::size_t end = written.find_last_not_of(u' ');
+    const bool noExtension = hasWildcard(written) && end != written.npos && written[end] == u'.';
     if (!hasWildcard(wideName)) {
         struct stat info {};
         if (::stat(host.c_str(), &info) == 0) {
@@ -225,7 +170,7 @@ std::vector<std::u16string> PosixFileServices::findOrdinaryFiles(std::u16string_
         if (isHiddenName(entry->d_name))
             continue;
         std::u16string candidate = decodeUtf8Lossless(entry->d_name);
-        if (!wildcardMatch(wideName, candidate))
+        if (!wildcardMatch(wideName, candidate) || (noExtension && candidate.find(u'.') != candidate.npos))
             continue;
         bool regular = entry->d_type == DT_REG;
         if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
@@ -251,15 +196,10 @@ std::int64_t PosixFileServices::fileLength(std::u16string_view path) {
 }
 
 std::string PosixFileServices::readWholeFile(std::u16string_view path) {
-    const FileDescriptor fd(
-        ::open(toHostPath(path).c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-    if (fd.get() < 0)
-        throwErrno();
+    const FileDescriptor fd = openRegular(path);
     struct stat info {};
     if (::fstat(fd.get(), &info) != 0)
         throwErrno();
-    if (!S_ISREG(info.st_mode))
-        throw PlatformError::fromErrno(S_ISDIR(info.st_mode) ? EISDIR : EINVAL);
     std::string bytes(static_cast<std::size_t>(info.st_size) + 1, '\0');
     std::size_t used = 0;
     for (;;) {
@@ -274,10 +214,18 @@ std::string PosixFileServices::readWholeFile(std::u16string_view path) {
     return bytes;
 }
 
-std::u16string PosixFileServices::decodeAnsi(std::string_view bytes) {
-    if (bytes.starts_with("\xEF\xBB\xBF"))
-        bytes.remove_prefix(3);
-    return decodeUtf8Lossless(bytes);
+std::unique_ptr<InputFile> PosixFileServices::openForReading(std::u16string_view path) {
+    return std::make_unique<PosixInputFile>(openRegular(path));
+}
+
+std::size_t PosixFileServices::decodeAnsi(std::string_view bytes, bool last,
+                                          std::u16string& text) {
+    // A UTF-8 byte-order mark opens the text and is no part of it.
+    if (text.empty() && bytes.starts_with("\xEF\xBB\xBF"))
+        return 3 + appendUtf8Lossless(bytes.substr(3), last, text);
+    if (text.empty() && !last && bytes.size() < 3 && std::string_view("\xEF\xBB\xBF").starts_with(bytes))
+        return 0;
+    return appendUtf8Lossless(bytes, last, text);
 }
 
 void PosixFileServices::copyFile(std::u16string_view source, std::u16string_view destination) {
@@ -287,7 +235,7 @@ void PosixFileServices::copyFile(std::u16string_view source, std::u16string_view
     if (name.find_first_of("*?") == name.npos) {
         if (to.back() == '/')
             to += name;
-        copyOne(from, to);
+        m_copy.copy(from, to);
         return;
     }
     if (to.back() != '/')
@@ -301,7 +249,7 @@ void PosixFileServices::copyFile(std::u16string_view source, std::u16string_view
     for (const std::u16string& match : matches) {
         const std::string matchName = *encodeUtf8Lossless(match);
         try {
-            copyOne(folder + matchName, to + matchName);
+            m_copy.copy(folder + matchName, to + matchName);
         } catch (const PlatformError&) {
             if (!firstFailure)
                 firstFailure = std::current_exception();
@@ -309,77 +257,6 @@ void PosixFileServices::copyFile(std::u16string_view source, std::u16string_view
     }
     if (firstFailure)
         std::rethrow_exception(firstFailure);
-}
-
-void PosixFileServices::copyOne(const std::string& source, const std::string& destination) {
-    const FileDescriptor in(::open(source.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-    if (in.get() < 0)
-        throwErrno();
-    struct stat from {};
-    if (::fstat(in.get(), &from) != 0)
-        throwErrno();
-    if (!S_ISREG(from.st_mode))
-        throw PlatformError(u"The source is not an ordinary file.", EINVAL);
-
-    // The copy replaces the file a symbolic link points to, not the link.
-    std::string target = destination;
-    struct stat old {};
-    bool replacing = false;
-    if (::lstat(destination.c_str(), &old) == 0) {
-        if (isHiddenName(baseName(destination)))
-            throw PlatformError::fromErrno(EACCES);
-        if (S_ISLNK(old.st_mode)) {
-            old = statOf(destination); // a dangling link fails here
-            const std::unique_ptr<char, void (*)(void*)> real(
-                ::realpath(destination.c_str(), nullptr), std::free);
-            if (!real)
-                throwErrno();
-            target = real.get();
-        }
-        if (S_ISDIR(old.st_mode))
-            throw PlatformError::fromErrno(EISDIR);
-        if (!S_ISREG(old.st_mode))
-            throw PlatformError(u"The destination is not an ordinary file.", EINVAL);
-        // Read-only by its mode bits, also for root.
-        if ((old.st_mode & 0222) == 0)
-            throw PlatformError::fromErrno(EACCES);
-        if (old.st_dev == from.st_dev && old.st_ino == from.st_ino)
-            throw PlatformError(u"The source and the destination are the same file.", EEXIST);
-        replacing = true;
-    } else if (errno != ENOENT) {
-        throwErrno();
-    }
-
-    const mode_t mode = (replacing ? old.st_mode : from.st_mode) & 0777;
-    const std::string folder = target.substr(0, target.rfind('/') + 1);
-    std::string temporary;
-    int fd = -1;
-    for (int attempt = 0; fd < 0; ++attempt) {
-        temporary = folder + temporaryName();
-        fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-        if (fd < 0 && (errno != EEXIST || attempt == 8))
-            throwErrno();
-    }
-    FileDescriptor out(fd);
-    try {
-        if (replacing) {
-            // Keep the replaced file's owner where allowed, then its own mode bits.
-            if (old.st_uid != m_uid || old.st_gid != m_gid)
-                (void)!::fchown(out.get(), old.st_uid, old.st_gid);
-            if ((mode & ~m_umask) != mode && ::fchmod(out.get(), mode) != 0)
-                throwErrno();
-        }
-        copyContents(in.get(), out.get(), from.st_size);
-        const timespec times[2] = {{0, UTIME_OMIT}, from.st_mtim};
-        if (::futimens(out.get(), times) != 0)
-            throwErrno();
-        out.close();
-        if (::rename(temporary.c_str(), target.c_str()) != 0)
-            throwErrno();
-    } catch (...) {
-        ::unlink(temporary.c_str());
-        throw;
-    }
 }
 
 std::u16string PosixFileServices::installationFolder() {

@@ -1,15 +1,11 @@
 #pragma once
 
 #include "platform/FileServices.h"
-
-#include <string>
-#include <sys/types.h>
+#include "platform/posix/PosixCopy.h"
 
 // File services of a POSIX host, on Windows paths mapped as WindowsPath.h says.
 class PosixFileServices : public FileServices {
   public:
-    PosixFileServices();
-
     std::int64_t lastModified(std::u16string_view path) override;
     std::uint32_t attributes(std::u16string_view path) override;
     bool openExisting(std::u16string_view path) override;
@@ -17,14 +13,13 @@ class PosixFileServices : public FileServices {
                                                   std::size_t limit) override;
     std::int64_t fileLength(std::u16string_view path) override;
     std::string readWholeFile(std::u16string_view path) override;
-    std::u16string decodeAnsi(std::string_view bytes) override;
+    std::unique_ptr<InputFile> openForReading(std::u16string_view path) override;
+    std::size_t decodeAnsi(std::string_view bytes, bool last, std::u16string& text) override;
     void copyFile(std::u16string_view source, std::u16string_view destination) override;
     std::u16string installationFolder() override;
 
-  private:
-    void copyOne(const std::string& source, const std::string& destination);
+    CopySeams& copySeams() { return m_copy.seams; }
 
-    uid_t m_uid;
-    gid_t m_gid;
-    mode_t m_umask;
+  private:
+    PosixCopy m_copy;
 };

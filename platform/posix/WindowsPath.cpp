@@ -61,6 +61,9 @@ bool endsWithSeparator(std::u16string_view windowsPath) {
 std::string toHostPath(std::u16string_view windowsPath, bool allowWildcards) {
     if (windowsPath.empty())
         throw PlatformError(u"The system cannot find the path specified.", ENOENT);
+    // "\\?\" before a drive path only asks Win32 not to parse it; the path is the same.
+    if (windowsPath.starts_with(u"\\\\?\\") && windowsPath.size() >= 6 && windowsPath[5] == u':')
+        windowsPath.remove_prefix(4);
     if (windowsPath.size() >= 2 && isSeparator(windowsPath[0]) && isSeparator(windowsPath[1]))
         throw PlatformError(u"The network path was not found.", EHOSTUNREACH);
 

@@ -1,0 +1,62 @@
+#pragma once
+
+#include "platform/FileServices.h"
+
+#include <functional>
+#include <string>
+#include <sys/types.h>
+
+// The points of a copy where a test may act: each lies between a check and the use it guards.
+enum class CopyPoint {
+    TargetChecked,   // the target is resolved and judged; nothing is written yet
+    ContentCopied,   // after each piece of the content
+    BeforeLastCheck, // the new file is whole; the target's name is checked once more next
+};
+
+// Test seams of the copy: a call at each point, and fallbacks forced for the file systems and
+// kernels this machine does not have.
+struct CopySeams {
+    std::function<void(CopyPoint)> at;
+    bool noAnonymousFiles = false; // as on a file system without O_TMPFILE
+    bool noProcLinks = false;      // as without /proc: anonymous files are named by AT_EMPTY_PATH
+};
+
+// Copies one regular file to one host path without ever writing a file its checks did not
+// look at: the target is resolved once and its folder held open, the new content goes to an
+// anonymous file named only when whole, and the name is checked again just before it is taken.
+class PosixCopy {
+  public:
+    PosixCopy();
+
+    CopyOutcome copy(const std::string& source, const std::string& destination);
+
+    CopySeams seams;
+
+  private:
+    struct Source;
+    struct Target;
+    struct Kept;
+    class NewFile;
+
+    Target resolve(const std::string& destination);
+    Kept judge(const Target& target, const Source& source);
+    bool mayWrite(const Target& target);
+    NewFile newFile(const Target& target, mode_t mode, bool anonymous);
+    void keep(NewFile& file, const Target& target, const Kept& kept);
+    void writeContent(const Source& source, int out);
+    int linkAnonymous(NewFile& file, const Target& target, const std::string& name);
+    CopyOutcome create(const Source& source, const Target& target, bool named);
+    CopyOutcome replace(const Source& source, const Target& target, const Kept& kept, bool named);
+    CopyOutcome writeInPlace(const Source& source, const Target& target);
+    std::string inodePath(const Target& target) const;
+    bool useProc() const { return m_proc && !seams.noProcLinks; }
+    void reach(CopyPoint point) const {
+        if (seams.at)
+            seams.at(point);
+    }
+
+    uid_t m_uid;
+    gid_t m_gid;
+    mode_t m_umask;
+    bool m_proc;
+};

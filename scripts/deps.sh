@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(cmake ninja-build g++ qt6-base-dev qt6-qpa-plugins fonts-liberation xdg-utils)
 if [ "${1:-run}" = test ]; then
-    packages+=(libgtest-dev xvfb xauth xdotool)
+    packages+=(libgtest-dev xvfb xauth xdotool acl)
 fi
 missing=()
 for package in "${packages[@]}"; do

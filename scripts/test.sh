@@ -16,9 +16,10 @@ if [ "$(id -u)" = 0 ]; then
     # Permission rules must hold without root's privileges too.
     unprivileged=$(mktemp -d)
     trap 'rm -rf "$unprivileged"' EXIT
-    install -m 0755 build/test/tests/testCopyToTarget build/test/tests/testSaveAsMany "$unprivileged"
+    tests=(testCopyToTarget testPosixCopy testSaveAsMany)
+    install -m 0755 "${tests[@]/#/build/test/tests/}" "$unprivileged"
     chmod 0755 "$unprivileged"
-    for test in testCopyToTarget testSaveAsMany; do
+    for test in "${tests[@]}"; do
         (cd / && setpriv --reuid=65534 --regid=65534 --clear-groups "$unprivileged/$test" --gtest_brief=1)
     done
 fi

@@ -68,10 +68,11 @@ TEST_F(CopyToTargetTest, targetsWithoutAnExistingFolderCopyNothing) {
     copy(source(), win(dir / "nofolder/a.txt"));
     copy(u"   ", win(dir / "out/a.txt"));
     copy(source(), u"  ");
+    copy(source(), win(dir / "out") + u"\\" + std::u16string(32768, u'a'));
     fs::current_path(cwd);
     EXPECT_TRUE(onlyFiles(dir.path(), {"source.txt", "out"}));
     EXPECT_TRUE(onlyFiles(dir / "out", {}));
-    EXPECT_EQ(files.calls.size(), 6u) << "blank arguments reach no probe";
+    EXPECT_EQ(files.calls.size(), 6u) << "blank and overlong names reach no probe";
 }
 
 TEST_F(CopyToTargetTest, folderTargetsRelativeTargetsAndSpacesInPaths) {
@@ -119,6 +120,9 @@ TEST_F(CopyToTargetTest, wildcardSourcesCopyEveryOrdinaryMatchIntoTheTargetFolde
     EXPECT_TRUE(onlyFiles(dir / "out", {"a.log", "b.log", "noext"}));
     copy(win(dir / "src/*.none"), win(dir / "out/x"));
     EXPECT_TRUE(onlyFiles(dir / "out", {"a.log", "b.log", "noext"}));
+    fs::create_directory(dir / "bare");
+    copy(win(dir / "src") + u"\\*.", win(dir / "bare") + u"\\");
+    EXPECT_TRUE(onlyFiles(dir / "bare", {"noext"})) << "*. takes names without an extension";
 }
 
 TEST_F(CopyToTargetTest, theSourceItselfIsNeverATarget) {

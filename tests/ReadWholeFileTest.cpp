@@ -34,7 +34,12 @@ INSTANTIATE_TEST_SUITE_P(
                 u"\uFEFFa\n"},
         ReadRow{"bigEndianMarkReadAsLittle", std::string("\xFE\xFF\0a", 4), u"\xFFFE\x6100"},
         ReadRow{"oddLastByteDropped", std::string("\xFF\xFEZ\0x", 5), u"\uFEFFZ"},
-        ReadRow{"loneSurrogateKept", std::string("\xFF\xFE\x00\xD8", 4), u"\uFEFF\xD800"}),
+        ReadRow{"loneSurrogateKept", std::string("\xFF\xFE\x00\xD8", 4), u"\uFEFF\xD800"},
+        // Read in pieces of 64 KiB: a character cut by a piece's end is still one character.
+        ReadRow{"utf8AcrossPieces", std::string(65535, 'a') + "\xC3\xA9\xE2",
+                std::u16string(65535, u'a') + u"\u00E9\xDCE2"},
+        ReadRow{"utf16AcrossPieces", "\xFF\xFE" + std::string(65535, 'a') + std::string(1, '\0'),
+                u"\uFEFF" + std::u16string(32767, u'\x6161') + u"\x0061"}),
     [](const auto& info) { return info.param.name; });
 
 TEST(ReadWholeFileFailures, missingIsEmptyAndReadFailuresPassOn) {

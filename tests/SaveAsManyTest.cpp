@@ -175,13 +175,22 @@ TEST_F(SaveAsManyTest, aListOf32768LinesIsHandledInFull) {
 }
 
 TEST_F(SaveAsManyTest, aLongerListCopiesNothing) {
-    list(longList(32769, target("first"), target("last")));
+    list(longList(40000, target("first"), target("last")));
     run();
     EXPECT_TRUE(copies().empty());
     EXPECT_EQ(host.boxes.reportedLines(), std::vector<int>{138});
     EXPECT_EQ(host.boxes.shown.back().prompt, u"Done.");
     EXPECT_FALSE(host.busyFlag);
     EXPECT_EQ(host.pointer, PointerDefault);
+}
+
+TEST_F(SaveAsManyTest, aWildcardSourceThatCannotBeSearchedIsReportedOnceAtItsLookUp) {
+    fs::create_directory_symlink(dir / "loop", dir / "loop");
+    host.source = win(dir / "loop") + u"\\*.txt";
+    list(target("a.txt") + "\n" + target("b.txt") + "\n" + target("c.txt"));
+    run();
+    EXPECT_EQ(host.boxes.reportedLines(), std::vector<int>{108});
+    EXPECT_EQ(prompts().back(), u"Done.");
 }
 
 // Each row makes one call fail once and says which report follows and how the run ends.

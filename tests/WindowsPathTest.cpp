@@ -37,6 +37,7 @@ INSTANTIATE_TEST_SUITE_P(
                     MapRow{"trailingSeparatorKept", u"Z:\\a\\", "/a/"},
                     MapRow{"rooted", u"\\etc\\x", "/etc/x"}, MapRow{"relative", u"x\\y", "CWD/x/y"},
                     MapRow{"driveRelative", u"Z:y", "CWD/y"},
+                    MapRow{"longPathPrefix", u"\\\\?\\Z:\\a\\b", "/a/b"},
                     MapRow{"latin1Byte", u"Z:\\caf\xDCE9", "/caf\xE9"},
                     MapRow{"unicode", u"Z:\\\u00E9t\u00E9", "/\xC3\xA9t\xC3\xA9"}),
     [](const auto& info) { return info.param.name; });

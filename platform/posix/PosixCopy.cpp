@@ -46,8 +46,7 @@ std::string temporaryName() {
 }
 
 // Runs an extended-attribute query into a buffer that grows until the answer fits.
-template <typename Query>
-bool queryInto(std::string& out, Query query) {
+template <typename Query> bool queryInto(std::string& out, Query query) {
     out.resize(256);
     for (;;) {
         const ssize_t got = query(out.data(), out.size());
@@ -94,7 +93,8 @@ struct PosixCopy::Target {
     void lookUp(const std::string& path) {
         std::tie(folderPath, name) = splitPath(path);
         folder = openFolder(folderPath);
-        file = FileDescriptor(::openat(folder.get(), name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+        file =
+            FileDescriptor(::openat(folder.get(), name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
         present = file.valid();
         if (!present && errno != ENOENT)
             throwErrno();
@@ -214,7 +214,8 @@ PosixCopy::Kept PosixCopy::judge(const Target& target, const Source& source) {
             return kept;
         throw PlatformError::refused(Refusal::Acl);
     }
-    for (std::size_t at = 0; at < names.size(); at += std::char_traits<char>::length(&names[at]) + 1) {
+    for (std::size_t at = 0; at < names.size();
+         at += std::char_traits<char>::length(&names[at]) + 1) {
         const std::string name = &names[at];
         const bool acl = name == kAclName;
         if (!acl && !name.starts_with("user."))
@@ -239,9 +240,10 @@ PosixCopy::Kept PosixCopy::judge(const Target& target, const Source& source) {
 
 // Write access to the file itself, as the Windows copy needs, by the process's own rights.
 bool PosixCopy::mayWrite(const Target& target) {
-    const int result = useProc() ? ::faccessat(AT_FDCWD, inodePath(target).c_str(), W_OK, AT_EACCESS)
-                                 : ::faccessat(target.folder.get(), target.name.c_str(), W_OK,
-                                               AT_EACCESS | AT_SYMLINK_NOFOLLOW);
+    const int result = useProc()
+                           ? ::faccessat(AT_FDCWD, inodePath(target).c_str(), W_OK, AT_EACCESS)
+                           : ::faccessat(target.folder.get(), target.name.c_str(), W_OK,
+                                         AT_EACCESS | AT_SYMLINK_NOFOLLOW);
     if (result == 0)
         return true;
     if (errno == EACCES || errno == EPERM || errno == EROFS || errno == ETXTBSY)
@@ -358,6 +360,8 @@ int PosixCopy::linkAnonymous(NewFile& file, const Target& target, const std::str
     if (errno == EEXIST)
         return EEXIST;
     // Needs a capability on many kernels; without it the copy starts again with a named file.
+    if (seams.noEmptyPathLinks)
+        return ENOENT;
     return ::linkat(file.fd(), "", folder, name.c_str(), AT_EMPTY_PATH) == 0 ? 0 : errno;
 }
 
@@ -442,7 +446,8 @@ CopyOutcome PosixCopy::writeInPlace(const Source& source, const Target& target) 
     if (useProc()) {
         out = FileDescriptor(::open(procPath(target.file.get()).c_str(), flags));
     } else {
-        out = FileDescriptor(::openat(target.folder.get(), target.name.c_str(), flags | O_NOFOLLOW));
+        out =
+            FileDescriptor(::openat(target.folder.get(), target.name.c_str(), flags | O_NOFOLLOW));
         struct stat opened {};
         if (out.valid() && (::fstat(out.get(), &opened) != 0 || !sameFile(opened, target.info)))
             throw changed();
@@ -456,7 +461,13 @@ CopyOutcome PosixCopy::writeInPlace(const Source& source, const Target& target) 
     writeContent(source, out.get());
     if (::ftruncate(out.get(), size) != 0)
         throwErrno();
-    takeTime(out.get(), source.info);
+    // Only a file's owner may set its time; the content is written all the same.
+    try {
+        takeTime(out.get(), source.info);
+    } catch (const PlatformError& error) {
+        if (error.code() != EPERM)
+            throw;
+    }
     out.close();
     return CopyOutcome::InPlace;
 }

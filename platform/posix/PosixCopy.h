@@ -19,6 +19,7 @@ struct CopySeams {
     std::function<void(CopyPoint)> at;
     bool noAnonymousFiles = false; // as on a file system without O_TMPFILE
     bool noProcLinks = false;      // as without /proc: anonymous files are named by AT_EMPTY_PATH
+    bool noEmptyPathLinks = false; // as where AT_EMPTY_PATH needs a capability we lack
 };
 
 // Copies one regular file to one host path without ever writing a file its checks did not

@@ -170,7 +170,8 @@ std::vector<std::u16string> PosixFileServices::findOrdinaryFiles(std::u16string_
         if (isHiddenName(entry->d_name))
             continue;
         std::u16string candidate = decodeUtf8Lossless(entry->d_name);
-        if (!wildcardMatch(wideName, candidate) || (noExtension && candidate.find(u'.') != candidate.npos))
+        if (!wildcardMatch(wideName, candidate) ||
+            (noExtension && candidate.find(u'.') != candidate.npos))
             continue;
         bool regular = entry->d_type == DT_REG;
         if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
@@ -218,12 +219,12 @@ std::unique_ptr<InputFile> PosixFileServices::openForReading(std::u16string_view
     return std::make_unique<PosixInputFile>(openRegular(path));
 }
 
-std::size_t PosixFileServices::decodeAnsi(std::string_view bytes, bool last,
-                                          std::u16string& text) {
+std::size_t PosixFileServices::decodeAnsi(std::string_view bytes, bool last, std::u16string& text) {
     // A UTF-8 byte-order mark opens the text and is no part of it.
     if (text.empty() && bytes.starts_with("\xEF\xBB\xBF"))
         return 3 + appendUtf8Lossless(bytes.substr(3), last, text);
-    if (text.empty() && !last && bytes.size() < 3 && std::string_view("\xEF\xBB\xBF").starts_with(bytes))
+    if (text.empty() && !last && bytes.size() < 3 &&
+        std::string_view("\xEF\xBB\xBF").starts_with(bytes))
         return 0;
     return appendUtf8Lossless(bytes, last, text);
 }

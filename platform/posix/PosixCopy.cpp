@@ -287,7 +287,9 @@ void PosixCopy::keep(NewFile& file, const Target& target, const Kept& kept) {
     if (kept.hasAcl) {
         if (::fsetxattr(fd, kAclName, kept.acl.data(), kept.acl.size(), 0) != 0)
             throw PlatformError::refused(Refusal::Acl);
-    } else if (::fremovexattr(fd, kAclName) == 0) {
+    } else if (::fgetxattr(fd, kAclName, nullptr, 0) >= 0) {
+        if (::fremovexattr(fd, kAclName) != 0)
+            throw PlatformError::refused(Refusal::Acl);
         inherited = true;
     } else if (errno != ENODATA && !isUnsupported(errno)) {
         throw PlatformError::refused(Refusal::Acl);

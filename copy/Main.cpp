@@ -8,8 +8,6 @@
 
 namespace {
 
-// The longest path Win32 takes; a longer name names nothing.
-constexpr std::size_t kLongestPath = 32767;
 
 // Replaces "\\" by "\" in one left-to-right pass over non-overlapping pairs.
 void appendFoldingPairs(std::u16string& out, std::u16string_view path) {

@@ -3,6 +3,7 @@
 #include "app/Guarded.h"
 #include "copy/Main.h"
 #include "copy/OpenSaveFile.h"
+#include "platform/FileServices.h"
 #include "platform/MessageBoxes.h"
 #include "platform/PlatformError.h"
 #include "shared/SharedRoutines.h"
@@ -46,6 +47,7 @@ void PushButton3_Click(CommandHost& host) {
     int index = 0;
     int lastIndex = -1;
     std::u16string_view targetName;
+    std::u16string mappedName;
     const auto notice = [&boxes](std::u16string_view text) {
         boxes.msgBox(text, MsgBoxOkOnly);
         return 160;
@@ -100,6 +102,11 @@ void PushButton3_Click(CommandHost& host) {
         {142,
          [&] {
              targetName = trimSpaces(lines[index]);
+             // A host's own path, such as a Linux user writes, reaches the copy in Windows form.
+             if (std::optional<std::u16string> mapped = files.mapNativeName(targetName)) {
+                 mappedName = std::move(*mapped);
+                 targetName = mappedName;
+             }
              return kNextStep;
          },
          144},

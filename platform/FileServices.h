@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -13,6 +14,9 @@ enum FileAttribute : std::uint32_t {
     AttributeDirectory = 0x10,
     AttributeNormal = 0x80,
 };
+
+// The longest path Win32 takes; a longer name names nothing.
+inline constexpr std::size_t kLongestPath = 32767;
 
 // What a copy did to its destination.
 enum class CopyOutcome {
@@ -54,6 +58,10 @@ class FileServices {
     // Copies one file whole, replacing an existing destination file. A destination ending in
     // "\" is a folder that takes the source's name; a source with wildcards copies every match.
     virtual void copyFile(std::u16string_view source, std::u16string_view destination) = 0;
+    // A list name the host reads as a path of its own (on POSIX one that starts with "/"), in
+    // Windows form; empty when Windows rules cannot carry it. Nothing for any other name,
+    // which is used as written.
+    virtual std::optional<std::u16string> mapNativeName(std::u16string_view name) = 0;
     // The folder of the running executable.
     virtual std::u16string installationFolder() = 0;
 };

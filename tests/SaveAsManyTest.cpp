@@ -51,6 +51,20 @@ TEST_F(SaveAsManyTest, copiesEveryListedTargetInOrderAndSaysDone) {
     EXPECT_EQ(host.pointer, PointerDefault);
 }
 
+TEST_F(SaveAsManyTest, aLinuxUsersListNamesHostPathsButNotWindowsPathsWithSlashes) {
+    const std::string native = (dir / "out").string();
+    std::string slashes = target("slash.txt");
+    std::replace(slashes.begin(), slashes.end(), '\\', '/');
+    list(native + "/lin-1.txt\n" + target("win-2.txt") + "\n" + slashes + "\n" + native +
+         "/what?.txt\n" + native + "/end.\n");
+    writeFile(dir / "out/whatever.txt", "keep");
+    run();
+    EXPECT_EQ(readFile(dir / "out/lin-1.txt"), "payload");
+    EXPECT_EQ(readFile(dir / "out/win-2.txt"), "payload");
+    EXPECT_EQ(readFile(dir / "out/whatever.txt"), "keep");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir / "out"), {}), 3);
+}
+
 TEST_F(SaveAsManyTest, carriageReturnsVanishAnywhere) {
     std::string joined = target("jo");
     joined.insert(joined.size() - 1, "\r");

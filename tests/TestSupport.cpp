@@ -125,6 +125,11 @@ void FaultyFileServices::copyFile(std::u16string_view source, std::u16string_vie
     m_real.copyFile(source, destination);
 }
 
+std::optional<std::u16string> FaultyFileServices::mapNativeName(std::u16string_view name) {
+    enter("mapNativeName", name);
+    return m_real.mapNativeName(name);
+}
+
 std::u16string FaultyFileServices::installationFolder() {
     enter("installationFolder", {});
     return installationFolderOverride.empty() ? m_real.installationFolder()

@@ -71,6 +71,7 @@ class FaultyFileServices : public FileServices {
     std::unique_ptr<InputFile> openForReading(std::u16string_view path) override;
     std::size_t decodeAnsi(std::string_view bytes, bool last, std::u16string& text) override;
     void copyFile(std::u16string_view source, std::u16string_view destination) override;
+    std::optional<std::u16string> mapNativeName(std::u16string_view name) override;
     std::u16string installationFolder() override;
 
     std::int64_t lengthOverride = -1;

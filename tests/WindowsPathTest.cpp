@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <optional>
 
 struct MapRow {
     const char* name;
@@ -64,3 +65,30 @@ TEST(WindowsPathTest, hostPathsComeBackInWindowsForm) {
     EXPECT_EQ(toWindowsPath("/caf\xE9"), u"Z:\\caf\xDCE9");
     EXPECT_EQ(toHostPath(toWindowsPath("/tmp/caf\xE9 x")), "/tmp/caf\xE9 x");
 }
+
+struct NativeRow {
+    const char* name;
+    std::u16string native;
+    std::optional<std::u16string> windows;
+};
+
+class NativeTest : public testing::TestWithParam<NativeRow> {};
+
+// A name Windows rules cannot carry is skipped, never turned into another name.
+TEST_P(NativeTest, hostPathsInAListTakeWindowsFormOrNone) {
+    EXPECT_EQ(nativeToWindows(GetParam().native), GetParam().windows);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, NativeTest,
+    testing::Values(NativeRow{"plain", u"/home/ann/lin-1.txt", u"Z:\\home\\ann\\lin-1.txt"},
+                    NativeRow{"folder", u"/home/ann/", u"Z:\\home\\ann\\"},
+                    NativeRow{"doubledSlash", u"/a//b", u"Z:\\a\\\\b"},
+                    NativeRow{"tabKept", u"/a/b\t", u"Z:\\a\\b\t"},
+                    NativeRow{"backslash", u"/a/b\\c", std::nullopt},
+                    NativeRow{"star", u"/a/*.txt", std::nullopt},
+                    NativeRow{"question", u"/a/report?.txt", std::nullopt},
+                    NativeRow{"trailingDot", u"/a./b", std::nullopt},
+                    NativeRow{"trailingSpace", u"/a/b ", std::nullopt},
+                    NativeRow{"dotDot", u"/a/link/../b", std::nullopt}),
+    [](const auto& info) { return info.param.name; });

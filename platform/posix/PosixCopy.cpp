@@ -155,7 +155,7 @@ CopyOutcome PosixCopy::copy(const std::string& source, const std::string& destin
     if (!S_ISREG(from.info.st_mode))
         throw PlatformError::refused(Refusal::NotRegular);
 
-    const Target target = resolve(destination);
+    Target target = resolve(destination);
     if (!target.present) {
         reach(CopyPoint::TargetChecked);
         return create(from, target, false);
@@ -240,8 +240,10 @@ PosixCopy::Kept PosixCopy::judge(const Target& target, const Source& source) {
 
 // Write access to the file itself, as the Windows copy needs, by the process's own rights.
 bool PosixCopy::mayWrite(const Target& target) {
-    const int result = useProc()
-                           ? ::faccessat(AT_FDCWD, inodePath(target).c_str(), W_OK, AT_EACCESS)
+    int result = ::faccessat(target.file.get(), "", W_OK, AT_EACCESS | AT_EMPTY_PATH);
+    // Kernels before 5.8 take no flags here.
+    if (result != 0 && (errno == EINVAL || errno == ENOSYS || errno == ENOENT))
+        result = useProc() ? ::faccessat(AT_FDCWD, inodePath(target).c_str(), W_OK, AT_EACCESS)
                            : ::faccessat(target.folder.get(), target.name.c_str(), W_OK,
                                          AT_EACCESS | AT_SYMLINK_NOFOLLOW);
     if (result == 0)
@@ -397,8 +399,7 @@ CopyOutcome PosixCopy::create(const Source& source, const Target& target, bool n
     return CopyOutcome::Created;
 }
 
-CopyOutcome PosixCopy::replace(const Source& source, const Target& target, const Kept& kept,
-                               bool named) {
+CopyOutcome PosixCopy::replace(const Source& source, Target& target, const Kept& kept, bool named) {
     const auto refusesNewFiles = [](int error) { return error == EACCES || error == EPERM; };
     const int folder = target.folder.get();
     std::unique_ptr<NewFile> file;
@@ -425,6 +426,9 @@ CopyOutcome PosixCopy::replace(const Source& source, const Target& target, const
         }
     }
     reach(CopyPoint::BeforeLastCheck);
+    // Held open, the old file would outlive the rename and be freed later at a higher price
+    // (ext4 keeps it on its orphan list meanwhile); its name and inode are all we need now.
+    target.file = FileDescriptor();
     struct stat now {};
     if (::fstatat(folder, target.name.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0 ||
         !sameFile(now, target.info))
@@ -442,14 +446,24 @@ CopyOutcome PosixCopy::replace(const Source& source, const Target& target, const
 
 // Where the folder takes no new file, the checked file is written over as the Windows copy
 // would, with its space reserved first so that a full disk cannot leave it half-written.
-CopyOutcome PosixCopy::writeInPlace(const Source& source, const Target& target) {
+CopyOutcome PosixCopy::writeInPlace(const Source& source, Target& target) {
     FileDescriptor out;
     const int flags = O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC;
+    if (useProc() && !target.file.valid()) {
+        // Found again without opening it, so that nothing swapped in (a device) is opened.
+        target.file = FileDescriptor(
+            ::openat(target.folder.get(), target.name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+        struct stat found {};
+        if (!target.file.valid() || ::fstat(target.file.get(), &found) != 0 ||
+            !sameFile(found, target.info))
+            throw changed();
+    }
     if (useProc()) {
         out = FileDescriptor(::open(procPath(target.file.get()).c_str(), flags));
     } else {
         out =
             FileDescriptor(::openat(target.folder.get(), target.name.c_str(), flags | O_NOFOLLOW));
+        // Without /proc a file swapped in here is opened before it can be told apart.
         struct stat opened {};
         if (out.valid() && (::fstat(out.get(), &opened) != 0 || !sameFile(opened, target.info)))
             throw changed();

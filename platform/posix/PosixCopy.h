@@ -47,8 +47,8 @@ class PosixCopy {
     void writeContent(const Source& source, int out);
     int linkAnonymous(NewFile& file, const Target& target, const std::string& name);
     CopyOutcome create(const Source& source, const Target& target, bool named);
-    CopyOutcome replace(const Source& source, const Target& target, const Kept& kept, bool named);
-    CopyOutcome writeInPlace(const Source& source, const Target& target);
+    CopyOutcome replace(const Source& source, Target& target, const Kept& kept, bool named);
+    CopyOutcome writeInPlace(const Source& source, Target& target);
     std::string inodePath(const Target& target) const;
     bool useProc() const { return m_proc && !seams.noProcLinks; }
     void reach(CopyPoint point) const {

@@ -260,6 +260,15 @@ void PosixFileServices::copyFile(std::u16string_view source, std::u16string_view
         std::rethrow_exception(firstFailure);
 }
 
+std::optional<std::u16string> PosixFileServices::mapNativeName(std::u16string_view name) {
+    if (!name.starts_with(u'/'))
+        return std::nullopt;
+    // Past the longest Win32 path a name names nothing; it is not copied to be told so.
+    if (name.size() > kLongestPath)
+        return std::u16string();
+    return nativeToWindows(name).value_or(std::u16string());
+}
+
 std::u16string PosixFileServices::installationFolder() {
     char buffer[PATH_MAX];
     const ssize_t length = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);

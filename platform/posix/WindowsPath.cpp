@@ -4,6 +4,7 @@
 #include "shared/Text.h"
 
 #include <cerrno>
+#include <algorithm>
 #include <climits>
 #include <unistd.h>
 #include <vector>
@@ -109,5 +110,21 @@ std::u16string toWindowsPath(std::string_view hostPath) {
             c = u'\\';
     if (path.size() == 2)
         path += u'\\';
+    return path;
+}
+
+std::optional<std::u16string> nativeToWindows(std::u16string_view hostPath) {
+    std::u16string path = u"Z:";
+    path.reserve(hostPath.size() + 2);
+    for (std::size_t start = 1; start <= hostPath.size();) {
+        const std::size_t end = std::min(hostPath.find(u'/', start), hostPath.size());
+        const std::u16string_view segment = hostPath.substr(start, end - start);
+        if (segment.find_first_of(u"\\*?") != segment.npos || segment.ends_with(u'.') ||
+            segment.ends_with(u' '))
+            return std::nullopt;
+        path += u'\\';
+        path += segment;
+        start = end + 1;
+    }
     return path;
 }

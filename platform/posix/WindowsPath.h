@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -16,3 +17,8 @@ std::u16string toWindowsPath(std::string_view hostPath);
 
 // True when the path ends with a separator ("\" or "/").
 bool endsWithSeparator(std::u16string_view windowsPath);
+
+// The Windows form of a name written as a host path ("/home/ann/a.txt"), or nothing when
+// Windows rules cannot carry it (a segment holding "\\", "*" or "?", or ending in a dot or a
+// space): such a name is never turned into another one.
+std::optional<std::u16string> nativeToWindows(std::u16string_view hostPath);

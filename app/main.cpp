@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <cstdio>
 #include <cstdlib>
+#include <unistd.h>
 
 namespace {
 
@@ -19,10 +20,18 @@ bool hasDisplay() {
 
 int main(int argc, char** argv) {
     if (!hasDisplay()) {
-        std::fputs("Quorvane is a desktop program and found no display to open its window on "
-                   "(DISPLAY is not set).\nStart it from a desktop session, or on a machine "
-                   "without one under a virtual display: xvfb-run quorvane\n",
-                   stderr);
+        // The advice names this very program, however it was started.
+        char self[4096] = "quorvane";
+        const ssize_t length = ::readlink("/proc/self/exe", self, sizeof self - 1);
+        if (length > 0)
+            self[length] = '\0';
+        std::fprintf(stderr,
+                     "Quorvane is a desktop program and found no display to open its window on "
+                     "(DISPLAY is not set).\nStart it from a desktop session, or on a machine "
+                     "without one under a virtual display (as root, install it first with "
+                     "\"apt-get update && apt-get install -y xvfb xauth\"):\n"
+                     "    xvfb-run -a %s\n",
+                     self);
         return 1;
     }
     QApplication app(argc, argv);

@@ -1,12 +1,20 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building and running (`run`) or testing (`test`) need,
-# when any is missing. Run as root.
+# Installs the Debian packages that building and running (`run`), running under a virtual
+# display (`virtual`), testing (`test`) or packaging (`package`) need, when any is missing.
+# Run as root.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ qt6-base-dev qt6-qpa-plugins fonts-liberation xdg-utils)
-if [ "${1:-run}" = test ]; then
-    packages+=(libgtest-dev xvfb xauth xdotool acl)
-fi
+packages=(cmake ninja-build g++ qt6-base-dev)
+for need in "${@:-run}"; do
+    case $need in
+    run) packages+=(qt6-qpa-plugins fonts-liberation xdg-utils) ;;
+    virtual) packages+=(qt6-qpa-plugins fonts-liberation xdg-utils xvfb xauth) ;;
+    test) packages+=(qt6-qpa-plugins fonts-liberation xdg-utils libgtest-dev xvfb xauth xdotool
+        acl dpkg-dev lintian appstream) ;;
+    package) packages+=(dpkg-dev file lintian appstream) ;;
+    *) echo "deps.sh: unknown need '$need'" >&2 && exit 2 ;;
+    esac
+done
 missing=()
 for package in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||

@@ -1,14 +1,14 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds with warnings as errors and runs every test (the window's
-# offscreen, the installed program under Xvfb), the permission tests again as an
-# unprivileged user, and the core tests once more under AddressSanitizer and
-# UndefinedBehaviorSanitizer.
+# Installs what is missing, builds the release with warnings as errors and runs every test (the
+# window's offscreen, the installed program under Xvfb), the permission tests again as an
+# unprivileged user, the core tests once more under AddressSanitizer and
+# UndefinedBehaviorSanitizer, and makes the Debian package and checks it with lintian.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/deps.sh test
 
-cmake -S . -B build/test -G Ninja -DQUORVANE_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake -S . -B build/test -G Ninja -DQUORVANE_WERROR=ON -DCMAKE_BUILD_TYPE=Release
 cmake --build build/test
 ctest --test-dir build/test --output-on-failure
 
@@ -30,3 +30,5 @@ cmake -S . -B build/sanitize -G Ninja -DQUORVANE_WERROR=ON -DCMAKE_BUILD_TYPE=De
 cmake --build build/sanitize
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
     ctest --test-dir build/sanitize --output-on-failure
+
+bash scripts/package.sh

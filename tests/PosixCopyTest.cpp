@@ -336,10 +336,10 @@ TEST_P(PosixCopyPermissionTest, theFileItselfMustBeWritable) {
     fs::create_directory(folder);
     if (row.fileMode) {
         writeFile(target, "old");
-        ::chown(target.c_str(), row.fileOwner, row.fileOwner);
+        ASSERT_EQ(::chown(target.c_str(), row.fileOwner, row.fileOwner), 0);
         ::chmod(target.c_str(), row.fileMode);
     }
-    ::chown(folder.c_str(), row.folderOwner, row.folderOwner);
+    ASSERT_EQ(::chown(folder.c_str(), row.folderOwner, row.folderOwner), 0);
     ::chmod(folder.c_str(), row.folderMode);
     const struct stat before = statOf(target);
 

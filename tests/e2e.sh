@@ -5,18 +5,31 @@
 set -euo pipefail
 
 if [ -z "${QUORVANE_E2E_DISPLAY:-}" ]; then
-    exec env QUORVANE_E2E_DISPLAY=1 xvfb-run -a -s "-screen 0 1024x768x24" bash "$0" "$@"
+    # -noreset: a server resetting after its last client left would refuse the program.
+    exec env QUORVANE_E2E_DISPLAY=1 xvfb-run -a -s "-screen 0 1024x768x24 -noreset" \
+        bash "$0" "$@"
 fi
 
 build=$1
 work=$(mktemp -d)
 app=
 cleanup() {
+    status=$?
     [ -n "$app" ] && kill "$app" 2>/dev/null || true
+    if [ "$status" != 0 ] && [ -s "$work/stderr" ]; then
+        echo "e2e: the program's error output:" >&2
+        cat "$work/stderr" >&2
+    fi
     rm -rf "$work"
 }
 trap cleanup EXIT
 cmake --install "$build" --prefix "$work/prefix" >/dev/null
+
+# Nothing is launched: whatever the program asks to open is only recorded.
+mkdir "$work/bin"
+printf '#!/bin/sh\necho "$*" >>"%s/opened"\n' "$work" >"$work/bin/xdg-open"
+chmod +x "$work/bin/xdg-open"
+export PATH="$work/bin:$PATH"
 
 targets=(/tmp/quorvane-sample-copy-1.txt /tmp/quorvane-sample-copy-2.txt /tmp/quorvane-sample-copy-3.txt)
 rm -f "${targets[@]}"
@@ -61,4 +74,7 @@ for target in "${targets[@]}"; do
 done
 kill -0 "$app" || fail "the program ended early"
 rm -f "${targets[@]}"
+if [ -s "$work/opened" ]; then
+    echo "e2e: the program asked to open (not launched): $(cat "$work/opened")"
+fi
 echo "e2e: 1 passed, 0 failed"

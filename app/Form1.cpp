@@ -16,9 +16,11 @@
 #include <QCoreApplication>
 #include <QGroupBox>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
@@ -36,6 +38,28 @@ QFont arial(double points) {
     font.setBold(true);
     return font;
 }
+
+// A frame as Windows draws one: the window's own background, an etched line whose top runs
+// through the middle of the caption, and the caption on that line.
+class Frame : public QGroupBox {
+  public:
+    using QGroupBox::QGroupBox;
+
+  protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        const QFontMetrics metrics(font());
+        const QRect line = rect().adjusted(0, metrics.height() / 2, -2, -2);
+        painter.setPen(palette().color(QPalette::Mid));
+        painter.drawRect(line);
+        painter.setPen(palette().color(QPalette::Light));
+        painter.drawRect(line.translated(1, 1));
+        const QRect caption(6, 0, metrics.horizontalAdvance(title()) + 4, metrics.height());
+        painter.fillRect(caption, palette().color(QPalette::Window));
+        painter.setPen(palette().color(QPalette::WindowText));
+        painter.drawText(caption, Qt::AlignCenter, title());
+    }
+};
 
 void setBackground(QWidget* widget, std::uint32_t colour) {
     QPalette palette = widget->palette();
@@ -137,7 +161,7 @@ QLineEdit* Form1::addTextBox(QWidget* parent, const char* name, const QRect& twi
 }
 
 QGroupBox* Form1::addFrame(const char* name, const QString& caption, const QRect& twips) {
-    auto* frame = new QGroupBox(caption, this);
+    auto* frame = new Frame(caption, this);
     frame->setObjectName(QString::fromLatin1(name));
     frame->setGeometry(pixels(twips));
     setBackground(frame, kWhite);
@@ -176,10 +200,18 @@ void Form1::setMousePointer(int pointer) {
         child->setCursor(cursor);
 }
 
-// The hover rule: the hand over a button, the arrow elsewhere, the hourglass left alone.
-// A move that a control leaves unhandled reaches its container too; only the control under
-// the pointer, with no child there, runs the rule.
+// Keys on the buttons, and the hover rule: the hand over a button, the arrow elsewhere, the
+// hourglass left alone. A move that a control leaves unhandled reaches its container too;
+// only the control under the pointer, with no child there, runs the rule.
 bool Form1::eventFilter(QObject* watched, QEvent* event) {
+    // Enter presses the focused button, as on Windows; no button is the default.
+    if (event->type() == QEvent::KeyPress && m_buttons.contains(watched)) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            static_cast<QPushButton*>(watched)->click();
+            return true;
+        }
+    }
     if (event->type() == QEvent::MouseMove && m_pointer != PointerWait) {
         const auto* widget = static_cast<QWidget*>(watched);
         const QPoint position = static_cast<QMouseEvent*>(event)->position().toPoint();

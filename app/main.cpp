@@ -35,7 +35,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     QApplication app(argc, argv);
-    QApplication::setStyle(QStringLiteral("Fusion"));
+    applyDesignLook();
 
     PosixFileServices files;
     QtMessageBoxes boxes(u"quorvane");

@@ -159,11 +159,14 @@ def main():
     (HERE / "HAND-M.CUR").write_bytes(directory(2, [(32, (11, 1), dib(hand, 32))]))
 
     (HERE / "x" / "example.cjs").write_text(
-        "/* Quorvane example skin: a Qt style sheet. */\n"
-        "QGroupBox { font-weight: bold; color: #12324a; }\n"
+        "/* Quorvane example skin: a Qt style sheet, for the window and its message boxes. */\n"
+        "QWidget { color: #12324a; }\n"
+        "QGroupBox { font-weight: bold; }\n"
         "QPushButton { border: 1px solid #5a7d99; border-radius: 3px; background: #ffffff; }\n"
-        "QPushButton:hover { border: 1px solid #1f7a8c; }\n"
+        "QPushButton:hover { border-color: #1f7a8c; background: #f2f8fa; }\n"
         "QPushButton:pressed { background: #e3eef2; }\n"
+        "QPushButton:focus { border: 2px solid #1f7a8c; }\n"
+        "QDialog QPushButton { padding: 4px 14px; min-width: 64px; }\n"
         "QLineEdit { border: 1px solid #9db3c4; background: #ffffff; }\n")
     (HERE / "Samples" / "sample.txt").write_bytes(
         b"This is Quorvane's sample file to duplicate.\r\n"

@@ -1,10 +1,13 @@
 #include "app/Form1.h"
 #include "app/ErrorReport.h"
 #include "platform/PlatformError.h"
+#include "platform/qt/MessageDialog.h"
 #include "platform/qt/QtPlatform.h"
 #include "tests/TestSupport.h"
 
+#include <QDialogButtonBox>
 #include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPushButton>
@@ -229,6 +232,11 @@ class Form1Test : public QObject {
         QCOMPARE(control<QLineEdit>("Text1")->text(), QString());
         QVERIFY(m_boxes->shown.empty());
         QVERIFY(window.isVisible());
+        // Enter on a focused button presses it, as on Windows.
+        control("PushButton5")->setFocus();
+        QTest::keyClick(control("PushButton5"), Qt::Key_Return);
+        QTest::keyClick(control("PushButton5"), Qt::Key_Enter);
+        QCOMPARE(m_boxes->shown.size(), 2u);
     }
 
     void hover() {
@@ -484,24 +492,93 @@ class Form1Test : public QObject {
         QCOMPARE(window.windowTitle(), QStringLiteral("Quorvane"));
     }
 
+    // Each box keeps its lines whole and is wide enough for its title.
+    void messageBoxes_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("style");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("shownTitle");
+        QTest::addColumn<bool>("warning");
+        QTest::addColumn<int>("buttons");
+        QTest::newRow("report") << QString::fromStdU16String(errorReportText(
+                                       u"Disk full", u"in T.Form1.PushButton3_Click ", 132))
+                                << int(MsgBoxExclamation) << "Application Error"
+                                << "Application Error" << true << int(QDialogButtonBox::Ok);
+        QTest::newRow("question")
+            << "Would you like this software to open the folder where these sample files are "
+               "stored (so that you can view them before working with them)?"
+            << int(MsgBoxYesNo) << ""
+            << "Quorvane" << false << int(QDialogButtonBox::Yes | QDialogButtonBox::No);
+        QTest::newRow("help")
+            << "Questions? Please contact Team Brenhaven at https://quorvane.example/contact"
+            << int(MsgBoxOkOnly) << ""
+            << "Quorvane" << false << int(QDialogButtonBox::Ok);
+        QTest::newRow("done") << "Done." << int(MsgBoxOkOnly) << ""
+                              << "Quorvane" << false << int(QDialogButtonBox::Ok);
+    }
     void messageBoxes() {
+        QFETCH(QString, text);
+        QFETCH(int, style);
+        QFETCH(QString, title);
         QtMessageBoxes boxes(u"quorvane");
         boxes.setApplicationTitle(u"Quorvane");
-        QMessageBox report;
-        boxes.configure(report, errorReportText(u"Disk full", u"in T.Form1.P ", 132),
-                        MsgBoxExclamation, u"Application Error");
-        QCOMPARE(report.windowTitle(), QStringLiteral("Application Error"));
-        QCOMPARE(report.icon(), QMessageBox::Warning);
-        QCOMPARE(report.standardButtons(), QMessageBox::StandardButtons(QMessageBox::Ok));
-        QCOMPARE(report.text(),
-                 QStringLiteral("Disk full\nin T.Form1.P at line 132\n\nPlease email "
-                                "screenshot of this message to support@quorvane.example"));
-        QMessageBox question;
-        boxes.configure(question, u"Open?", MsgBoxYesNo, {});
-        QCOMPARE(question.windowTitle(), QStringLiteral("Quorvane"));
-        QCOMPARE(question.icon(), QMessageBox::NoIcon);
-        QCOMPARE(question.standardButtons(), QMessageBox::Yes | QMessageBox::No);
-        QCOMPARE(question.defaultButton(), question.button(QMessageBox::Yes));
+        const auto box = boxes.create(text.toStdU16String(), style, title.toStdU16String());
+        QTEST(box->windowTitle(), "shownTitle");
+        QTEST(box->hasWarningIcon(), "warning");
+        QTEST(int(box->buttons()->standardButtons()), "buttons");
+        const bool yesNo = style & MsgBoxYesNo;
+        QVERIFY(box->buttons()
+                    ->button(yesNo ? QDialogButtonBox::Yes : QDialogButtonBox::Ok)
+                    ->isDefault());
+        const QStringList lines = box->textLabel()->text().split(QLatin1Char('\n'));
+        QCOMPARE(lines.size(), text.count(QLatin1Char('\r')) - text.count(QStringLiteral("\r\n")) +
+                                   text.count(QLatin1Char('\n')) + 1);
+        QVERIFY(!box->textLabel()->wordWrap());
+        const QFontMetrics metrics(box->textLabel()->font());
+        box->adjustSize();
+        for (const QString& line : lines)
+            QVERIFY2(box->textLabel()->width() >= metrics.horizontalAdvance(line),
+                     qPrintable(line));
+        QVERIFY(box->width() >=
+                QFontMetrics(QApplication::font()).horizontalAdvance(box->windowTitle()) + 100);
+    }
+
+    void designLookWhateverTheTheme() {
+        QPalette dark;
+        dark.setColor(QPalette::Window, Qt::black);
+        dark.setColor(QPalette::WindowText, Qt::white);
+        dark.setColor(QPalette::Button, QColor(40, 40, 40));
+        dark.setColor(QPalette::ButtonText, QColor(240, 240, 240));
+        QApplication::setPalette(dark);
+        applyDesignLook();
+        const QPalette palette = QApplication::palette();
+        QVERIFY(palette.color(QPalette::Window).lightness() > 200);
+        QVERIFY(palette.color(QPalette::ButtonText).lightness() < 60);
+        QVERIFY(palette.color(QPalette::Base).lightness() > 200);
+        QCOMPARE(QApplication::font().family(), QStringLiteral("Liberation Sans"));
+        QVERIFY(!QApplication::windowIcon().isNull());
+        Form1& window = form();
+        QCOMPARE(background("Frame1"), QColor(Qt::white));
+        QVERIFY(control("PushButton3")->palette().color(QPalette::ButtonText).lightness() < 60);
+        QVERIFY(window.palette().color(QPalette::WindowText).lightness() < 60);
+    }
+
+    void skinFilesMustParse() {
+        StyleSheetSkin skin;
+        install("good.qss", readFile(QUORVANE_RESOURCES "/x/example.cjs"));
+        install("bad.qss", "QPushButton { color: #fff; } }}} QLineEdit {");
+        skin.callMethod(SkinLoad, {win(m_install->path() / "good.qss"), std::u16string()});
+        QVERIFY_THROWS_EXCEPTION(
+            PlatformError,
+            skin.callMethod(SkinLoad, {win(m_install->path() / "bad.qss"), std::u16string()}));
+    }
+
+    void pickedNamesWindowsCannotCarryAreRefused() {
+        QCOMPARE(QtCommonDialog::windowsPathOf(QStringLiteral("/tmp/report.txt")),
+                 std::optional<std::u16string>(u"Z:\\tmp\\report.txt"));
+        for (const char* name :
+             {"/tmp/report?.txt", "/tmp/a*b", "/tmp/back\\slash", "/tmp/dot./a.txt", "/tmp/space "})
+            QCOMPARE(QtCommonDialog::windowsPathOf(QString::fromUtf8(name)), std::nullopt);
     }
 
     void launcherCommandLines() {
@@ -516,8 +593,9 @@ class Form1Test : public QObject {
         QCOMPARE(hand.pixmap().size(), QSize(32, 32));
         QCOMPARE(hand.hotSpot(), QPoint(11, 1));
         QVERIFY_THROWS_EXCEPTION(PlatformError, cursorFromFile(std::string(30, '\0')));
-        std::string icon = readFile(QUORVANE_RESOURCES "/quorvane.ico");
-        QVERIFY_THROWS_EXCEPTION(PlatformError, cursorFromFile(icon)); // an icon, not a cursor
+        // An icon serves as a pointer too, its hot spot at its centre.
+        const QCursor icon = cursorFromFile(readFile(QUORVANE_RESOURCES "/quorvane.ico"));
+        QCOMPARE(icon.hotSpot(), QPoint(icon.pixmap().width() / 2, icon.pixmap().height() / 2));
     }
 };
 

@@ -2,16 +2,18 @@
 
 #include "platform/PlatformError.h"
 #include "platform/posix/WindowsPath.h"
+#include "platform/qt/MessageDialog.h"
+#include "shared/Text.h"
 
 #include <QApplication>
 #include <QFile>
 #include <QFileDialog>
 #include <QGuiApplication>
 #include <QImage>
-#include <QMessageBox>
 #include <QPalette>
 #include <QPixmap>
 #include <QProcess>
+#include <QStyle>
 #include <QWidget>
 #include <cerrno>
 #include <chrono>
@@ -28,6 +30,17 @@ PlatformError unsupportedMember(int member) {
 }
 
 } // namespace
+
+void applyDesignLook() {
+    QApplication::setStyle(QStringLiteral("Fusion"));
+    QApplication::setPalette(QApplication::style()->standardPalette());
+#ifndef Q_OS_WIN
+    // Never whatever "sans-serif" resolves to (after our install, often a monospace face).
+    QApplication::setFont(QFont(QStringLiteral("Liberation Sans"), 9));
+#endif
+    // Also for a box shown before the window has one.
+    QApplication::setWindowIcon(applicationIcon());
+}
 
 QColor colorFromOle(std::uint32_t colour) {
     if ((colour & 0xFF000000u) == 0x80000000u) {
@@ -55,50 +68,37 @@ QIcon applicationIcon() {
 QCursor cursorFromFile(const std::string& bytes) {
     const auto byteAt = [&](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
     const auto word = [&](std::size_t i) { return byteAt(i) | byteAt(i + 1) << 8; };
-    // ICONDIR (type 2 for cursors) and its first entry, whose planes and bit-count fields
-    // hold the hot spot.
-    if (bytes.size() < 22 || word(0) != 0 || word(2) != 2 || word(4) == 0)
+    // ICONDIR, type 2 for cursors and 1 for icons, and its first entry. A cursor's entry holds
+    // the hot spot where an icon's holds planes and bit count.
+    if (bytes.size() < 22 || word(0) != 0 || (word(2) != 1 && word(2) != 2) || word(4) == 0)
         throw PlatformError(u"Invalid picture", EINVAL);
-    const int hotX = word(10), hotY = word(12);
+    const bool cursor = word(2) == 2;
     std::string asIcon = bytes;
     asIcon[2] = 1; // the same layout as an icon, which Qt's reader knows
     const QImage image = QImage::fromData(reinterpret_cast<const uchar*>(asIcon.data()),
                                           static_cast<int>(asIcon.size()), "ICO");
     if (image.isNull())
         throw PlatformError(u"Invalid picture", EINVAL);
-    return QCursor(QPixmap::fromImage(image), hotX, hotY);
+    const QPoint hotSpot =
+        cursor ? QPoint(word(10), word(12)) : QPoint(image.width() / 2, image.height() / 2);
+    return QCursor(QPixmap::fromImage(image), hotSpot.x(), hotSpot.y());
 }
 
-void QtMessageBoxes::configure(QMessageBox& box, std::u16string_view prompt, int style,
-                               std::u16string_view title) const {
+std::unique_ptr<MessageDialog> QtMessageBoxes::create(std::u16string_view prompt, int style,
+                                                      std::u16string_view title) const {
     // Line breaks in the text are CR LF or a bare CR; Qt breaks at LF.
     QString text = toQString(prompt);
     text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"))
         .replace(QLatin1Char('\r'), QLatin1Char('\n'));
-    box.setWindowTitle(toQString(title.empty() ? std::u16string_view(m_title) : title));
-    box.setText(text);
-    box.setTextFormat(Qt::PlainText);
-    box.setIcon((style & 0x70) == MsgBoxExclamation ? QMessageBox::Warning : QMessageBox::NoIcon);
-    if ((style & 0x7) == MsgBoxYesNo) {
-        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
-        box.setDefaultButton((style & 0x300) ? QMessageBox::No : QMessageBox::Yes);
-    } else {
-        box.setStandardButtons(QMessageBox::Ok);
-    }
-    box.setWindowModality(Qt::ApplicationModal);
+    return std::make_unique<MessageDialog>(
+        QApplication::activeWindow(), text, style,
+        toQString(title.empty() ? std::u16string_view(m_title) : title));
 }
 
 int QtMessageBoxes::msgBox(std::u16string_view prompt, int style, std::u16string_view title) {
-    QMessageBox box(QApplication::activeWindow());
-    configure(box, prompt, style, title);
-    switch (box.exec()) {
-    case QMessageBox::Yes:
-        return MsgBoxYes;
-    case QMessageBox::No:
-        return MsgBoxNo;
-    default:
-        return MsgBoxOk;
-    }
+    const std::unique_ptr<MessageDialog> box = create(prompt, style, title);
+    box->exec();
+    return box->answer();
 }
 
 QStringList QtCommonDialog::nameFilters(std::u16string_view filter) {
@@ -132,9 +132,22 @@ void QtCommonDialog::ShowOpen() {
     dialog.setNameFilters(nameFilters(Filter));
     dialog.selectFile(toQString(FileName));
     FileName.clear();
-    if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
-        FileName =
-            toWindowsPath(QFile::encodeName(dialog.selectedFiles().constFirst()).toStdString());
+    // A name Windows rules cannot carry would come back naming another file, or a wildcard.
+    while (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()) {
+        if (const auto path = windowsPathOf(dialog.selectedFiles().constFirst())) {
+            FileName = *path;
+            return;
+        }
+        MessageDialog(&dialog,
+                      QStringLiteral("This file cannot be used: its name contains \\, * or ?, "
+                                     "or ends in a dot or a space."),
+                      MsgBoxExclamation, dialog.windowTitle())
+            .exec();
+    }
+}
+
+std::optional<std::u16string> QtCommonDialog::windowsPathOf(const QString& picked) {
+    return nativeToWindows(decodeUtf8Lossless(QFile::encodeName(picked).toStdString()));
 }
 
 void DesktopShell::startDetached(const QString& program, const QStringList& arguments) {
@@ -230,12 +243,36 @@ void StyleSheetSkin::putProperty(int member, const DispValue& value) {
     }
 }
 
+namespace {
+
+// Qt has no style-sheet validator; what it warns of while a hidden widget takes the sheet is
+// the only word on whether it parsed.
+bool styleSheetParses(const QString& sheet) {
+    static bool failed;
+    failed = false;
+    const QtMessageHandler previous =
+        qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& message) {
+            if (message.contains(QLatin1String("Could not parse")))
+                failed = true;
+        });
+    QWidget trial;
+    trial.setStyleSheet(sheet);
+    trial.ensurePolished();
+    qInstallMessageHandler(previous);
+    return !failed;
+}
+
+} // namespace
+
 void StyleSheetSkin::callMethod(int member, const std::vector<DispValue>& arguments) {
     if (member == SkinLoad && !arguments.empty()) {
         QFile file(QFile::decodeName(toHostPath(std::get<std::u16string>(arguments[0])).c_str()));
         if (!file.open(QIODevice::ReadOnly))
             throw PlatformError(u"The skin file cannot be read", EIO);
-        m_sheet = QString::fromUtf8(file.readAll());
+        const QString sheet = QString::fromUtf8(file.readAll());
+        if (!styleSheetParses(sheet))
+            throw PlatformError(u"The skin file is not a style sheet", EINVAL);
+        m_sheet = sheet;
         return;
     }
     if (member == SkinApplyWindow && !arguments.empty()) {

@@ -9,11 +9,18 @@
 #include <QColor>
 #include <QCursor>
 #include <QIcon>
-#include <QMessageBox>
 #include <QString>
 #include <QStringList>
+#include <memory>
+#include <optional>
 #include <random>
 #include <string>
+
+class MessageDialog;
+
+// The look the window is designed with, whatever the desktop's theme: the Fusion style with
+// its light palette, Arial's metric twin for boxes and dialogs on Linux, and the icon.
+void applyDesignLook();
 
 // A colour value: 0x00BBGGRR fixed, 0x800000nn the system colour with index nn.
 QColor colorFromOle(std::uint32_t colour);
@@ -21,8 +28,9 @@ QColor colorFromOle(std::uint32_t colour);
 // The icon built into the program.
 QIcon applicationIcon();
 
-// A cursor from the bytes of a .cur file, with the hot spot the file gives. Throws
-// PlatformError when the bytes are no cursor.
+// A cursor from the bytes of a .cur file, with the hot spot the file gives, or of an icon file,
+// with the hot spot at its centre, as the Windows picture loader takes one. Throws
+// PlatformError when the bytes are neither.
 QCursor cursorFromFile(const std::string& bytes);
 
 // Message boxes as modal Qt dialogs.
@@ -32,9 +40,9 @@ class QtMessageBoxes : public MessageBoxes {
     int msgBox(std::u16string_view prompt, int style, std::u16string_view title) override;
     std::u16string applicationTitle() const override { return m_title; }
     void setApplicationTitle(std::u16string_view title) override { m_title = title; }
-    // Sets a box up as the style value asks, without showing it.
-    void configure(QMessageBox& box, std::u16string_view prompt, int style,
-                   std::u16string_view title) const;
+    // The box as the style value asks, not yet shown.
+    std::unique_ptr<MessageDialog> create(std::u16string_view prompt, int style,
+                                          std::u16string_view title) const;
 
   private:
     std::u16string m_title;
@@ -44,6 +52,8 @@ class QtMessageBoxes : public MessageBoxes {
 class QtCommonDialog : public CommonDialog {
   public:
     void ShowOpen() override;
+    // The Windows form of a picked file, or nothing when Windows rules cannot carry its name.
+    static std::optional<std::u16string> windowsPathOf(const QString& picked);
     // The Qt name filters for a Windows filter: "*.*" also matches names without a dot, and
     // patterns match regardless of case, as on Windows.
     static QStringList nameFilters(std::u16string_view filter);

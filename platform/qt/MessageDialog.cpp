@@ -21,6 +21,9 @@ constexpr int kTitleBarChrome = 140;
 MessageDialog::MessageDialog(QWidget* parent, const QString& text, int style, const QString& title)
     : QDialog(parent), m_warning((style & 0x70) == MsgBoxExclamation) {
     setWindowTitle(title);
+    // As a Windows message box: a title and a close box, nothing to minimise or maximise.
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowCloseButtonHint);
     setModal(true);
     setWindowModality(Qt::ApplicationModal);
     const bool yesNo = (style & 0x7) == MsgBoxYesNo;
@@ -43,6 +46,7 @@ MessageDialog::MessageDialog(QWidget* parent, const QString& text, int style, co
     m_text->setObjectName(QStringLiteral("text"));
     m_text->setTextFormat(Qt::PlainText);
     m_text->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_text->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     const QFontMetrics metrics(m_text->font());
     int widest = 0;
     for (const QString& line : text.split(QLatin1Char('\n')))
@@ -58,6 +62,8 @@ MessageDialog::MessageDialog(QWidget* parent, const QString& text, int style, co
     m_buttons = new QDialogButtonBox(
         yesNo ? QDialogButtonBox::Yes | QDialogButtonBox::No : QDialogButtonBox::Ok, this);
     m_buttons->setCenterButtons(true);
+    for (QAbstractButton* button : m_buttons->buttons())
+        button->setIcon(QIcon()); // text only, as on Windows
     QPushButton* preferred = m_buttons->button(
         !yesNo ? QDialogButtonBox::Ok
                : ((style & 0x300) ? QDialogButtonBox::No : QDialogButtonBox::Yes));

@@ -33,7 +33,21 @@ PlatformError unsupportedMember(int member) {
 
 void applyDesignLook() {
     QApplication::setStyle(QStringLiteral("Fusion"));
-    QApplication::setPalette(QApplication::style()->standardPalette());
+    // Spelled out: the style's own standard palette follows a desktop theme (dark ones too).
+    const QColor face(239, 239, 239), dark = face.darker(150), disabled(190, 190, 190);
+    QPalette light(Qt::black, face, face.lighter(150), dark, face.darker(130), Qt::black,
+                   Qt::white);
+    light.setColor(QPalette::Shadow, dark.darker(135));
+    light.setColor(QPalette::Highlight, QColor(48, 140, 198));
+    light.setColor(QPalette::HighlightedText, Qt::white);
+    light.setColor(QPalette::Link, QColor(0, 0, 255));
+    light.setColor(QPalette::PlaceholderText, QColor(0, 0, 0, 128));
+    light.setColor(QPalette::ToolTipBase, QColor(255, 255, 220));
+    light.setColor(QPalette::ToolTipText, Qt::black);
+    for (const auto role : {QPalette::Text, QPalette::WindowText, QPalette::ButtonText})
+        light.setColor(QPalette::Disabled, role, disabled);
+    light.setColor(QPalette::Disabled, QPalette::Base, face);
+    QApplication::setPalette(light);
 #ifndef Q_OS_WIN
     // Never whatever "sans-serif" resolves to (after our install, often a monospace face).
     QApplication::setFont(QFont(QStringLiteral("Liberation Sans"), 9));

@@ -1,7 +1,8 @@
 // Times "Start Saving" against a raw copy loop (open, stat the folder, copy_file_range over the
 // target) and a minimal safe loop (an anonymous file linked or renamed in a folder opened once)
-// in the same run, and measures the memory long lists take. Usage: quorvane_bench [work-folder]
-// [repeats] [only-this-size-in-bytes]
+// in the same run, measures the memory long lists take, and times quorvane-batch beside a cp
+// loop and tee. Usage: quorvane_bench [work-folder]
+// [repeats] [only-this-size-in-bytes, or "batch"]
 
 #include "copy/SaveAsMany.h"
 #include "platform/MessageBoxes.h"
@@ -284,6 +285,48 @@ void runMemory(const fs::path& work) {
     });
 }
 
+// quorvane-batch as a whole process beside the shell's own ways of doing the same, on one
+// list of native paths: a cp for each target, and tee fed every target at once.
+void runBatchCommand(const fs::path& work, int repeats) {
+    const fs::path dir = work / "batch";
+    fs::create_directories(dir);
+    const fs::path source = dir / "source.bin", list = dir / "list.txt";
+    writeRandomFile(source, 4096);
+    std::vector<std::string> targets;
+    {
+        std::ofstream out(list, std::ios::binary);
+        for (int i = 0; i < 10000; ++i) {
+            const fs::path folder = dir / ("folder" + std::to_string(i % 10));
+            fs::create_directories(folder);
+            targets.push_back((folder / ("target" + std::to_string(i) + ".bin")).string());
+            out << targets.back() << '\n';
+        }
+    }
+    const std::string quoted = "'" + source.string() + "' '" + list.string() + "'";
+    const std::vector<std::pair<const char*, std::string>> commands = {
+        {"quorvane-batch", std::string(QUORVANE_BATCH) + " " + quoted + " 2>/dev/null"},
+        {"cp loop", "bash -c 'while IFS= read -r t; do cp \"$0\" \"$t\"; done < \"$1\"' " + quoted},
+        {"tee, batched", "xargs -d '\\n' -a '" + list.string() + "' sh -c 'exec tee \"$@\" < \"" +
+                             source.string() + "\" > /dev/null' sh"},
+    };
+    std::vector<std::vector<double>> times(commands.size());
+    for (int r = 0; r < repeats; ++r)
+        for (std::size_t c = 0; c < commands.size(); ++c) {
+            removeTargets(targets);
+            const auto start = Clock::now();
+            if (std::system(commands[c].second.c_str()) != 0 || !fs::exists(targets.back()))
+                std::abort();
+            times[c].push_back(secondsSince(start) * 1e6 / 10000);
+        }
+    const double ours = median(times[0]);
+    for (std::size_t c = 0; c < commands.size(); ++c)
+        std::printf("batch: %-16s 4 KiB x 10000 new targets %9.1f us per target   "
+                    "quorvane-batch / this %5.2f\n",
+                    commands[c].first, median(times[c]), ours / median(times[c]));
+    removeTargets(targets);
+    fs::remove_all(dir);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -303,6 +346,8 @@ int main(int argc, char** argv) {
     for (const auto& [size, count] : {std::pair{4096, 10000}, {1 << 20, 1000}, {64 << 20, 20}})
         if (!*only || std::to_string(size) == only)
             runCase(work, size, count, repeats);
+    if (!*only || std::string(only) == "batch")
+        runBatchCommand(work, repeats);
     fs::remove_all(work);
     return 0;
 }

@@ -8,7 +8,6 @@
 
 namespace {
 
-
 // Replaces "\\" by "\" in one left-to-right pass over non-overlapping pairs.
 void appendFoldingPairs(std::u16string& out, std::u16string_view path) {
     for (std::size_t i = 0; i < path.size(); ++i) {
@@ -20,26 +19,41 @@ void appendFoldingPairs(std::u16string& out, std::u16string_view path) {
 
 } // namespace
 
-void CopyToTarget(FileServices& files, std::u16string_view source, std::u16string_view target) {
+void CopyToTarget(FileServices& files, std::u16string_view source, std::u16string_view target,
+                  OutcomeObserver* observer) {
+    const auto skip = [observer](Skip why) {
+        if (observer)
+            observer->skipped(why);
+    };
     if (trimSpaces(target).empty() || trimSpaces(source).empty())
-        return;
+        return skip(Skip::NoName);
     if (target.size() > kLongestPath || source.size() > kLongestPath)
-        return;
+        return skip(Skip::NoName);
     const std::u16string tidySource = TidySeparators(source);
     std::u16string tidyTarget = TidySeparators(target);
     if (hasWildcard(tidySource))
         tidyTarget = FolderOf(tidyTarget);
     const bool sourceExists = IsExistingFile(files, tidySource);
-    const bool folderExists = IsFolder(files, FolderOf(tidyTarget));
+    const std::u16string folder = FolderOf(tidyTarget);
+    const bool folderExists = IsFolder(files, folder);
     if (sourceExists && folderExists)
-        CopyOneFile(files, tidySource, tidyTarget);
+        CopyOneFile(files, tidySource, tidyTarget, observer);
+    else
+        skip(!sourceExists ? Skip::NoSource : folder.empty() ? Skip::NoName : Skip::NoFolder);
 }
 
-void CopyOneFile(FileServices& files, std::u16string_view source, std::u16string_view destination) {
+void CopyOneFile(FileServices& files, std::u16string_view source, std::u16string_view destination,
+                 CopyListener* listener) {
+    class Ignoring : public CopyListener {
+        void copied(std::u16string_view, CopyOutcome) override {}
+        void notCopied(std::u16string_view, const PlatformError&) override {}
+    } ignoring;
     try {
-        files.copyFile(source, destination);
-    } catch (const PlatformError&) {
+        files.copyFile(source, destination, listener ? *listener : ignoring);
+    } catch (const PlatformError& failure) {
         // A refused copy leaves the target as it was, without a word.
+        if (listener)
+            listener->notCopied({}, failure);
     }
 }
 

@@ -42,6 +42,7 @@ std::vector<std::u16string_view> cutLines(std::u16string_view text) {
 void PushButton3_Click(CommandHost& host) {
     FileServices& files = host.fileServices();
     MessageBoxes& boxes = host.messageBoxes();
+    OutcomeObserver* const observer = host.outcomeObserver();
     std::u16string listText;
     std::vector<std::u16string_view> lines;
     int index = 0;
@@ -95,13 +96,25 @@ void PushButton3_Click(CommandHost& host) {
                  throw overflow();
              lastIndex = static_cast<int>(lines.size()) - 1;
              index = 0;
+             if (observer)
+                 observer->lines(lastIndex + 1);
              return index > lastIndex ? 148 : kNextStep;
          },
          148},
-        {140, [&] { return trimSpaces(lines[index]).empty() ? 146 : kNextStep; }, 142},
+        {140,
+         [&] {
+             if (!trimSpaces(lines[index]).empty())
+                 return kNextStep;
+             if (observer)
+                 observer->blank(index);
+             return 146;
+         },
+         142},
         {142,
          [&] {
              targetName = trimSpaces(lines[index]);
+             if (observer)
+                 observer->handing(index, targetName);
              // A host's own path, such as a Linux user writes, reaches the copy in Windows form.
              if (std::optional<std::u16string> mapped = files.mapNativeName(targetName)) {
                  mappedName = std::move(*mapped);
@@ -112,7 +125,7 @@ void PushButton3_Click(CommandHost& host) {
          144},
         {144,
          [&] {
-             CopyToTarget(files, host.text1(), targetName);
+             CopyToTarget(files, host.text1(), targetName, observer);
              return kNextStep;
          },
          146},

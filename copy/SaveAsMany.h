@@ -4,6 +4,7 @@
 
 class FileServices;
 class MessageBoxes;
+class OutcomeObserver;
 
 // The window's mouse-pointer setting.
 enum MousePointer : int {
@@ -25,6 +26,8 @@ class CommandHost {
     virtual void setMousePointer(int pointer) = 0;
     virtual MessageBoxes& messageBoxes() = 0;
     virtual FileServices& fileServices() = 0;
+    // Told what became of each line; the window has none.
+    virtual OutcomeObserver* outcomeObserver() { return nullptr; }
 };
 
 // "Start Saving": copies the file named in Text1 to every target listed in the file named in

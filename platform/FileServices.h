@@ -25,6 +25,17 @@ enum class CopyOutcome {
     InPlace,  // the old file was written over, where its folder allows no new file
 };
 
+class PlatformError;
+
+// Told what became of each file a copy takes: the one file of a plain source (unnamed), or each
+// match of a wildcard source, by name.
+class CopyListener {
+  public:
+    virtual ~CopyListener() = default;
+    virtual void copied(std::u16string_view match, CopyOutcome outcome) = 0;
+    virtual void notCopied(std::u16string_view match, const PlatformError& failure) = 0;
+};
+
 // A file open for reading, closed when dropped.
 class InputFile {
   public:
@@ -56,8 +67,15 @@ class FileServices {
     // it used: unless `last`, a character cut at the end of the piece waits for the next.
     virtual std::size_t decodeAnsi(std::string_view bytes, bool last, std::u16string& text) = 0;
     // Copies one file whole, replacing an existing destination file. A destination ending in
-    // "\" is a folder that takes the source's name; a source with wildcards copies every match.
-    virtual void copyFile(std::u16string_view source, std::u16string_view destination) = 0;
+    // "\" is a folder that takes the source's name. A plain source's outcome is told and its
+    // failure thrown; each match of a wildcard source is tried and its outcome or failure told,
+    // and only a failed search is thrown.
+    virtual void copyFile(std::u16string_view source, std::u16string_view destination,
+                          CopyListener& listener) = 0;
+    // What copyFile would do, told and thrown the same way, with nothing written. A name an
+    // earlier check would have created counts as present.
+    virtual void checkCopy(std::u16string_view source, std::u16string_view destination,
+                           CopyListener& listener) = 0;
     // A list name the host reads as a path of its own (on POSIX one that starts with "/"), in
     // Windows form; empty when Windows rules cannot carry it. Nothing for any other name,
     // which is used as written.

@@ -16,7 +16,7 @@ if [ "$(id -u)" = 0 ]; then
     # Permission rules must hold without root's privileges too.
     unprivileged=$(mktemp -d)
     trap 'rm -rf "$unprivileged"' EXIT
-    tests=(testCopyToTarget testPosixCopy testSaveAsMany)
+    tests=(testCopyToTarget testPosixCopy testSaveAsMany testBatchCommand)
     install -m 0755 "${tests[@]/#/build/test/tests/}" "$unprivileged"
     chmod 0755 "$unprivileged"
     for test in "${tests[@]}"; do

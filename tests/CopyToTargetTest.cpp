@@ -181,7 +181,9 @@ TEST_F(CopyToTargetTest, fifoAndDeviceSourcesAreNotFoundAndNeverBlock) {
     copy(u"Z:\\dev\\null", win(dir / "out/b.txt"));
     EXPECT_TRUE(onlyFiles(dir / "out", {}));
     PosixFileServices real;
-    EXPECT_THROW(real.copyFile(win(dir / "fifo"), win(dir / "out/c.txt")), std::exception);
+    RecordingListener listener;
+    EXPECT_THROW(real.copyFile(win(dir / "fifo"), win(dir / "out/c.txt"), listener),
+                 std::exception);
     EXPECT_TRUE(real.findOrdinaryFiles(win(dir / "fifo"), 1).empty());
 }
 

@@ -52,7 +52,8 @@ void run(const std::string& command) {
 std::string outcomeOf(PosixFileServices& files, std::u16string_view source,
                       std::u16string_view target) {
     try {
-        files.copyFile(source, target);
+        RecordingListener listener;
+        files.copyFile(source, target, listener);
         return "copied";
     } catch (const PlatformError& error) {
         return "refused " + std::to_string(static_cast<int>(error.refusal()));

@@ -120,9 +120,28 @@ std::size_t FaultyFileServices::decodeAnsi(std::string_view bytes, bool last,
     return m_real.decodeAnsi(bytes, last, text);
 }
 
-void FaultyFileServices::copyFile(std::u16string_view source, std::u16string_view destination) {
+void FaultyFileServices::copyFile(std::u16string_view source, std::u16string_view destination,
+                                  CopyListener& listener) {
     enter("copyFile", destination);
-    m_real.copyFile(source, destination);
+    m_real.copyFile(source, destination, listener);
+}
+
+void FaultyFileServices::checkCopy(std::u16string_view source, std::u16string_view destination,
+                                   CopyListener& listener) {
+    enter("checkCopy", destination);
+    m_real.checkCopy(source, destination, listener);
+}
+
+void RecordingListener::copied(std::u16string_view match, CopyOutcome outcome) {
+    told.push_back("copied " + std::to_string(static_cast<int>(outcome)) + " " + narrow(match));
+}
+
+void RecordingListener::notCopied(std::u16string_view match, const PlatformError& failure) {
+    const std::string prefix =
+        failure.refusal() == Refusal::None
+            ? std::string("failed")
+            : "refused " + std::to_string(static_cast<int>(failure.refusal()));
+    told.push_back(prefix + " " + narrow(match));
 }
 
 std::optional<std::u16string> FaultyFileServices::mapNativeName(std::u16string_view name) {

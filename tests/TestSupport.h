@@ -70,7 +70,10 @@ class FaultyFileServices : public FileServices {
     std::string readWholeFile(std::u16string_view path) override;
     std::unique_ptr<InputFile> openForReading(std::u16string_view path) override;
     std::size_t decodeAnsi(std::string_view bytes, bool last, std::u16string& text) override;
-    void copyFile(std::u16string_view source, std::u16string_view destination) override;
+    void copyFile(std::u16string_view source, std::u16string_view destination,
+                  CopyListener& listener) override;
+    void checkCopy(std::u16string_view source, std::u16string_view destination,
+                   CopyListener& listener) override;
     std::optional<std::u16string> mapNativeName(std::u16string_view name) override;
     std::u16string installationFolder() override;
 
@@ -86,6 +89,15 @@ class FaultyFileServices : public FileServices {
     std::string m_failCall;
     int m_failAt = 0;
     int m_seen = 0;
+};
+
+// Remembers what a copy told, one line a file: "copied N match" or "refused N match" (N the
+// outcome or refusal as a number), or "failed match".
+class RecordingListener : public CopyListener {
+  public:
+    void copied(std::u16string_view match, CopyOutcome outcome) override;
+    void notCopied(std::u16string_view match, const PlatformError& failure) override;
+    std::vector<std::string> told;
 };
 
 // The four things "Start Saving" needs of its window, each of which can be made to fail.

@@ -8,7 +8,9 @@
 #include <fcntl.h>
 #include <memory>
 #include <random>
+#include <set>
 #include <sys/xattr.h>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -146,6 +148,15 @@ PosixCopy::PosixCopy()
 }
 
 CopyOutcome PosixCopy::copy(const std::string& source, const std::string& destination) {
+    return run(source, destination, false);
+}
+
+CopyOutcome PosixCopy::check(const std::string& source, const std::string& destination) {
+    return run(source, destination, true);
+}
+
+CopyOutcome PosixCopy::run(const std::string& source, const std::string& destination,
+                           bool checkOnly) {
     Source from;
     from.fd = FileDescriptor(::open(source.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (!from.fd.valid())
@@ -156,6 +167,8 @@ CopyOutcome PosixCopy::copy(const std::string& source, const std::string& destin
         throw PlatformError::refused(Refusal::NotRegular);
 
     Target target = resolve(destination);
+    if (checkOnly)
+        return foresee(from, target);
     if (!target.present) {
         reach(CopyPoint::TargetChecked);
         return create(from, target, false);
@@ -163,6 +176,30 @@ CopyOutcome PosixCopy::copy(const std::string& source, const std::string& destin
     const Kept kept = judge(target, from);
     reach(CopyPoint::TargetChecked);
     return replace(from, target, kept, false);
+}
+
+// The outcome a copy would have, from the same checks, with nothing written. A name that an
+// earlier check would have created counts as present from then on.
+CopyOutcome PosixCopy::foresee(const Source& source, const Target& target) {
+    struct stat folder {};
+    if (::fstat(target.folder.get(), &folder) != 0)
+        throwErrno();
+    const bool folderTakesFiles =
+        ::faccessat(target.folder.get(), "", W_OK | X_OK, AT_EACCESS | AT_EMPTY_PATH) == 0;
+    const auto key = std::make_tuple(folder.st_dev, folder.st_ino, target.name);
+    if (!target.present) {
+        if (m_foreseen.contains(key))
+            return folderTakesFiles ? CopyOutcome::Replaced : CopyOutcome::InPlace;
+        if (!folderTakesFiles)
+            throw PlatformError::fromErrno(EACCES);
+        m_foreseen.insert(key);
+        return CopyOutcome::Created;
+    }
+    judge(target, source);
+    // A sticky folder keeps another user's name from all but its owner and root.
+    const bool keepsName = (folder.st_mode & S_ISVTX) && m_uid != 0 &&
+                           target.info.st_uid != m_uid && folder.st_uid != m_uid;
+    return folderTakesFiles && !keepsName ? CopyOutcome::Replaced : CopyOutcome::InPlace;
 }
 
 PosixCopy::Target PosixCopy::resolve(const std::string& destination) {

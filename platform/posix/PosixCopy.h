@@ -3,8 +3,10 @@
 #include "platform/FileServices.h"
 
 #include <functional>
+#include <set>
 #include <string>
 #include <sys/types.h>
+#include <tuple>
 
 // The points of a copy where a test may act: each lies between a check and the use it guards.
 enum class CopyPoint {
@@ -30,6 +32,8 @@ class PosixCopy {
     PosixCopy();
 
     CopyOutcome copy(const std::string& source, const std::string& destination);
+    // The outcome copy() would have, from the same checks and refusals; nothing is written.
+    CopyOutcome check(const std::string& source, const std::string& destination);
 
     CopySeams seams;
 
@@ -39,6 +43,8 @@ class PosixCopy {
     struct Kept;
     class NewFile;
 
+    CopyOutcome run(const std::string& source, const std::string& destination, bool checkOnly);
+    CopyOutcome foresee(const Source& source, const Target& target);
     Target resolve(const std::string& destination);
     Kept judge(const Target& target, const Source& source);
     bool mayWrite(const Target& target);
@@ -60,4 +66,6 @@ class PosixCopy {
     gid_t m_gid;
     mode_t m_umask;
     bool m_proc;
+    // Names a check said would be created: folder device, folder inode, name.
+    std::set<std::tuple<dev_t, ino_t, std::string>> m_foreseen;
 };

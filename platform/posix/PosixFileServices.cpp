@@ -229,14 +229,28 @@ std::size_t PosixFileServices::decodeAnsi(std::string_view bytes, bool last, std
     return appendUtf8Lossless(bytes, last, text);
 }
 
-void PosixFileServices::copyFile(std::u16string_view source, std::u16string_view destination) {
+void PosixFileServices::copyFile(std::u16string_view source, std::u16string_view destination,
+                                 CopyListener& listener) {
+    copyEach(source, destination, listener, false);
+}
+
+void PosixFileServices::checkCopy(std::u16string_view source, std::u16string_view destination,
+                                  CopyListener& listener) {
+    copyEach(source, destination, listener, true);
+}
+
+void PosixFileServices::copyEach(std::u16string_view source, std::u16string_view destination,
+                                 CopyListener& listener, bool checkOnly) {
+    const auto copyOne = [&](const std::string& from, const std::string& to) {
+        return checkOnly ? m_copy.check(from, to) : m_copy.copy(from, to);
+    };
     const std::string from = toHostPath(source, true);
     std::string to = toHostPath(destination);
     const std::string_view name = baseName(from);
     if (name.find_first_of("*?") == name.npos) {
         if (to.back() == '/')
             to += name;
-        m_copy.copy(from, to);
+        listener.copied({}, copyOne(from, to));
         return;
     }
     if (to.back() != '/')
@@ -245,19 +259,14 @@ void PosixFileServices::copyFile(std::u16string_view source, std::u16string_view
     const std::vector<std::u16string> matches = findOrdinaryFiles(source, SIZE_MAX);
     if (matches.empty())
         throw PlatformError::fromErrno(ENOENT);
-    // Every match is tried; the first failure is reported after the rest are copied.
-    std::exception_ptr firstFailure;
     for (const std::u16string& match : matches) {
         const std::string matchName = *encodeUtf8Lossless(match);
         try {
-            m_copy.copy(folder + matchName, to + matchName);
-        } catch (const PlatformError&) {
-            if (!firstFailure)
-                firstFailure = std::current_exception();
+            listener.copied(match, copyOne(folder + matchName, to + matchName));
+        } catch (const PlatformError& error) {
+            listener.notCopied(match, error);
         }
     }
-    if (firstFailure)
-        std::rethrow_exception(firstFailure);
 }
 
 std::optional<std::u16string> PosixFileServices::mapNativeName(std::u16string_view name) {

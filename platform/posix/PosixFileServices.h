@@ -15,12 +15,18 @@ class PosixFileServices : public FileServices {
     std::string readWholeFile(std::u16string_view path) override;
     std::unique_ptr<InputFile> openForReading(std::u16string_view path) override;
     std::size_t decodeAnsi(std::string_view bytes, bool last, std::u16string& text) override;
-    void copyFile(std::u16string_view source, std::u16string_view destination) override;
+    void copyFile(std::u16string_view source, std::u16string_view destination,
+                  CopyListener& listener) override;
+    void checkCopy(std::u16string_view source, std::u16string_view destination,
+                   CopyListener& listener) override;
     std::optional<std::u16string> mapNativeName(std::u16string_view name) override;
     std::u16string installationFolder() override;
 
     CopySeams& copySeams() { return m_copy.seams; }
 
   private:
+    void copyEach(std::u16string_view source, std::u16string_view destination,
+                  CopyListener& listener, bool checkOnly);
+
     PosixCopy m_copy;
 };

@@ -3,8 +3,8 @@
 #include "platform/PlatformError.h"
 #include "shared/Text.h"
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <unistd.h>
 #include <vector>

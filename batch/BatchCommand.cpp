@@ -1,0 +1,370 @@
+#include "batch/BatchCommand.h"
+
+#include "copy/Main.h"
+#include "copy/SaveAsMany.h"
+#include "platform/FileServices.h"
+#include "platform/MessageBoxes.h"
+#include "platform/PlatformError.h"
+#include "shared/Text.h"
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <ostream>
+
+namespace {
+
+constexpr int kUsageError = 64;
+constexpr int kInputMessage = 2;
+constexpr int kSomeNotCopied = 1;
+
+constexpr std::string_view kUsage =
+    "Usage: quorvane-batch [--dry-run] [--receipt PATH|-] FILE LIST\n"
+    "Copies FILE to every path listed in LIST, one per line, as Quorvane's \"Start Saving\" does,\n"
+    "and says what became of each line.\n"
+    "  --dry-run        make every check, write nothing; the receipt says what would happen\n"
+    "  --receipt PATH   write a row per list line to PATH (- for standard output):\n"
+    "                   line, name, outcome and detail, separated by tabs\n"
+    "  --help, --version\n"
+    "A FILE or LIST starting with / is a path of this system; any other is read as the window's\n"
+    "boxes would hold it (Z:\\home\\ann\\list.txt).\n"
+    "Exit status: 0 all copied or skipped for a missing folder, 1 a source missing, a copy\n"
+    "refused or failed, or an error reported, 2 a missing input, 64 a usage error.\n";
+
+constexpr std::array<std::u16string_view, 4> kInputMessages = {
+    u"Text file to use not found.", u"File to copy and rename not found.",
+    u"You forgot to input text file to use.", u"You forgot to input file to copy and rename."};
+
+std::string utf8(std::u16string_view text) {
+    return encodeUtf8Lossless(text).value_or(std::string());
+}
+
+// A name as the receipt writes it: UTF-8, with "%", control characters and whatever is no
+// character at all (a stray byte, a lone surrogate) written as %XX of its bytes.
+std::string receiptName(std::u16string_view name) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    const auto escape = [&](unsigned char byte) {
+        out += '%';
+        out += kHex[byte >> 4];
+        out += kHex[byte & 0xF];
+    };
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        const char16_t c = name[i];
+        const bool pair = c >= 0xD800 && c <= 0xDBFF && i + 1 < name.size() &&
+                          name[i + 1] >= 0xDC00 && name[i + 1] <= 0xDFFF;
+        if (pair) {
+            out += utf8(name.substr(i++, 2));
+        } else if (c >= 0xDC80 && c <= 0xDCFF) {
+            escape(static_cast<unsigned char>(c - 0xDC00)); // a byte that was no character
+        } else if (c >= 0xD800 && c <= 0xDFFF) {
+            for (unsigned char byte :
+                 {0xE0 | (c >> 12), 0x80 | ((c >> 6) & 0x3F), 0x80 | (c & 0x3F)})
+                escape(byte);
+        } else if (c < 0x20 || c == 0x7F || c == u'%') {
+            escape(static_cast<unsigned char>(c));
+        } else {
+            out += utf8(name.substr(i, 1));
+        }
+    }
+    return out;
+}
+
+std::string oneLine(std::string text) {
+    for (char& c : text)
+        if (c == '\r' || c == '\n' || c == '\t')
+            c = ' ';
+    return text;
+}
+
+std::string refusalName(Refusal refusal) {
+    switch (refusal) {
+    case Refusal::ReadOnly:
+        return "read-only";
+    case Refusal::Hidden:
+        return "hidden";
+    case Refusal::SameFile:
+        return "same-file";
+    case Refusal::NotWritable:
+        return "not-writable";
+    case Refusal::Folder:
+        return "folder";
+    case Refusal::NotRegular:
+        return "not-regular";
+    case Refusal::DanglingLink:
+        return "dangling-link";
+    case Refusal::Acl:
+        return "acl";
+    case Refusal::SourceChanged:
+        return "source-changed";
+    case Refusal::None:
+        break;
+    }
+    return "refused";
+}
+
+// The file services with every copy replaced by its check: a dry run writes nothing.
+class CheckingFiles : public FileServices {
+  public:
+    explicit CheckingFiles(FileServices& real) : m_real(real) {}
+
+    std::int64_t lastModified(std::u16string_view path) override {
+        return m_real.lastModified(path);
+    }
+    std::uint32_t attributes(std::u16string_view path) override { return m_real.attributes(path); }
+    bool openExisting(std::u16string_view path) override { return m_real.openExisting(path); }
+    std::vector<std::u16string> findOrdinaryFiles(std::u16string_view pattern,
+                                                  std::size_t limit) override {
+        return m_real.findOrdinaryFiles(pattern, limit);
+    }
+    std::int64_t fileLength(std::u16string_view path) override { return m_real.fileLength(path); }
+    std::string readWholeFile(std::u16string_view path) override {
+        return m_real.readWholeFile(path);
+    }
+    std::unique_ptr<InputFile> openForReading(std::u16string_view path) override {
+        return m_real.openForReading(path);
+    }
+    std::size_t decodeAnsi(std::string_view bytes, bool last, std::u16string& text) override {
+        return m_real.decodeAnsi(bytes, last, text);
+    }
+    void copyFile(std::u16string_view source, std::u16string_view destination,
+                  CopyListener& listener) override {
+        m_real.checkCopy(source, destination, listener);
+    }
+    void checkCopy(std::u16string_view source, std::u16string_view destination,
+                   CopyListener& listener) override {
+        m_real.checkCopy(source, destination, listener);
+    }
+    std::optional<std::u16string> mapNativeName(std::u16string_view name) override {
+        return m_real.mapNativeName(name);
+    }
+    std::u16string installationFolder() override { return m_real.installationFolder(); }
+
+  private:
+    FileServices& m_real;
+};
+
+struct Options {
+    bool dryRun = false;
+    std::optional<std::u16string> receipt;
+    std::vector<std::u16string> inputs;
+};
+
+// The run's host: the boxes' texts go to standard error, each line's outcome to the receipt.
+class ConsoleHost : public CommandHost, public MessageBoxes, public OutcomeObserver {
+  public:
+    ConsoleHost(FileServices& files, BatchConsole& console, std::ostream* receipt, bool dryRun,
+                std::u16string source, std::u16string list)
+        : m_files(files), m_console(console), m_receipt(receipt), m_dryRun(dryRun),
+          m_source(std::move(source)), m_list(std::move(list)) {}
+
+    int finish() {
+        clearProgress();
+        if (m_inputMessage)
+            return kInputMessage;
+        m_console.err << "quorvane-batch: " << m_created << " created, " << m_replaced
+                      << " replaced, " << m_skipped << " skipped, " << m_refused << " refused, "
+                      << m_failed << " failed\n";
+        return m_notCopied || m_errorReport ? kSomeNotCopied : 0;
+    }
+
+    // CommandHost
+    std::u16string text1() const override { return m_source; }
+    std::u16string text2() const override { return m_list; }
+    bool busy() const override { return m_busy; }
+    void setBusy(bool busy) override { m_busy = busy; }
+    int mousePointer() const override { return m_pointer; }
+    void setMousePointer(int pointer) override { m_pointer = pointer; }
+    MessageBoxes& messageBoxes() override { return *this; }
+    FileServices& fileServices() override { return m_files; }
+    OutcomeObserver* outcomeObserver() override { return this; }
+
+    // MessageBoxes: each line of the text, the report's empty line dropped.
+    int msgBox(std::u16string_view prompt, int, std::u16string_view title) override {
+        clearProgress();
+        if (title == u"Application Error") {
+            m_errorReport = true;
+            // A failure that left the copy of a line is that line's outcome.
+            if (m_handing && !m_told)
+                row("failed", oneLine(utf8(prompt.substr(0, prompt.find(u'\r')))));
+        }
+        for (std::u16string_view message : kInputMessages)
+            m_inputMessage |= prompt == message;
+        std::size_t start = 0;
+        while (start <= prompt.size()) {
+            std::size_t end = prompt.find_first_of(u"\r\n", start);
+            if (end == prompt.npos)
+                end = prompt.size();
+            if (end > start)
+                m_console.err << "quorvane-batch: " << utf8(prompt.substr(start, end - start))
+                              << '\n';
+            start = end + (prompt.substr(end).starts_with(u"\r\n") ? 2 : 1);
+        }
+        return MsgBoxOk;
+    }
+    std::u16string applicationTitle() const override { return u"Quorvane"; }
+    void setApplicationTitle(std::u16string_view) override {}
+
+    // OutcomeObserver
+    void lines(int count) override {
+        m_lines = count;
+        m_start = Clock::now();
+    }
+    void blank(int index) override {
+        m_handing = false;
+        m_index = index;
+        m_name.clear();
+        row("blank", {});
+        showProgress();
+    }
+    void handing(int index, std::u16string_view name) override {
+        m_handing = true;
+        m_told = false;
+        m_index = index;
+        m_name = receiptName(name);
+        showProgress();
+    }
+    void skipped(Skip why) override {
+        ++m_skipped;
+        m_notCopied |= why == Skip::NoSource;
+        row(why == Skip::NoSource   ? "no-source"
+            : why == Skip::NoFolder ? "no-folder"
+                                    : "no-name",
+            {});
+    }
+    void copied(std::u16string_view match, CopyOutcome outcome) override {
+        ++(outcome == CopyOutcome::Created ? m_created : m_replaced);
+        static constexpr const char* kDone[] = {"created", "replaced", "in-place"};
+        static constexpr const char* kWould[] = {"would-create", "would-replace", "would-in-place"};
+        const auto at = static_cast<std::size_t>(outcome);
+        row(m_dryRun ? kWould[at] : kDone[at], oneLine(receiptName(match)));
+    }
+    void notCopied(std::u16string_view match, const PlatformError& failure) override {
+        m_notCopied = true;
+        std::string detail = failure.refusal() == Refusal::None ? utf8(failure.description())
+                                                                : refusalName(failure.refusal());
+        if (!match.empty())
+            detail = receiptName(match) + ": " + detail;
+        ++(failure.refusal() == Refusal::None ? m_failed : m_refused);
+        row(failure.refusal() == Refusal::None ? "failed" : "refused", oneLine(detail));
+    }
+
+  private:
+    using Clock = std::chrono::steady_clock;
+
+    void row(const std::string& outcome, const std::string& detail) {
+        m_told = true;
+        if (m_receipt)
+            *m_receipt << m_index + 1 << '\t' << m_name << '\t' << outcome << '\t' << detail
+                       << '\n';
+    }
+    // "lines done / lines" once a run passes a second, read from the clock between lines.
+    void showProgress() {
+        if (!m_console.errIsTerminal || Clock::now() - m_start < std::chrono::seconds(1))
+            return;
+        m_console.err << "\rquorvane-batch: " << m_index << " / " << m_lines << std::flush;
+        m_progressShown = true;
+    }
+    void clearProgress() {
+        if (m_progressShown)
+            m_console.err << "\r\033[K";
+        m_progressShown = false;
+    }
+
+    FileServices& m_files;
+    BatchConsole& m_console;
+    std::ostream* m_receipt;
+    bool m_dryRun;
+    std::u16string m_source, m_list;
+    bool m_busy = false;
+    int m_pointer = PointerDefault;
+    int m_lines = 0, m_index = 0;
+    std::string m_name;
+    bool m_handing = false, m_told = false;
+    bool m_inputMessage = false, m_errorReport = false, m_notCopied = false;
+    bool m_progressShown = false;
+    Clock::time_point m_start = Clock::now();
+    int m_created = 0, m_replaced = 0, m_skipped = 0, m_refused = 0, m_failed = 0;
+};
+
+// Options first or among the inputs; "--" ends them. Nothing when the line is not usable.
+std::optional<Options> parse(const std::vector<std::u16string>& arguments, std::ostream& err) {
+    Options options;
+    bool ended = false;
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        const std::u16string& argument = arguments[i];
+        if (ended || argument.empty() || argument == u"-" || !argument.starts_with(u"-")) {
+            options.inputs.push_back(argument);
+        } else if (argument == u"--") {
+            ended = true;
+        } else if (argument == u"--dry-run") {
+            options.dryRun = true;
+        } else if (argument == u"--receipt" && i + 1 < arguments.size()) {
+            options.receipt = arguments[++i];
+        } else if (argument.starts_with(u"--receipt=")) {
+            options.receipt = argument.substr(10);
+        } else {
+            err << "quorvane-batch: unknown option or missing value: " << utf8(argument) << '\n';
+            return std::nullopt;
+        }
+    }
+    if (options.inputs.size() != 2) {
+        err << "quorvane-batch: expected FILE and LIST\n";
+        return std::nullopt;
+    }
+    return options;
+}
+
+// An input as the window's box would hold it; a path of this system in Windows form. One that
+// Windows rules cannot carry names nothing (U+0000 never names a file) rather than another.
+std::u16string asBoxText(FileServices& files, const std::u16string& argument) {
+    std::optional<std::u16string> mapped = files.mapNativeName(argument);
+    if (!mapped)
+        return argument;
+    return mapped->empty() ? argument + u'\0' : *mapped;
+}
+
+} // namespace
+
+int RunBatch(const std::vector<std::u16string>& arguments, FileServices& files,
+             BatchConsole& console) {
+    for (const std::u16string& argument : arguments) {
+        if (argument == u"--help") {
+            console.out << kUsage;
+            return 0;
+        }
+        if (argument == u"--version") {
+            console.out << "quorvane-batch 1.0.0\n";
+            return 0;
+        }
+    }
+    const std::optional<Options> options = parse(arguments, console.err);
+    if (!options) {
+        console.err << kUsage;
+        return kUsageError;
+    }
+    std::unique_ptr<std::ostream> file;
+    std::ostream* receipt = nullptr;
+    if (options->receipt) {
+        if (*options->receipt == u"-") {
+            receipt = &console.out;
+        } else {
+            file = console.openReceipt(*options->receipt);
+            if (!file || !*file) {
+                console.err << "quorvane-batch: cannot write the receipt "
+                            << utf8(*options->receipt) << '\n';
+                return kUsageError;
+            }
+            receipt = file.get();
+        }
+    }
+    CheckingFiles checking(files);
+    ConsoleHost host(options->dryRun ? checking : files, console, receipt, options->dryRun,
+                     asBoxText(files, options->inputs[0]), asBoxText(files, options->inputs[1]));
+    PushButton3_Click(host);
+    const int status = host.finish();
+    if (receipt)
+        receipt->flush();
+    return status;
+}

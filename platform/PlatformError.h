@@ -32,8 +32,10 @@ class PlatformError : public std::runtime_error {
     // Missing file or folder, another drive, a share, a name no host can carry.
     bool isNotFound() const;
 
-    // A failure described by the host's error number.
+    // A failure described by the host's error number: errno on POSIX, GetLastError() on
+    // Windows (each host defines its own).
     static PlatformError fromErrno(int code);
+    static PlatformError fromWin32(unsigned long code);
     // A copy refused by a rule of ours rather than by the host.
     static PlatformError refused(Refusal refusal);
 

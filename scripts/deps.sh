@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building and running (`run`), running under a virtual
-# display (`virtual`), testing (`test`) or packaging (`package`) need, when any is missing.
-# Run as root.
+# display (`virtual`), testing (`test`), packaging (`package`), taking screenshots
+# (`screenshots`) or building for Windows (`windows`) need, when any is missing. Run as root.
 set -euo pipefail
 
 packages=(cmake ninja-build g++ qt6-base-dev)
@@ -12,6 +12,9 @@ for need in "${@:-run}"; do
     test) packages+=(qt6-qpa-plugins fonts-liberation xdg-utils libgtest-dev xvfb xauth xdotool
         acl dpkg-dev lintian appstream) ;;
     package) packages+=(dpkg-dev file lintian appstream) ;;
+    screenshots) packages+=(qt6-qpa-plugins fonts-liberation xvfb xauth xdotool openbox imagemagick
+        qt6-gtk-platformtheme gnome-themes-extra) ;;
+    windows) packages+=(g++-mingw-w64-x86-64-posix wine wine64 dpkg-dev zip libgtest-dev) ;;
     *) echo "deps.sh: unknown need '$need'" >&2 && exit 2 ;;
     esac
 done

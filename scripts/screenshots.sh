@@ -7,12 +7,7 @@ cd "$(dirname "$0")/.."
 build=${1:-build/test}
 out=${2:-docs}
 
-bash scripts/deps.sh virtual
-packages=(openbox imagemagick xdotool qt6-gtk-platformtheme gnome-themes-extra)
-for package in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
-        DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "$package"
-done
+bash scripts/deps.sh screenshots
 
 work=$(mktemp -d)
 export DISPLAY=:91

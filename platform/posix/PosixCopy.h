@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/CopySeams.h"
 #include "platform/FileServices.h"
 
 #include <functional>
@@ -7,22 +8,6 @@
 #include <string>
 #include <sys/types.h>
 #include <tuple>
-
-// The points of a copy where a test may act: each lies between a check and the use it guards.
-enum class CopyPoint {
-    TargetChecked,   // the target is resolved and judged; nothing is written yet
-    ContentCopied,   // after each piece of the content
-    BeforeLastCheck, // the new file is whole; the target's name is checked once more next
-};
-
-// Test seams of the copy: a call at each point, and fallbacks forced for the file systems and
-// kernels this machine does not have.
-struct CopySeams {
-    std::function<void(CopyPoint)> at;
-    bool noAnonymousFiles = false; // as on a file system without O_TMPFILE
-    bool noProcLinks = false;      // as without /proc: anonymous files are named by AT_EMPTY_PATH
-    bool noEmptyPathLinks = false; // as where AT_EMPTY_PATH needs a capability we lack
-};
 
 // Copies one regular file to one host path without ever writing a file its checks did not
 // look at: the target is resolved once and its folder held open, the new content goes to an

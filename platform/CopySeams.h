@@ -1,0 +1,20 @@
+#pragma once
+
+#include <functional>
+
+// The points of a copy where a test may act: each lies between a check and the use it guards.
+enum class CopyPoint {
+    TargetChecked,   // the target is resolved and judged; nothing is written yet
+    ContentCopied,   // after each piece of the content
+    BeforeLastCheck, // the new file is whole; the target's name is checked once more next
+};
+
+// Test seams of the copy: a call at each point, and fallbacks forced for the file systems and
+// kernels this machine does not have.
+struct CopySeams {
+    std::function<void(CopyPoint)> at;
+    // POSIX only:
+    bool noAnonymousFiles = false; // as on a file system without O_TMPFILE
+    bool noProcLinks = false;      // as without /proc: anonymous files are named by AT_EMPTY_PATH
+    bool noEmptyPathLinks = false; // as where AT_EMPTY_PATH needs a capability we lack
+};

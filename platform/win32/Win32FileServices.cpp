@@ -1,0 +1,230 @@
+#include "platform/win32/Win32FileServices.h"
+
+#include "platform/win32/Win32Io.h"
+#include "shared/Text.h"
+
+#include <algorithm>
+
+namespace {
+
+// Seconds since 1970 of a FILETIME (100 ns since 1601).
+std::int64_t unixSeconds(const FILETIME& time) {
+    const auto ticks = static_cast<std::int64_t>(
+        (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime);
+    return ticks / 10'000'000 - 11'644'473'600LL;
+}
+
+WIN32_FILE_ATTRIBUTE_DATA attributeData(std::u16string_view path) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!::GetFileAttributesExW(widePath(path).c_str(), GetFileExInfoStandard, &data))
+        throwLastError();
+    return data;
+}
+
+// Opens a file on disk for reading, never a device or a pipe.
+Handle openForRead(std::u16string_view path) {
+    Handle file(::CreateFileW(widePath(path).c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!file.valid())
+        throwLastError();
+    if (::GetFileType(file.get()) != FILE_TYPE_DISK)
+        throw PlatformError::fromWin32(ERROR_INVALID_FUNCTION);
+    return file;
+}
+
+std::size_t readSome(HANDLE file, char* buffer, std::size_t size) {
+    DWORD got = 0;
+    const auto chunk = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 30));
+    if (!::ReadFile(file, buffer, chunk, &got, nullptr))
+        throwLastError();
+    return got;
+}
+
+class Win32InputFile : public InputFile {
+  public:
+    explicit Win32InputFile(Handle file) : m_file(std::move(file)) {}
+    std::size_t read(char* buffer, std::size_t size) override {
+        return readSome(m_file.get(), buffer, size);
+    }
+
+  private:
+    Handle m_file;
+};
+
+} // namespace
+
+std::int64_t Win32FileServices::lastModified(std::u16string_view path) {
+    return unixSeconds(attributeData(path).ftLastWriteTime);
+}
+
+std::uint32_t Win32FileServices::attributes(std::u16string_view path) {
+    const DWORD bits = ::GetFileAttributesW(widePath(path).c_str());
+    if (bits == INVALID_FILE_ATTRIBUTES)
+        throwLastError();
+    return bits;
+}
+
+bool Win32FileServices::openExisting(std::u16string_view path) {
+    // The narrow call, as the routine asks: a name the code page cannot carry does not open.
+    if (path.find(u'\0') != path.npos)
+        return false;
+    const std::wstring wide = widePath(path);
+    BOOL lossy = FALSE;
+    const int size = ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.c_str(), -1, nullptr,
+                                           0, nullptr, &lossy);
+    std::string narrow(static_cast<std::size_t>(std::max(size, 1)), '\0');
+    ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.c_str(), -1, narrow.data(), size,
+                          nullptr, &lossy);
+    if (size <= 0 || lossy)
+        return false;
+    const HANDLE file =
+        ::CreateFileA(narrow.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                      FILE_FLAG_NO_BUFFERING | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    ::CloseHandle(file);
+    return true;
+}
+
+std::vector<std::u16string> Win32FileServices::findOrdinaryFiles(std::u16string_view pattern,
+                                                                 std::size_t limit) {
+    std::vector<std::u16string> found;
+    if (limit == 0 || pattern.find(u'\0') != pattern.npos)
+        return found;
+    WIN32_FIND_DATAW entry{};
+    const HANDLE search =
+        ::FindFirstFileExW(widePath(pattern).c_str(), FindExInfoBasic, &entry,
+                           FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
+    if (search == INVALID_HANDLE_VALUE) {
+        const PlatformError error = PlatformError::fromWin32(::GetLastError());
+        if (error.isNotFound())
+            return found;
+        throw error;
+    }
+    constexpr DWORD kNotOrdinary =
+        FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+    do {
+        if (!(entry.dwFileAttributes & kNotOrdinary))
+            found.push_back(fromWide(entry.cFileName));
+    } while (found.size() < limit && ::FindNextFileW(search, &entry));
+    ::FindClose(search);
+    std::sort(found.begin(), found.end());
+    return found;
+}
+
+std::int64_t Win32FileServices::fileLength(std::u16string_view path) {
+    const WIN32_FILE_ATTRIBUTE_DATA data = attributeData(path);
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        throw PlatformError::fromWin32(ERROR_ACCESS_DENIED);
+    return static_cast<std::int64_t>((static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) |
+                                     data.nFileSizeLow);
+}
+
+std::string Win32FileServices::readWholeFile(std::u16string_view path) {
+    const Handle file = openForRead(path);
+    std::string bytes(1 << 16, '\0');
+    std::size_t used = 0;
+    for (;;) {
+        if (used == bytes.size())
+            bytes.resize(bytes.size() * 2);
+        const std::size_t got = readSome(file.get(), bytes.data() + used, bytes.size() - used);
+        if (got == 0)
+            break;
+        used += got;
+    }
+    bytes.resize(used);
+    return bytes;
+}
+
+std::unique_ptr<InputFile> Win32FileServices::openForReading(std::u16string_view path) {
+    return std::make_unique<Win32InputFile>(openForRead(path));
+}
+
+std::size_t Win32FileServices::decodeAnsi(std::string_view bytes, bool last, std::u16string& text) {
+    const UINT codePage = ::GetACP();
+    if (codePage == CP_UTF8) {
+        if (text.empty() && bytes.starts_with("\xEF\xBB\xBF"))
+            return 3 + appendUtf8Lossless(bytes.substr(3), last, text);
+        return appendUtf8Lossless(bytes, last, text);
+    }
+    // A double-byte code page's lead byte at the end of a piece waits for its trail byte.
+    std::size_t usable = bytes.size();
+    CPINFO info{};
+    if (!last && ::GetCPInfo(codePage, &info) && info.MaxCharSize > 1) {
+        std::size_t at = 0;
+        while (at < bytes.size())
+            at += ::IsDBCSLeadByteEx(codePage, static_cast<BYTE>(bytes[at])) ? 2 : 1;
+        if (at > bytes.size())
+            usable = bytes.size() - 1;
+    }
+    if (usable == 0)
+        return 0;
+    const int size =
+        ::MultiByteToWideChar(codePage, 0, bytes.data(), static_cast<int>(usable), nullptr, 0);
+    const std::size_t start = text.size();
+    text.resize(start + static_cast<std::size_t>(size));
+    ::MultiByteToWideChar(codePage, 0, bytes.data(), static_cast<int>(usable),
+                          reinterpret_cast<wchar_t*>(text.data() + start), size);
+    return usable;
+}
+
+void Win32FileServices::copyFile(std::u16string_view source, std::u16string_view destination,
+                                 CopyListener& listener) {
+    copyEach(source, destination, listener, false);
+}
+
+void Win32FileServices::checkCopy(std::u16string_view source, std::u16string_view destination,
+                                  CopyListener& listener) {
+    copyEach(source, destination, listener, true);
+}
+
+void Win32FileServices::copyEach(std::u16string_view source, std::u16string_view destination,
+                                 CopyListener& listener, bool checkOnly) {
+    const auto copyOne = [&](const std::u16string& from, const std::u16string& to) {
+        return checkOnly ? m_copy.check(from, to) : m_copy.copy(from, to);
+    };
+    const std::size_t cut = source.find_last_of(u"\\/") + 1;
+    const std::u16string_view folder = source.substr(0, cut), name = source.substr(cut);
+    std::u16string to(destination);
+    const bool intoFolder = !to.empty() && (to.back() == u'\\' || to.back() == u'/');
+    if (!hasWildcard(name)) {
+        listener.copied({}, copyOne(std::u16string(source), intoFolder ? to += name : to));
+        return;
+    }
+    if (!intoFolder)
+        to += u'\\';
+    const std::vector<std::u16string> matches = findOrdinaryFiles(source, SIZE_MAX);
+    if (matches.empty())
+        throw PlatformError::fromWin32(ERROR_FILE_NOT_FOUND);
+    for (const std::u16string& match : matches) {
+        try {
+            listener.copied(match, copyOne(std::u16string(folder) + match, to + match));
+        } catch (const PlatformError& error) {
+            listener.notCopied(match, error);
+        }
+    }
+}
+
+std::optional<std::u16string> Win32FileServices::mapNativeName(std::u16string_view) {
+    return std::nullopt; // Windows names are the host's own
+}
+
+std::u16string Win32FileServices::installationFolder() {
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length =
+            ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (length == 0)
+            throwLastError();
+        if (length < path.size()) {
+            path.resize(length);
+            break;
+        }
+        path.resize(path.size() * 2);
+    }
+    std::u16string folder = fromWide(path.substr(0, path.find_last_of(L'\\')));
+    if (folder.size() == 2 && folder[1] == u':')
+        folder += u'\\'; // a drive root keeps its separator
+    return folder;
+}

@@ -1,0 +1,33 @@
+#pragma once
+
+#include "platform/FileServices.h"
+#include "platform/win32/Win32Copy.h"
+
+// File services of a Windows host, on the wide API (the narrow one where the system's
+// routine asks for it).
+class Win32FileServices : public FileServices {
+  public:
+    std::int64_t lastModified(std::u16string_view path) override;
+    std::uint32_t attributes(std::u16string_view path) override;
+    bool openExisting(std::u16string_view path) override;
+    std::vector<std::u16string> findOrdinaryFiles(std::u16string_view pattern,
+                                                  std::size_t limit) override;
+    std::int64_t fileLength(std::u16string_view path) override;
+    std::string readWholeFile(std::u16string_view path) override;
+    std::unique_ptr<InputFile> openForReading(std::u16string_view path) override;
+    std::size_t decodeAnsi(std::string_view bytes, bool last, std::u16string& text) override;
+    void copyFile(std::u16string_view source, std::u16string_view destination,
+                  CopyListener& listener) override;
+    void checkCopy(std::u16string_view source, std::u16string_view destination,
+                   CopyListener& listener) override;
+    std::optional<std::u16string> mapNativeName(std::u16string_view name) override;
+    std::u16string installationFolder() override;
+
+    CopySeams& copySeams() { return m_copy.seams; }
+
+  private:
+    void copyEach(std::u16string_view source, std::u16string_view destination,
+                  CopyListener& listener, bool checkOnly);
+
+    Win32Copy m_copy;
+};

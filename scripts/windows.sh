@@ -1,0 +1,101 @@
+#!/usr/bin/env bash
+# Builds Quorvane for Windows with mingw-w64 and tests it under Wine, as root and as an
+# unprivileged user; writes build/windows/quorvane-<version>-win64.zip. Installs what is
+# missing; builds a static Qt for Windows once into a cache folder outside the repository.
+# With --core, builds and tests only what needs no Qt (for CI on every run).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+core_only=false
+[ "${1:-}" = --core ] && core_only=true
+qt_version=6.4.2
+qt_options=(-DFEATURE_sql=OFF -DFEATURE_network=OFF -DFEATURE_dbus=OFF
+    -DFEATURE_printsupport=OFF -DFEATURE_concurrent=OFF -DFEATURE_xml=OFF -DFEATURE_opengl=OFF
+    -DINPUT_opengl=no -DFEATURE_vulkan=OFF -DFEATURE_system_zlib=OFF -DFEATURE_tabletevent=OFF)
+cache=${XDG_CACHE_HOME:-$HOME/.cache}/quorvane
+qt="$cache/qt-$qt_version-mingw-static"
+root=$PWD
+build=build/windows
+
+bash scripts/deps.sh windows
+
+# Qt for Windows, static, from Debian's source of the host's Qt, with the host's tools. Kept
+# while its version and options stay the same.
+build_qt() {
+    local stamp="$qt_version ${qt_options[*]}"
+    [ -f "$qt/.stamp" ] && [ "$(cat "$qt/.stamp")" = "$stamp" ] && return 0
+    local work="$cache/qt-work"
+    rm -rf "$work" "$qt"
+    mkdir -p "$work/apt/lists/partial" "$work/apt/archives/partial"
+    # A private apt configuration with the source lines: the system's stays untouched.
+    cat >"$work/apt/sources.list" <<SOURCES
+deb-src http://deb.debian.org/debian bookworm main
+SOURCES
+    local apt=(-o "Dir::Etc::SourceList=$work/apt/sources.list" -o "Dir::Etc::SourceParts=/dev/null"
+        -o "Dir::State::Lists=$work/apt/lists" -o "Dir::Cache::Archives=$work/apt/archives"
+        -o "APT::Sandbox::User=root")
+    local debian_version
+    debian_version=$(dpkg-query -W -f='${Version}' qt6-base-dev)
+    [ "${debian_version%%+*}" = "$qt_version" ] ||
+        { echo "windows.sh: the host's Qt is $debian_version, not $qt_version" >&2 && exit 1; }
+    apt-get "${apt[@]}" update -q
+    (cd "$work" && apt-get "${apt[@]}" source --download-only "qt6-base=$debian_version" &&
+        dpkg-source --no-check -x qt6-base_*.dsc source >/dev/null) # apt checked them
+    cmake -S "$work/source" -B "$work/build" -G Ninja \
+        -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" -DCMAKE_BUILD_TYPE=Release \
+        -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
+        -DBUILD_SHARED_LIBS=OFF -DCMAKE_INSTALL_PREFIX="$qt" \
+        -DQT_BUILD_EXAMPLES=OFF -DQT_BUILD_TESTS=OFF "${qt_options[@]}" >"$work/configure.log"
+    cmake --build "$work/build"
+    cmake --install "$work/build" >/dev/null
+    echo "$stamp" >"$qt/.stamp"
+    rm -rf "$work"
+}
+
+# Each user runs Wine in a prefix of its own, with a server started and warm before ctest.
+wine_env() { # $1: prefix
+    export WINEPREFIX=$1 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+    export WINEQT_QPA_PLATFORM=offscreen WINEQT_FORCE_STDERR_LOGGING=1
+}
+run_tests() { # as the current user, in its own prefix
+    wine_env "$1"
+    wineserver -p >/dev/null 2>&1
+    wine cmd /c exit >/dev/null 2>&1
+    ctest --test-dir "$build" --output-on-failure
+    wineserver -k || true
+}
+
+gui=OFF
+if ! $core_only; then
+    build_qt
+    gui=ON
+fi
+cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
+    -DCMAKE_BUILD_TYPE=Release -DQUORVANE_WERROR=ON -DQUORVANE_BENCH=OFF -DQUORVANE_GUI=$gui \
+    -DCMAKE_PREFIX_PATH="$qt" -DQT_HOST_PATH=/usr >/dev/null
+cmake --build "$build"
+
+run_tests "$cache/wine-root"
+if [ "$(id -u)" = 0 ]; then
+    # The same tests as an ordinary user, from a copy it may read, in its own prefix.
+    user_dir=$(mktemp -d)
+    trap 'rm -rf "$user_dir"' EXIT
+    cp -r "$build" "$user_dir/build"
+    chmod -R a+rX "$user_dir"
+    chown -R 65534:65534 "$user_dir"
+    (cd "$user_dir" && setpriv --reuid=65534 --regid=65534 --clear-groups env HOME="$user_dir" \
+        bash -c "$(declare -f wine_env run_tests); build=build; run_tests '$user_dir/wine'")
+fi
+
+if ! $core_only; then
+    version=$(sed -n 's/^project(Quorvane VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+    zip=$build/quorvane-$version-win64.zip
+    stage=$build/zip/quorvane-$version
+    rm -rf "$build/zip" "$zip"
+    mkdir -p "$stage"
+    cp "$build"/lib/quorvane/quorvane.exe "$build"/quorvane-batch.exe "$stage/"
+    cp -r "$build"/lib/quorvane/HAND-M.CUR "$build"/lib/quorvane/Samples "$build"/lib/quorvane/x \
+        "$stage/"
+    (cd "$build/zip" && zip -qr "../$(basename "$zip")" "quorvane-$version")
+    echo "$zip"
+fi

@@ -1,7 +1,6 @@
 #include "platform/qt/QtPlatform.h"
 
 #include "platform/PlatformError.h"
-#include "platform/posix/WindowsPath.h"
 #include "platform/qt/MessageDialog.h"
 #include "shared/Text.h"
 
@@ -160,32 +159,6 @@ void QtCommonDialog::ShowOpen() {
     }
 }
 
-std::optional<std::u16string> QtCommonDialog::windowsPathOf(const QString& picked) {
-    return nativeToWindows(decodeUtf8Lossless(QFile::encodeName(picked).toStdString()));
-}
-
-void DesktopShell::startDetached(const QString& program, const QStringList& arguments) {
-    QProcess process;
-    process.setProgram(program);
-    process.setArguments(arguments);
-    process.setStandardOutputFile(QProcess::nullDevice());
-    process.setStandardErrorFile(QProcess::nullDevice());
-    if (!process.startDetached())
-        throw PlatformError(u"File not found: " + program.toStdU16String(), ENOENT);
-}
-
-void DesktopShell::shellExecute(std::uintptr_t, std::u16string_view, std::u16string_view file,
-                                std::u16string_view, std::u16string_view, int) {
-    std::u16string path(file);
-    if (path.size() >= 2 && path.front() == u'"' && path.back() == u'"')
-        path = path.substr(1, path.size() - 2);
-    // The shell's result is not examined: a path with no host form opens nothing.
-    try {
-        startDetached(QStringLiteral("xdg-open"), {QFile::decodeName(toHostPath(path).c_str())});
-    } catch (const PlatformError&) {
-    }
-}
-
 QStringList DesktopShell::splitCommandLine(std::u16string_view commandLine) {
     QStringList words;
     QString word;
@@ -206,17 +179,7 @@ QStringList DesktopShell::splitCommandLine(std::u16string_view commandLine) {
     }
     if (any)
         words << word;
-    if (!words.isEmpty() && words[0].compare(QLatin1String("explorer"), Qt::CaseInsensitive) == 0)
-        words[0] = QStringLiteral("xdg-open");
     return words;
-}
-
-void DesktopShell::launch(std::u16string_view commandLine, int) {
-    QStringList words = splitCommandLine(commandLine);
-    if (words.isEmpty())
-        throw PlatformError(u"File not found", ENOENT);
-    const QString program = words.takeFirst();
-    startDetached(program, words);
 }
 
 void ClockRandom::randomize() {
@@ -280,7 +243,7 @@ bool styleSheetParses(const QString& sheet) {
 
 void StyleSheetSkin::callMethod(int member, const std::vector<DispValue>& arguments) {
     if (member == SkinLoad && !arguments.empty()) {
-        QFile file(QFile::decodeName(toHostPath(std::get<std::u16string>(arguments[0])).c_str()));
+        QFile file(hostFileName(std::get<std::u16string>(arguments[0])));
         if (!file.open(QIODevice::ReadOnly))
             throw PlatformError(u"The skin file cannot be read", EIO);
         const QString sheet = QString::fromUtf8(file.readAll());

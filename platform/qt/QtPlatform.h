@@ -22,6 +22,12 @@ class MessageDialog;
 // its light palette, Arial's metric twin for boxes and dialogs on Linux, and the icon.
 void applyDesignLook();
 
+// Why no window can be shown here, with advice that works; empty where one can.
+std::string missingDisplayAdvice();
+
+// The name under which Qt finds a file named by a Windows path.
+QString hostFileName(std::u16string_view windowsPath);
+
 // A colour value: 0x00BBGGRR fixed, 0x800000nn the system colour with index nn.
 QColor colorFromOle(std::uint32_t colour);
 
@@ -59,18 +65,16 @@ class QtCommonDialog : public CommonDialog {
     static QStringList nameFilters(std::u16string_view filter);
 };
 
-// Opens folders and addresses with xdg-open, detached, output to the null device.
+// Opens folders and addresses with the desktop's own opener (xdg-open, detached, output to the
+// null device; the Windows shell), and starts command lines.
 class DesktopShell : public Shell {
   public:
     void shellExecute(std::uintptr_t owner, std::u16string_view operation, std::u16string_view file,
                       std::u16string_view parameters, std::u16string_view directory,
                       int showCommand) override;
     void launch(std::u16string_view commandLine, int windowStyle) override;
-    // Splits a Windows command line; "explorer" stands for the desktop's opener.
+    // Splits a Windows command line into its words.
     static QStringList splitCommandLine(std::u16string_view commandLine);
-
-  private:
-    static void startDetached(const QString& program, const QStringList& arguments);
 };
 
 class ClockRandom : public RandomSource {

@@ -139,6 +139,8 @@ class Form1Test : public QObject {
     }
 
   private slots:
+    // As the program starts: the boxes' font is then Liberation Sans, whatever "sans-serif" is.
+    void initTestCase() { applyDesignLook(); }
     void init() {
         m_install = std::make_unique<TempDir>();
         m_files = std::make_unique<FaultyFileServices>();

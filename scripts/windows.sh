@@ -57,12 +57,14 @@ wine_env() { # $1: prefix
     export WINEPREFIX=$1 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
     export WINEQT_QPA_PLATFORM=offscreen WINEQT_FORCE_STDERR_LOGGING=1
 }
-run_tests() { # as the current user, in its own prefix
+start_wine() { # $1: the prefix
     wine_env "$1"
-    wineserver -p >/dev/null 2>&1
-    wine cmd /c exit >/dev/null 2>&1
-    ctest --test-dir "$build" --output-on-failure
-    wineserver -k || true
+    if [ ! -d "$1" ]; then # made on first use
+        wine cmd /c exit >/dev/null 2>&1 || true
+        wineserver -w
+    fi
+    wineserver -p
+    wine cmd /c exit >/dev/null 2>&1 || true
 }
 
 gui=OFF
@@ -75,16 +77,22 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
     -DCMAKE_PREFIX_PATH="$qt" -DQT_HOST_PATH=/usr >/dev/null
 cmake --build "$build"
 
-run_tests "$cache/wine-root"
+start_wine "$cache/wine-root"
+status=0
+ctest --test-dir "$build" --output-on-failure || status=$?
+wineserver -k || true
+[ "$status" = 0 ]
 if [ "$(id -u)" = 0 ]; then
-    # The same tests as an ordinary user, from a copy it may read, in its own prefix.
+    # The same test programs as an ordinary user, from a copy it may read, in its own prefix.
     user_dir=$(mktemp -d)
     trap 'rm -rf "$user_dir"' EXIT
-    cp -r "$build" "$user_dir/build"
-    chmod -R a+rX "$user_dir"
-    chown -R 65534:65534 "$user_dir"
+    cp "$build"/tests/test*.exe "$user_dir/"
+    chmod 0755 "$user_dir" "$user_dir"/*.exe
+    chown 65534:65534 "$user_dir"
     (cd "$user_dir" && setpriv --reuid=65534 --regid=65534 --clear-groups env HOME="$user_dir" \
-        bash -c "$(declare -f wine_env run_tests); build=build; run_tests '$user_dir/wine'")
+        bash -c "set -e; $(declare -f wine_env start_wine); start_wine '$user_dir/wine'
+            for test in ./test*.exe; do wine \"\$test\" --gtest_brief=1; done
+            wineserver -k || true")
 fi
 
 if ! $core_only; then

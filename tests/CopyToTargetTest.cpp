@@ -1,4 +1,5 @@
 #include "copy/Main.h"
+#include "platform/posix/PosixFileServices.h"
 #include "tests/TestSupport.h"
 
 #include <gtest/gtest.h>

@@ -30,6 +30,7 @@ class SaveAsManyTest : public testing::Test {
         return out;
     }
     void run() { PushButton3_Click(host); }
+    bool readsNativeNames() { return host.files.mapNativeName(u"/x").has_value(); }
 
     TempDir dir;
     TestHost host;
@@ -42,7 +43,8 @@ TEST_F(SaveAsManyTest, copiesEveryListedTargetInOrderAndSaysDone) {
     EXPECT_EQ(copies(), (std::vector<std::string>{target("a.txt"), target("b.txt"), target("a.txt"),
                                                   target("tab.txt") + "\t"}));
     EXPECT_EQ(readFile(dir / "out/b.txt"), "payload");
-    EXPECT_TRUE(fs::exists(dir / "out/tab.txt\t")) << "tabs are part of the name";
+    // Windows allows no tab in a name; a POSIX host does.
+    EXPECT_EQ(fs::exists(dir / "out/tab.txt\t"), readsNativeNames()) << "tabs are part of the name";
     ASSERT_EQ(host.boxes.shown.size(), 1u);
     EXPECT_EQ(host.boxes.shown[0].prompt, u"Done.");
     EXPECT_EQ(host.boxes.shown[0].style, 0);
@@ -52,6 +54,8 @@ TEST_F(SaveAsManyTest, copiesEveryListedTargetInOrderAndSaysDone) {
 }
 
 TEST_F(SaveAsManyTest, aLinuxUsersListNamesHostPathsButNotWindowsPathsWithSlashes) {
+    if (!readsNativeNames())
+        GTEST_SKIP() << "this host has no paths of its own apart from Windows paths";
     const std::string native = (dir / "out").string();
     std::string slashes = target("slash.txt");
     std::replace(slashes.begin(), slashes.end(), '\\', '/');
@@ -199,7 +203,10 @@ TEST_F(SaveAsManyTest, aLongerListCopiesNothing) {
 }
 
 TEST_F(SaveAsManyTest, aWildcardSourceThatCannotBeSearchedIsReportedOnceAtItsLookUp) {
-    fs::create_directory_symlink(dir / "loop", dir / "loop");
+    std::error_code error;
+    fs::create_directory_symlink(dir / "loop", dir / "loop", error);
+    if (error)
+        GTEST_SKIP() << "no symbolic links here: " << error.message();
     host.source = win(dir / "loop") + u"\\*.txt";
     list(target("a.txt") + "\n" + target("b.txt") + "\n" + target("c.txt"));
     run();

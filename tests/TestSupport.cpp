@@ -1,18 +1,26 @@
 #include "tests/TestSupport.h"
 
+#include "platform/Console.h"
 #include "platform/PlatformError.h"
+#include "shared/Text.h"
+#ifndef _WIN32
 #include "platform/posix/WindowsPath.h"
+#endif
 
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
-#include <unistd.h>
 
 TempDir::TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "quorvane-test.XXXXXX");
-    if (!::mkdtemp(pattern.data()))
-        throw std::runtime_error("mkdtemp failed");
-    m_path = pattern;
+    std::random_device random;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        m_path =
+            std::filesystem::temp_directory_path() / ("quorvane-test." + std::to_string(random()));
+        if (std::filesystem::create_directory(m_path))
+            return;
+    }
+    throw std::runtime_error("cannot make a test folder");
 }
 
 TempDir::~TempDir() {
@@ -39,7 +47,17 @@ std::string readFile(const std::filesystem::path& path) {
 }
 
 std::u16string win(const std::filesystem::path& path) {
+#ifdef _WIN32
+    return path.u16string();
+#else
     return toWindowsPath(path.string());
+#endif
+}
+
+bool hostIsUtf8() {
+    std::u16string text;
+    hostFileServices()->decodeAnsi("\xC3\xA9", true, text);
+    return text == u"\u00E9";
 }
 
 std::string narrow(std::u16string_view text) {
@@ -64,6 +82,8 @@ std::vector<int> RecordingBoxes::reportedLines() const {
     return lines;
 }
 
+FaultyFileServices::FaultyFileServices() : m_real(hostFileServices()) {}
+
 void FaultyFileServices::failOn(std::string call, int nth) {
     m_failCall = std::move(call);
     m_failAt = nth;
@@ -80,56 +100,56 @@ void FaultyFileServices::enter(const std::string& name, std::u16string_view path
 
 std::int64_t FaultyFileServices::lastModified(std::u16string_view path) {
     enter("lastModified", path);
-    return m_real.lastModified(path);
+    return m_real->lastModified(path);
 }
 
 std::uint32_t FaultyFileServices::attributes(std::u16string_view path) {
     enter("attributes", path);
-    return m_real.attributes(path);
+    return m_real->attributes(path);
 }
 
 bool FaultyFileServices::openExisting(std::u16string_view path) {
     enter("openExisting", path);
-    return m_real.openExisting(path);
+    return m_real->openExisting(path);
 }
 
 std::vector<std::u16string> FaultyFileServices::findOrdinaryFiles(std::u16string_view pattern,
                                                                   std::size_t limit) {
     enter("findOrdinaryFiles", pattern);
-    return m_real.findOrdinaryFiles(pattern, limit);
+    return m_real->findOrdinaryFiles(pattern, limit);
 }
 
 std::int64_t FaultyFileServices::fileLength(std::u16string_view path) {
     enter("fileLength", path);
-    return lengthOverride >= 0 ? lengthOverride : m_real.fileLength(path);
+    return lengthOverride >= 0 ? lengthOverride : m_real->fileLength(path);
 }
 
 std::string FaultyFileServices::readWholeFile(std::u16string_view path) {
     enter("readWholeFile", path);
-    return m_real.readWholeFile(path);
+    return m_real->readWholeFile(path);
 }
 
 std::unique_ptr<InputFile> FaultyFileServices::openForReading(std::u16string_view path) {
     enter("openForReading", path);
-    return m_real.openForReading(path);
+    return m_real->openForReading(path);
 }
 
 std::size_t FaultyFileServices::decodeAnsi(std::string_view bytes, bool last,
                                            std::u16string& text) {
     enter("decodeAnsi", {});
-    return m_real.decodeAnsi(bytes, last, text);
+    return m_real->decodeAnsi(bytes, last, text);
 }
 
 void FaultyFileServices::copyFile(std::u16string_view source, std::u16string_view destination,
                                   CopyListener& listener) {
     enter("copyFile", destination);
-    m_real.copyFile(source, destination, listener);
+    m_real->copyFile(source, destination, listener);
 }
 
 void FaultyFileServices::checkCopy(std::u16string_view source, std::u16string_view destination,
                                    CopyListener& listener) {
     enter("checkCopy", destination);
-    m_real.checkCopy(source, destination, listener);
+    m_real->checkCopy(source, destination, listener);
 }
 
 void RecordingListener::copied(std::u16string_view match, CopyOutcome outcome) {
@@ -146,12 +166,12 @@ void RecordingListener::notCopied(std::u16string_view match, const PlatformError
 
 std::optional<std::u16string> FaultyFileServices::mapNativeName(std::u16string_view name) {
     enter("mapNativeName", name);
-    return m_real.mapNativeName(name);
+    return m_real->mapNativeName(name);
 }
 
 std::u16string FaultyFileServices::installationFolder() {
     enter("installationFolder", {});
-    return installationFolderOverride.empty() ? m_real.installationFolder()
+    return installationFolderOverride.empty() ? m_real->installationFolder()
                                               : installationFolderOverride;
 }
 

@@ -3,10 +3,10 @@
 #include "copy/SaveAsMany.h"
 #include "platform/FileServices.h"
 #include "platform/MessageBoxes.h"
-#include "platform/posix/PosixFileServices.h"
 
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -24,8 +24,10 @@ class TempDir {
 
 void writeFile(const std::filesystem::path& path, std::string_view bytes);
 std::string readFile(const std::filesystem::path& path);
-// The Windows form of a host path.
+// The Windows form of a host path (the path itself on Windows).
 std::u16string win(const std::filesystem::path& path);
+// True where the host's code page is UTF-8 (POSIX); the Windows build reads the system's.
+bool hostIsUtf8();
 // UTF-8 for readable assertion messages.
 std::string narrow(std::u16string_view text);
 
@@ -55,6 +57,7 @@ class RecordingBoxes : public MessageBoxes {
 // The real file services with a log of calls, and failures injected on request.
 class FaultyFileServices : public FileServices {
   public:
+    FaultyFileServices();
     // Makes the n-th call (from 1) of the named service throw PlatformError.
     void failOn(std::string call, int nth = 1);
     // Calls made so far, each "name:path".
@@ -80,12 +83,11 @@ class FaultyFileServices : public FileServices {
     std::int64_t lengthOverride = -1;
     // Where the program appears to be installed; the real folder when empty.
     std::u16string installationFolderOverride;
-    PosixFileServices& real() { return m_real; }
 
   private:
     void enter(const std::string& name, std::u16string_view path);
 
-    PosixFileServices m_real;
+    std::unique_ptr<FileServices> m_real;
     std::string m_failCall;
     int m_failAt = 0;
     int m_seen = 0;

@@ -171,10 +171,11 @@ def main():
     (HERE / "Samples" / "sample.txt").write_bytes(
         b"This is Quorvane's sample file to duplicate.\r\n"
         b"Start Saving copies it to every path listed in filelist.txt.\r\n")
-    (HERE / "Samples" / "filelist.txt").write_bytes(
-        b"Z:\\tmp\\quorvane-sample-copy-1.txt\r\n"
-        b"Z:\\tmp\\quorvane-sample-copy-2.txt\r\n"
-        b"Z:\\tmp\\quorvane-sample-copy-3.txt\r\n")
+    # Drive Z: is the Linux root; every Windows has C:\Users\Public.
+    for name, folder in (("filelist.txt", b"Z:\\tmp"),
+                         ("filelist-windows.txt", b"C:\\Users\\Public")):
+        (HERE / "Samples" / name).write_bytes(b"".join(
+            folder + b"\\quorvane-sample-copy-%d.txt\r\n" % i for i in (1, 2, 3)))
 
 
 if __name__ == "__main__":

@@ -6,6 +6,7 @@
 #include "tests/TestSupport.h"
 
 #include <QDialogButtonBox>
+#include <QFontDatabase>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -535,6 +536,9 @@ class Form1Test : public QObject {
         const QStringList lines = box->textLabel()->text().split(QLatin1Char('\n'));
         QCOMPARE(lines.size(), text.count(QLatin1Char('\r')) - text.count(QStringLiteral("\r\n")) +
                                    text.count(QLatin1Char('\n')) + 1);
+        // Widths need real fonts; Qt's offscreen platform on Windows has none.
+        if (QFontDatabase::families().isEmpty())
+            QSKIP("no fonts on this platform to measure lines with");
         QVERIFY(!box->textLabel()->wordWrap());
         const QFontMetrics metrics(box->textLabel()->font());
         box->adjustSize();
@@ -557,7 +561,9 @@ class Form1Test : public QObject {
         QVERIFY(palette.color(QPalette::Window).lightness() > 200);
         QVERIFY(palette.color(QPalette::ButtonText).lightness() < 60);
         QVERIFY(palette.color(QPalette::Base).lightness() > 200);
+#ifndef Q_OS_WIN
         QCOMPARE(QApplication::font().family(), QStringLiteral("Liberation Sans"));
+#endif
         QVERIFY(!QApplication::windowIcon().isNull());
         Form1& window = form();
         QCOMPARE(background("Frame1"), QColor(Qt::white));
@@ -576,6 +582,12 @@ class Form1Test : public QObject {
     }
 
     void pickedNamesWindowsCannotCarryAreRefused() {
+#ifdef Q_OS_WIN
+        // Every name Windows gives is its own.
+        QCOMPARE(QtCommonDialog::windowsPathOf(QStringLiteral("C:/Users/Public/report.txt")),
+                 std::optional<std::u16string>(u"C:\\Users\\Public\\report.txt"));
+        return;
+#endif
         QCOMPARE(QtCommonDialog::windowsPathOf(QStringLiteral("/tmp/report.txt")),
                  std::optional<std::u16string>(u"Z:\\tmp\\report.txt"));
         for (const char* name :

@@ -2,18 +2,22 @@
 # Builds Quorvane for Windows with mingw-w64 and tests it under Wine, as root and as an
 # unprivileged user; writes build/windows/quorvane-<version>-win64.zip. Installs what is
 # missing; builds a static Qt for Windows once into a cache folder outside the repository.
-# With --core, builds and tests only what needs no Qt (for CI on every run).
+# With --core, builds and tests only what needs no Qt; with --ci, everything when the Qt build
+# is already cached or QUORVANE_WINDOWS_FULL=1, the core otherwise.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-core_only=false
-[ "${1:-}" = --core ] && core_only=true
 qt_version=6.4.2
 qt_options=(-DFEATURE_sql=OFF -DFEATURE_network=OFF -DFEATURE_dbus=OFF
     -DFEATURE_printsupport=OFF -DFEATURE_concurrent=OFF -DFEATURE_xml=OFF -DFEATURE_opengl=OFF
     -DINPUT_opengl=no -DFEATURE_vulkan=OFF -DFEATURE_system_zlib=OFF -DFEATURE_tabletevent=OFF)
 cache=${XDG_CACHE_HOME:-$HOME/.cache}/quorvane
 qt="$cache/qt-$qt_version-mingw-static"
+core_only=false
+case ${1:-} in
+--core) core_only=true ;;
+--ci) [ -f "$qt/.stamp" ] || [ "${QUORVANE_WINDOWS_FULL:-0}" = 1 ] || core_only=true ;;
+esac
 root=$PWD
 build=build/windows
 
@@ -108,6 +112,7 @@ if ! $core_only; then
     rm -rf "$build/zip" "$zip"
     mkdir -p "$stage"
     cp "$build"/lib/quorvane/quorvane.exe "$build"/quorvane-batch.exe "$stage/"
+    x86_64-w64-mingw32-strip "$stage"/*.exe
     cp -r "$build"/lib/quorvane/HAND-M.CUR "$build"/lib/quorvane/Samples "$build"/lib/quorvane/x \
         "$stage/"
     (cd "$build/zip" && zip -qr "../$(basename "$zip")" "quorvane-$version")

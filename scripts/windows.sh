@@ -92,9 +92,11 @@ if [ "$(id -u)" = 0 ]; then
     user_dir=$(mktemp -d)
     trap 'rm -rf "$user_dir"' EXIT
     cp "$build"/tests/test*.exe "$user_dir/"
-    chmod 0755 "$user_dir" "$user_dir"/*.exe
+    cp -r resources "$user_dir/resources"
+    chmod -R a+rX "$user_dir"
     chown 65534:65534 "$user_dir"
     (cd "$user_dir" && setpriv --reuid=65534 --regid=65534 --clear-groups env HOME="$user_dir" \
+        QUORVANE_TEST_RESOURCES="$user_dir/resources" \
         bash -c "set -e; $(declare -f wine_env start_wine); start_wine '$user_dir/wine'
             for test in ./test*.exe; do
                 case \$test in

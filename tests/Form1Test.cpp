@@ -20,6 +20,12 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// A shipped resource; from a copy when the tests run where the sources cannot be read.
+fs::path resource(const std::string& name) {
+    const char* copy = std::getenv("QUORVANE_TEST_RESOURCES");
+    return fs::path(copy ? copy : QUORVANE_RESOURCES).concat(name);
+}
+
 class FakeDialog : public CommonDialog {
   public:
     void ShowOpen() override {
@@ -410,7 +416,7 @@ class Form1Test : public QObject {
 
     void startUpWithSkinAndPointer() {
         install("x/o.cjs", "QGroupBox { color: navy; }");
-        install("HAND-M.CUR", readFile(QUORVANE_RESOURCES "/HAND-M.CUR"));
+        install("HAND-M.CUR", readFile(resource("/HAND-M.CUR")));
         Form1& window = form();
         window.Form_Load();
         QVERIFY(m_boxes->shown.empty());
@@ -573,7 +579,7 @@ class Form1Test : public QObject {
 
     void skinFilesMustParse() {
         StyleSheetSkin skin;
-        install("good.qss", readFile(QUORVANE_RESOURCES "/x/example.cjs"));
+        install("good.qss", readFile(resource("/x/example.cjs")));
         install("bad.qss", "QPushButton { color: #fff; } }}} QLineEdit {");
         skin.callMethod(SkinLoad, {win(m_install->path() / "good.qss"), std::u16string()});
         QVERIFY_THROWS_EXCEPTION(
@@ -603,12 +609,12 @@ class Form1Test : public QObject {
     }
 
     void cursorFiles() {
-        const QCursor hand = cursorFromFile(readFile(QUORVANE_RESOURCES "/HAND-M.CUR"));
+        const QCursor hand = cursorFromFile(readFile(resource("/HAND-M.CUR")));
         QCOMPARE(hand.pixmap().size(), QSize(32, 32));
         QCOMPARE(hand.hotSpot(), QPoint(11, 1));
         QVERIFY_THROWS_EXCEPTION(PlatformError, cursorFromFile(std::string(30, '\0')));
         // An icon serves as a pointer too, its hot spot at its centre.
-        const QCursor icon = cursorFromFile(readFile(QUORVANE_RESOURCES "/quorvane.ico"));
+        const QCursor icon = cursorFromFile(readFile(resource("/quorvane.ico")));
         QCOMPARE(icon.hotSpot(), QPoint(icon.pixmap().width() / 2, icon.pixmap().height() / 2));
     }
 };

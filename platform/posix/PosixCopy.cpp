@@ -463,13 +463,15 @@ CopyOutcome PosixCopy::replace(const Source& source, Target& target, const Kept&
         }
     }
     reach(CopyPoint::BeforeLastCheck);
-    // Held open, the old file would outlive the rename and be freed later at a higher price
-    // (ext4 keeps it on its orphan list meanwhile); its name and inode are all we need now.
-    target.file = FileDescriptor();
+    // Held open until here, the checked file's inode cannot be freed and handed to a file
+    // swapped in under its name, so the check below cannot be fooled by a reused number.
     struct stat now {};
     if (::fstatat(folder, target.name.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0 ||
         !sameFile(now, target.info))
         throw changed();
+    // Held across the rename, the old file would outlive it and be freed later at a higher
+    // price (ext4 keeps it on its orphan list meanwhile).
+    target.file = FileDescriptor();
     // A rename never writes through a link, so the instant after that check is harmless.
     if (::renameat(folder, file->name().c_str(), folder, target.name.c_str()) != 0) {
         if (!refusesNewFiles(errno)) // a sticky folder keeps another user's name

@@ -70,6 +70,8 @@ bool setDeleted(HANDLE file, bool deleted) {
 // The checked target: its final file, the folder that holds it, what a copy must keep.
 struct Target {
     std::wstring path;
+    // Held until the last check, so that the file's index cannot pass to a file swapped in.
+    Handle file;
     bool present = false;
     BY_HANDLE_FILE_INFORMATION info{};
     std::unique_ptr<void, decltype(&::LocalFree)> security{nullptr, &::LocalFree};
@@ -283,7 +285,7 @@ CopyOutcome Win32Copy::check(const std::u16string& source, const std::u16string&
 CopyOutcome Win32Copy::run(const std::u16string& source, const std::u16string& destination,
                            bool checkOnly) {
     const Source from = openSource(source);
-    const Target target = resolve(destination, from);
+    Target target = resolve(destination, from);
     if (checkOnly) {
         std::u16string key = fromWide(target.path);
         ::CharUpperBuffW(reinterpret_cast<wchar_t*>(key.data()), static_cast<DWORD>(key.size()));
@@ -323,6 +325,7 @@ CopyOutcome Win32Copy::run(const std::u16string& source, const std::u16string& d
             FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
         if (!now.valid() || !sameFile(informationOf(now.get()), target.info))
             throw changed();
+        target.file = Handle(); // the old file goes with the rename
     } else if (::GetFileAttributesW(target.path.c_str()) != INVALID_FILE_ATTRIBUTES) {
         throw changed();
     }

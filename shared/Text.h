@@ -25,6 +25,14 @@ inline bool hasWildcard(std::u16string_view text) {
     return text.find_first_of(u"*?") != text.npos;
 }
 
+// True when a search pattern's last segment holds a wildcard and ends in a dot ("*."): it
+// asks for names without an extension.
+inline bool asksForNoExtension(std::u16string_view pattern) {
+    const std::u16string_view last = pattern.substr(pattern.find_last_of(u"\\/") + 1);
+    const std::size_t end = last.find_last_not_of(u' ');
+    return hasWildcard(last) && end != last.npos && last[end] == u'.';
+}
+
 inline std::u16string toWide(std::string_view utf8) {
     return decodeUtf8Lossless(utf8);
 }

@@ -1,15 +1,19 @@
 #include "copy/Main.h"
-#include "platform/posix/PosixFileServices.h"
 #include "tests/TestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <fcntl.h>
 #include <set>
+#ifndef _WIN32
+#include "platform/posix/PosixFileServices.h"
+
+#include <cstring>
+#include <fcntl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 namespace fs = std::filesystem;
 
@@ -36,18 +40,19 @@ class CopyToTargetTest : public testing::Test {
 
 TEST_F(CopyToTargetTest, copiesAndReplacesWithTheSourceTime) {
     writeFile(dir / "out/old.txt", "old");
-    ::chmod((dir / "out/old.txt").c_str(), 0640);
+    fs::permissions(dir / "out/old.txt",
+                    fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read,
+                    fs::perm_options::replace);
     copy(source(), win(dir / "out/new.txt"));
     copy(source(), win(dir / "out/old.txt"));
     EXPECT_EQ(readFile(dir / "out/new.txt"), "new content");
     EXPECT_EQ(readFile(dir / "out/old.txt"), "new content");
-    struct stat src {
-    }, replaced{};
-    ::stat((dir / "source.txt").c_str(), &src);
-    ::stat((dir / "out/old.txt").c_str(), &replaced);
-    EXPECT_EQ(replaced.st_mode & 0777, 0640u) << "a replaced file keeps its own mode";
-    EXPECT_EQ(replaced.st_mtim.tv_sec, src.st_mtim.tv_sec);
-    EXPECT_EQ(replaced.st_mtim.tv_nsec, src.st_mtim.tv_nsec);
+#ifndef _WIN32
+    EXPECT_EQ(fs::status(dir / "out/old.txt").permissions() & fs::perms::mask,
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read)
+        << "a replaced file keeps its own mode";
+#endif
+    EXPECT_EQ(fs::last_write_time(dir / "out/old.txt"), fs::last_write_time(dir / "source.txt"));
     EXPECT_TRUE(onlyFiles(dir / "out", {"new.txt", "old.txt"})) << "no temporary file is left";
 }
 
@@ -113,6 +118,7 @@ TEST_F(CopyToTargetTest, wildcardSourcesCopyEveryOrdinaryMatchIntoTheTargetFolde
     writeFile(dir / "src/b.log", "B");
     writeFile(dir / "src/noext", "N");
     writeFile(dir / "src/.hidden.log", "H");
+    hide(dir / "src/.hidden.log");
     fs::create_directory(dir / "src/dir.log");
     copy(win(dir / "src/?.log"), win(dir / "out/ignored-name.txt"));
     EXPECT_TRUE(onlyFiles(dir / "out", {"a.log", "b.log"}));
@@ -128,42 +134,53 @@ TEST_F(CopyToTargetTest, wildcardSourcesCopyEveryOrdinaryMatchIntoTheTargetFolde
 
 TEST_F(CopyToTargetTest, theSourceItselfIsNeverATarget) {
     fs::create_hard_link(dir / "source.txt", dir / "out/hard.txt");
-    fs::create_symlink(dir / "source.txt", dir / "out/soft.txt");
+    const bool links = symlinkIfSupported(dir / "source.txt", dir / "out/soft.txt");
     const std::u16string folder = win(dir.path());
-    for (const std::u16string& spelling :
-         {folder + u"\\.\\source.txt", folder + u"\\out\\..\\source.txt",
-          folder + u"\\\\source.txt", win(dir / "out/hard.txt"), win(dir / "out/soft.txt")}) {
+    std::vector<std::u16string> spellings = {folder + u"\\.\\source.txt",
+                                             folder + u"\\out\\..\\source.txt",
+                                             folder + u"\\\\source.txt", win(dir / "out/hard.txt")};
+    if (links)
+        spellings.push_back(win(dir / "out/soft.txt"));
+    for (const std::u16string& spelling : spellings) {
         copy(source(), spelling);
         EXPECT_EQ(readFile(dir / "source.txt"), "new content") << narrow(spelling);
     }
-    EXPECT_TRUE(fs::is_symlink(dir / "out/soft.txt"));
+    EXPECT_EQ(fs::is_symlink(dir / "out/soft.txt"), links);
     EXPECT_TRUE(onlyFiles(dir.path(), {"source.txt", "out"}));
 }
 
 TEST_F(CopyToTargetTest, refusedTargetsStayAsTheyWere) {
     writeFile(dir / "out/readonly.txt", "keep");
-    ::chmod((dir / "out/readonly.txt").c_str(), 0444);
+    fs::permissions(dir / "out/readonly.txt",
+                    fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                    fs::perm_options::remove);
     writeFile(dir / "out/.hidden", "keep");
-    fs::create_symlink(dir / "out/nowhere", dir / "out/dangling");
+    hide(dir / "out/.hidden");
     copy(source(), win(dir / "out/readonly.txt"));
     copy(source(), win(dir / "out/.hidden"));
-    copy(source(), win(dir / "out/dangling"));
     EXPECT_EQ(readFile(dir / "out/readonly.txt"), "keep") << "read-only holds even for root";
     EXPECT_EQ(readFile(dir / "out/.hidden"), "keep");
-    EXPECT_FALSE(fs::exists(dir / "out/nowhere"));
-    EXPECT_TRUE(onlyFiles(dir / "out", {"readonly.txt", ".hidden", "dangling"}));
+    // Wine reports a link to nothing as nothing at all: there the row cannot be made.
+    if (symlinkIfSupported(dir / "out/nowhere", dir / "out/dangling")) {
+        copy(source(), win(dir / "out/dangling"));
+        EXPECT_FALSE(fs::exists(dir / "out/nowhere"));
+        EXPECT_TRUE(onlyFiles(dir / "out", {"readonly.txt", ".hidden", "dangling"}));
+    }
 }
 
 TEST_F(CopyToTargetTest, aLiveLinkIsWrittenThrough) {
     fs::create_directory(dir / "real");
     writeFile(dir / "real/file.txt", "old");
-    fs::create_symlink(dir / "real/file.txt", dir / "out/link.txt");
+    if (!symlinkIfSupported(dir / "real/file.txt", dir / "out/link.txt"))
+        GTEST_SKIP() << "no symbolic links on this host";
     copy(source(), win(dir / "out/link.txt"));
     EXPECT_TRUE(fs::is_symlink(dir / "out/link.txt"));
     EXPECT_EQ(readFile(dir / "real/file.txt"), "new content");
     EXPECT_TRUE(onlyFiles(dir / "real", {"file.txt"}));
 }
 
+// The cases below belong to the POSIX host: lossless names, FIFOs and mounts.
+#ifndef _WIN32
 TEST_F(CopyToTargetTest, namesAreNeverTruncatedOrGuessed) {
     const std::u16string out = win(dir / "out");
     copy(source(), out + std::u16string(u"\\a\0b.txt", 8));
@@ -202,3 +219,4 @@ TEST_F(CopyToTargetTest, aFullDiskLeavesTheOldTargetWhole) {
     EXPECT_EQ(after, std::string(300 * 1024, 'o'));
     EXPECT_TRUE(onlyTarget) << "the temporary file is removed";
 }
+#endif

@@ -3,7 +3,9 @@
 #include "platform/Console.h"
 #include "platform/PlatformError.h"
 #include "shared/Text.h"
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include "platform/posix/WindowsPath.h"
 #endif
 
@@ -48,10 +50,22 @@ std::string readFile(const std::filesystem::path& path) {
 
 std::u16string win(const std::filesystem::path& path) {
 #ifdef _WIN32
-    return path.u16string();
+    return std::filesystem::path(path).make_preferred().u16string();
 #else
     return toWindowsPath(path.string());
 #endif
+}
+
+void hide([[maybe_unused]] const std::filesystem::path& path) {
+#ifdef _WIN32
+    ::SetFileAttributesW(path.c_str(), ::GetFileAttributesW(path.c_str()) | FILE_ATTRIBUTE_HIDDEN);
+#endif
+}
+
+bool symlinkIfSupported(const std::filesystem::path& to, const std::filesystem::path& link) {
+    std::error_code error;
+    std::filesystem::create_symlink(to, link, error);
+    return !error;
 }
 
 bool hostIsUtf8() {

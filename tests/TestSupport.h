@@ -26,6 +26,10 @@ void writeFile(const std::filesystem::path& path, std::string_view bytes);
 std::string readFile(const std::filesystem::path& path);
 // The Windows form of a host path (the path itself on Windows).
 std::u16string win(const std::filesystem::path& path);
+// Makes a file hidden as the host counts it: its leading dot on POSIX, the attribute on Windows.
+void hide(const std::filesystem::path& path);
+// Makes a symbolic link; false where this host cannot (Wine).
+bool symlinkIfSupported(const std::filesystem::path& to, const std::filesystem::path& link);
 // True where the host's code page is UTF-8 (POSIX); the Windows build reads the system's.
 bool hostIsUtf8();
 // UTF-8 for readable assertion messages.

@@ -148,9 +148,7 @@ std::vector<std::u16string> PosixFileServices::findOrdinaryFiles(std::u16string_
 
     const std::u16string wideName = decodeUtf8Lossless(name);
     // Trailing dots fall away in mapping, but "*." still asks for names without an extension.
-    const std::u16string_view written = pattern.substr(pattern.find_last_of(u"\\/") + 1);
-    const std::size_t end = written.find_last_not_of(u' ');
-    const bool noExtension = hasWildcard(written) && end != written.npos && written[end] == u'.';
+    const bool noExtension = asksForNoExtension(pattern);
     if (!hasWildcard(wideName)) {
         struct stat info {};
         if (::stat(host.c_str(), &info) == 0) {

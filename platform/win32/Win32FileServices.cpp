@@ -104,9 +104,13 @@ std::vector<std::u16string> Win32FileServices::findOrdinaryFiles(std::u16string_
     }
     constexpr DWORD kNotOrdinary =
         FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+    // Windows reads "*." as names without an extension; Wine does not.
+    const bool noExtension = asksForNoExtension(pattern);
     do {
-        if (!(entry.dwFileAttributes & kNotOrdinary))
-            found.push_back(fromWide(entry.cFileName));
+        std::u16string name = fromWide(entry.cFileName);
+        if (!(entry.dwFileAttributes & kNotOrdinary) &&
+            !(noExtension && name.find(u'.') != name.npos))
+            found.push_back(std::move(name));
     } while (found.size() < limit && ::FindNextFileW(search, &entry));
     ::FindClose(search);
     std::sort(found.begin(), found.end());

@@ -5,14 +5,16 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ qt6-base-dev)
+desktop=(qt6-qpa-plugins fonts-liberation xdg-utils)
+display=(xvfb xauth xdotool)
+checks=(dpkg-dev file lintian appstream)
 for need in "${@:-run}"; do
     case $need in
-    run) packages+=(qt6-qpa-plugins fonts-liberation xdg-utils) ;;
-    virtual) packages+=(qt6-qpa-plugins fonts-liberation xdg-utils xvfb xauth) ;;
-    test) packages+=(qt6-qpa-plugins fonts-liberation xdg-utils libgtest-dev xvfb xauth xdotool
-        acl dpkg-dev lintian appstream) ;;
-    package) packages+=(dpkg-dev file lintian appstream) ;;
-    screenshots) packages+=(qt6-qpa-plugins fonts-liberation xvfb xauth xdotool openbox imagemagick
+    run) packages+=("${desktop[@]}") ;;
+    virtual) packages+=("${desktop[@]}" "${display[@]}") ;;
+    test) packages+=("${desktop[@]}" "${display[@]}" "${checks[@]}" libgtest-dev acl) ;;
+    package) packages+=("${checks[@]}") ;;
+    screenshots) packages+=("${desktop[@]}" "${display[@]}" openbox imagemagick
         qt6-gtk-platformtheme gnome-themes-extra) ;;
     windows) packages+=(g++-mingw-w64-x86-64-posix wine wine64 dpkg-dev zip libgtest-dev) ;;
     *) echo "deps.sh: unknown need '$need'" >&2 && exit 2 ;;

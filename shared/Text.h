@@ -13,6 +13,10 @@ std::u16string decodeUtf8Lossless(std::string_view bytes);
 // used. Unless `last`, a sequence cut at the end of the piece is left for the next piece.
 std::size_t appendUtf8Lossless(std::string_view bytes, bool last, std::u16string& text);
 
+// The same where the ANSI code page is UTF-8: a byte-order mark opening the text (`text` still
+// empty) is no part of it, and a piece that may be the start of one waits for more.
+std::size_t appendUtf8Text(std::string_view bytes, bool last, std::u16string& text);
+
 // Inverse of decodeUtf8Lossless. Empty when the text holds U+0000 or a lone surrogate
 // outside U+DC80..U+DCFF, which no host name can carry.
 std::optional<std::string> encodeUtf8Lossless(std::u16string_view text);

@@ -25,15 +25,6 @@ struct stat statOf(const fs::path& path) {
     return info;
 }
 
-// Temporary files the copy may have left anywhere below a folder.
-std::vector<std::string> leftovers(const fs::path& folder) {
-    std::vector<std::string> found;
-    for (const auto& entry : fs::recursive_directory_iterator(folder))
-        if (entry.path().filename().string().starts_with(".quorvane-"))
-            found.push_back(entry.path().string());
-    return found;
-}
-
 // The ACL as getfacl prints it, without its header.
 std::string aclOf(const fs::path& path) {
     std::string text;
@@ -47,22 +38,6 @@ std::string aclOf(const fs::path& path) {
 
 void run(const std::string& command) {
     ASSERT_EQ(std::system(command.c_str()), 0) << command;
-}
-
-// What a copy ended in, as one comparable value.
-std::string outcomeOf(PosixFileServices& files, std::u16string_view source,
-                      std::u16string_view target) {
-    try {
-        RecordingListener listener;
-        files.copyFile(source, target, listener);
-        return "copied";
-    } catch (const PlatformError& error) {
-        return "refused " + std::to_string(static_cast<int>(error.refusal()));
-    }
-}
-
-std::string refused(Refusal refusal) {
-    return "refused " + std::to_string(static_cast<int>(refusal));
 }
 
 } // namespace
@@ -81,7 +56,7 @@ class PosixCopyTest : public testing::Test {
         fs::create_symlink(dir / "real/file.txt", dir / "out/link.txt");
     }
     std::string copy(const std::string& target) {
-        return outcomeOf(files, win(dir / "source.txt"), win(dir / target));
+        return copyOutcome(files, win(dir / "source.txt"), win(dir / target));
     }
     void at(CopyPoint point, std::function<void()> action) {
         files.copySeams().at = [point, action](CopyPoint reached) {
@@ -188,7 +163,7 @@ TEST_F(PosixCopyTest, refusalsSayWhyAndWriteNothing) {
     };
     for (const auto& [target, refusal] : rows)
         EXPECT_EQ(copy(target), refused(refusal)) << target;
-    EXPECT_EQ(outcomeOf(files, win(dir / "out/fifo"), win(dir / "out/plain.txt")),
+    EXPECT_EQ(copyOutcome(files, win(dir / "out/fifo"), win(dir / "out/plain.txt")),
               refused(Refusal::NotRegular));
     EXPECT_EQ(readFile(dir / "out/.hidden"), "keep");
     EXPECT_EQ(readFile(dir / "real/file.txt"), "old");
@@ -217,7 +192,7 @@ TEST_P(PosixCopySourceTest, aChangingSourceLeavesTheTargetAsItWas) {
     for (const char* target : {"out/plain.txt", "out/absent.txt"}) {
         writeFile(source, std::string(row.size, 'n'));
         changed = false;
-        EXPECT_EQ(outcomeOf(files, win(source), win(dir / target)),
+        EXPECT_EQ(copyOutcome(files, win(source), win(dir / target)),
                   refused(Refusal::SourceChanged));
     }
     EXPECT_EQ(readFile(dir / "out/plain.txt"), "old");
@@ -239,11 +214,11 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return info.param.name; });
 
 TEST_F(PosixCopyTest, aFileThatSaysItIsEmptyButIsNotFailsAndAnEmptyOneCopies) {
-    EXPECT_EQ(outcomeOf(files, u"Z:\\proc\\self\\status", win(dir / "out/plain.txt")),
+    EXPECT_EQ(copyOutcome(files, u"Z:\\proc\\self\\status", win(dir / "out/plain.txt")),
               refused(Refusal::SourceChanged));
     EXPECT_EQ(readFile(dir / "out/plain.txt"), "old");
     writeFile(dir / "empty.txt", "");
-    EXPECT_EQ(outcomeOf(files, win(dir / "empty.txt"), win(dir / "out/plain.txt")), "copied");
+    EXPECT_EQ(copyOutcome(files, win(dir / "empty.txt"), win(dir / "out/plain.txt")), "copied");
     EXPECT_EQ(readFile(dir / "out/plain.txt"), "");
 }
 
@@ -273,7 +248,7 @@ TEST_F(PosixCopyTest, aKilledCopyLeavesNothingBehind) {
         const pid_t child = ::fork();
         if (child == 0) {
             at(CopyPoint::ContentCopied, [] { ::raise(SIGKILL); });
-            outcomeOf(files, win(dir / "big.bin"), win(dir / target));
+            copyOutcome(files, win(dir / "big.bin"), win(dir / target));
             ::_exit(0);
         }
         int status = 0;
@@ -303,7 +278,7 @@ TEST_F(PosixCopyTest, aReplacedFileKeepsItsOwnAclAttributesAndModeButNoSetId) {
     const std::string aclBefore = aclOf(acl);
     ASSERT_NE(aclBefore.find("user:1234:rw-"), std::string::npos) << aclBefore;
     for (const fs::path& target : {acl, plain, dir / "out/setid"})
-        EXPECT_EQ(outcomeOf(files, win(dir / "source.txt"), win(target)), "copied");
+        EXPECT_EQ(copyOutcome(files, win(dir / "source.txt"), win(target)), "copied");
     EXPECT_EQ(readFile(acl), "new content");
     EXPECT_EQ(aclOf(acl), aclBefore);
     char note[8] = {};
@@ -355,7 +330,7 @@ TEST_P(PosixCopyPermissionTest, theFileItselfMustBeWritable) {
         // As a program started by that user is: its own /proc/self stays its own.
         ::prctl(PR_SET_DUMPABLE, 1);
         PosixFileServices user;
-        const std::string outcome = outcomeOf(user, win(dir / "source.txt"), win(target));
+        const std::string outcome = copyOutcome(user, win(dir / "source.txt"), win(target));
         (void)!::write(pipeEnds[1], outcome.data(), outcome.size());
         ::_exit(0);
     }

@@ -166,6 +166,29 @@ void FaultyFileServices::checkCopy(std::u16string_view source, std::u16string_vi
     m_real->checkCopy(source, destination, listener);
 }
 
+std::string copyOutcome(FileServices& files, std::u16string_view source,
+                        std::u16string_view target) {
+    try {
+        RecordingListener listener;
+        files.copyFile(source, target, listener);
+        return "copied";
+    } catch (const PlatformError& error) {
+        return refused(error.refusal());
+    }
+}
+
+std::string refused(Refusal refusal) {
+    return "refused " + std::to_string(static_cast<int>(refusal));
+}
+
+std::vector<std::string> leftovers(const std::filesystem::path& folder) {
+    std::vector<std::string> found;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder))
+        if (entry.path().filename().string().starts_with(".quorvane-"))
+            found.push_back(entry.path().string());
+    return found;
+}
+
 void RecordingListener::copied(std::u16string_view match, CopyOutcome outcome) {
     told.push_back("copied " + std::to_string(static_cast<int>(outcome)) + " " + narrow(match));
 }

@@ -3,6 +3,7 @@
 #include "copy/SaveAsMany.h"
 #include "platform/FileServices.h"
 #include "platform/MessageBoxes.h"
+#include "platform/PlatformError.h"
 
 #include <filesystem>
 #include <functional>
@@ -96,6 +97,14 @@ class FaultyFileServices : public FileServices {
     int m_failAt = 0;
     int m_seen = 0;
 };
+
+// What a copy ended in, as one comparable value: "copied", or refused(kind) with
+// Refusal::None for a plain failure.
+std::string copyOutcome(FileServices& files, std::u16string_view source,
+                        std::u16string_view target);
+std::string refused(Refusal refusal);
+// Temporary files a copy may have left anywhere below a folder.
+std::vector<std::string> leftovers(const std::filesystem::path& folder);
 
 // Remembers what a copy told, one line a file: "copied N match" or "refused N match" (N the
 // outcome or refusal as a number), or "failed match".

@@ -9,18 +9,6 @@
 
 namespace fs = std::filesystem;
 
-namespace {
-
-// Temporary files the copy may have left below a folder.
-bool leftNothing(const fs::path& folder) {
-    for (const auto& entry : fs::recursive_directory_iterator(folder))
-        if (entry.path().filename().string().starts_with(".quorvane-"))
-            return false;
-    return true;
-}
-
-} // namespace
-
 class Win32CopyTest : public testing::Test {
   protected:
     void SetUp() override {
@@ -28,15 +16,8 @@ class Win32CopyTest : public testing::Test {
         fs::create_directory(dir / "out");
         writeFile(dir / "out/plain.txt", "old");
     }
-    // "copied" or the refusal kind as a number, -1 for a plain failure.
     std::string copy(const std::string& target) {
-        try {
-            RecordingListener listener;
-            files.copyFile(win(dir / "source.txt"), win(dir / target), listener);
-            return "copied";
-        } catch (const PlatformError& error) {
-            return "refused " + std::to_string(static_cast<int>(error.refusal()));
-        }
+        return copyOutcome(files, win(dir / "source.txt"), win(dir / target));
     }
     void at(CopyPoint point, std::function<void()> action) {
         files.copySeams().at = [point, action](CopyPoint reached) {
@@ -57,9 +38,6 @@ TEST_F(Win32CopyTest, refusalsSayWhyAndWriteNothing) {
     writeFile(dir / "out/hidden.txt", "keep");
     ::SetFileAttributesW((dir / "out/hidden.txt").c_str(), FILE_ATTRIBUTE_HIDDEN);
     fs::create_directory(dir / "out/folder");
-    const auto refused = [](Refusal refusal) {
-        return "refused " + std::to_string(static_cast<int>(refusal));
-    };
     EXPECT_EQ(copy("out/readonly.txt"), refused(Refusal::ReadOnly));
     EXPECT_EQ(copy("out/hidden.txt"), refused(Refusal::Hidden));
     EXPECT_EQ(copy("out/folder"), refused(Refusal::Folder));
@@ -68,7 +46,7 @@ TEST_F(Win32CopyTest, refusalsSayWhyAndWriteNothing) {
     EXPECT_EQ(readFile(dir / "out/readonly.txt"), "keep");
     EXPECT_EQ(readFile(dir / "out/hidden.txt"), "keep");
     EXPECT_EQ(readFile(dir / "source.txt"), "new content");
-    EXPECT_TRUE(leftNothing(dir.path()));
+    EXPECT_TRUE(leftovers(dir.path()).empty());
 }
 
 // Whatever is swapped between a check and its use, the target keeps what was there and no
@@ -88,12 +66,11 @@ TEST_F(Win32CopyTest, swapsAndChangesBetweenCheckAndUseWriteNothing) {
     EXPECT_EQ(readFile(dir / "out/new.txt"), "theirs");
 
     at(CopyPoint::ContentCopied, [&] { std::ofstream(dir / "source.txt", std::ios::app) << "+"; });
-    EXPECT_EQ(copy("out/plain.txt"),
-              "refused " + std::to_string(static_cast<int>(Refusal::SourceChanged)));
+    EXPECT_EQ(copy("out/plain.txt"), refused(Refusal::SourceChanged));
     EXPECT_EQ(readFile(dir / "out/plain.txt"), "theirs");
 
     files.copySeams().at = {};
     EXPECT_EQ(copy("out/plain.txt"), "copied");
     EXPECT_EQ(readFile(dir / "out/plain.txt"), "new content+");
-    EXPECT_TRUE(leftNothing(dir.path()));
+    EXPECT_TRUE(leftovers(dir.path()).empty());
 }

@@ -1,5 +1,6 @@
 #include "platform/posix/PosixFileServices.h"
 
+#include "platform/CopyEach.h"
 #include "platform/PlatformError.h"
 #include "platform/posix/PosixIo.h"
 #include "platform/posix/WindowsPath.h"
@@ -218,13 +219,7 @@ std::unique_ptr<InputFile> PosixFileServices::openForReading(std::u16string_view
 }
 
 std::size_t PosixFileServices::decodeAnsi(std::string_view bytes, bool last, std::u16string& text) {
-    // A UTF-8 byte-order mark opens the text and is no part of it.
-    if (text.empty() && bytes.starts_with("\xEF\xBB\xBF"))
-        return 3 + appendUtf8Lossless(bytes.substr(3), last, text);
-    if (text.empty() && !last && bytes.size() < 3 &&
-        std::string_view("\xEF\xBB\xBF").starts_with(bytes))
-        return 0;
-    return appendUtf8Lossless(bytes, last, text);
+    return appendUtf8Text(bytes, last, text);
 }
 
 void PosixFileServices::copyFile(std::u16string_view source, std::u16string_view destination,
@@ -239,32 +234,12 @@ void PosixFileServices::checkCopy(std::u16string_view source, std::u16string_vie
 
 void PosixFileServices::copyEach(std::u16string_view source, std::u16string_view destination,
                                  CopyListener& listener, bool checkOnly) {
-    const auto copyOne = [&](const std::string& from, const std::string& to) {
-        return checkOnly ? m_copy.check(from, to) : m_copy.copy(from, to);
+    const auto copyOne = [&](const std::u16string& from, const std::u16string& to) {
+        const std::string hostFrom = toHostPath(from), hostTo = toHostPath(to);
+        return checkOnly ? m_copy.check(hostFrom, hostTo) : m_copy.copy(hostFrom, hostTo);
     };
-    const std::string from = toHostPath(source, true);
-    std::string to = toHostPath(destination);
-    const std::string_view name = baseName(from);
-    if (name.find_first_of("*?") == name.npos) {
-        if (to.back() == '/')
-            to += name;
-        listener.copied({}, copyOne(from, to));
-        return;
-    }
-    if (to.back() != '/')
-        to += '/';
-    const std::string folder = from.substr(0, from.size() - name.size());
-    const std::vector<std::u16string> matches = findOrdinaryFiles(source, SIZE_MAX);
-    if (matches.empty())
+    if (!copyEachFile(*this, source, destination, listener, copyOne))
         throw PlatformError::fromErrno(ENOENT);
-    for (const std::u16string& match : matches) {
-        const std::string matchName = *encodeUtf8Lossless(match);
-        try {
-            listener.copied(match, copyOne(folder + matchName, to + matchName));
-        } catch (const PlatformError& error) {
-            listener.notCopied(match, error);
-        }
-    }
 }
 
 std::optional<std::u16string> PosixFileServices::mapNativeName(std::u16string_view name) {

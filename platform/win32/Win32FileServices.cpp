@@ -1,5 +1,6 @@
 #include "platform/win32/Win32FileServices.h"
 
+#include "platform/CopyEach.h"
 #include "platform/win32/Win32Io.h"
 #include "shared/Text.h"
 
@@ -147,11 +148,8 @@ std::unique_ptr<InputFile> Win32FileServices::openForReading(std::u16string_view
 
 std::size_t Win32FileServices::decodeAnsi(std::string_view bytes, bool last, std::u16string& text) {
     const UINT codePage = ::GetACP();
-    if (codePage == CP_UTF8) {
-        if (text.empty() && bytes.starts_with("\xEF\xBB\xBF"))
-            return 3 + appendUtf8Lossless(bytes.substr(3), last, text);
-        return appendUtf8Lossless(bytes, last, text);
-    }
+    if (codePage == CP_UTF8)
+        return appendUtf8Text(bytes, last, text);
     // A double-byte code page's lead byte at the end of a piece waits for its trail byte.
     std::size_t usable = bytes.size();
     CPINFO info{};
@@ -188,26 +186,8 @@ void Win32FileServices::copyEach(std::u16string_view source, std::u16string_view
     const auto copyOne = [&](const std::u16string& from, const std::u16string& to) {
         return checkOnly ? m_copy.check(from, to) : m_copy.copy(from, to);
     };
-    const std::size_t cut = source.find_last_of(u"\\/") + 1;
-    const std::u16string_view folder = source.substr(0, cut), name = source.substr(cut);
-    std::u16string to(destination);
-    const bool intoFolder = !to.empty() && (to.back() == u'\\' || to.back() == u'/');
-    if (!hasWildcard(name)) {
-        listener.copied({}, copyOne(std::u16string(source), intoFolder ? to += name : to));
-        return;
-    }
-    if (!intoFolder)
-        to += u'\\';
-    const std::vector<std::u16string> matches = findOrdinaryFiles(source, SIZE_MAX);
-    if (matches.empty())
+    if (!copyEachFile(*this, source, destination, listener, copyOne))
         throw PlatformError::fromWin32(ERROR_FILE_NOT_FOUND);
-    for (const std::u16string& match : matches) {
-        try {
-            listener.copied(match, copyOne(std::u16string(folder) + match, to + match));
-        } catch (const PlatformError& error) {
-            listener.notCopied(match, error);
-        }
-    }
 }
 
 std::optional<std::u16string> Win32FileServices::mapNativeName(std::u16string_view) {

@@ -58,6 +58,7 @@ MessageDialog::MessageDialog(QWidget* parent, const QString& text, int style, co
         m_text->setFixedWidth(room);
     }
     layout->addWidget(m_text, 0, 1);
+    layout->setColumnStretch(1, 1); // the text keeps to the left, as on Windows
 
     m_buttons = new QDialogButtonBox(
         yesNo ? QDialogButtonBox::Yes | QDialogButtonBox::No : QDialogButtonBox::Ok, this);

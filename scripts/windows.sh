@@ -56,20 +56,29 @@ SOURCES
     rm -rf "$work"
 }
 
-# Each user runs Wine in a prefix of its own, with a server started and warm before ctest.
+# Each user runs Wine in a prefix of its own, made afresh in a temporary folder on every run
+# (seconds; a kept prefix could hide a step that fails on a new machine), with a server started
+# and warm before ctest.
 wine_env() { # $1: prefix
     export WINEPREFIX=$1 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
     export WINEQT_QPA_PLATFORM=offscreen WINEQT_FORCE_STDERR_LOGGING=1
 }
-start_wine() { # $1: the prefix
-    wine_env "$1"
-    if [ ! -d "$1" ]; then # made on first use
-        wine cmd /c exit >/dev/null 2>&1 || true
-        wineserver -w
-    fi
-    wineserver -p
-    wine cmd /c exit >/dev/null 2>&1 || true
+# Runs a step whose chatter only matters when it fails: its output is shown then.
+quiet() { # $1: log file, then the command
+    local log=$1
+    shift
+    "$@" >"$log" 2>&1 || { cat "$log" >&2 && echo "windows.sh: failed: $*" >&2 && return 1; }
 }
+start_wine() { # $1: the prefix, made here
+    wine_env "$1"
+    quiet "$1.log" wine cmd /c exit
+    wineserver -w
+    wineserver -p
+    quiet "$1.log" wine cmd /c exit
+}
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+chmod 0755 "$scratch"
 
 gui=OFF
 if ! $core_only; then
@@ -82,22 +91,22 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
     -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake >/dev/null
 cmake --build "$build"
 
-start_wine "$cache/wine-root"
+start_wine "$scratch/wine-root"
 status=0
 ctest --test-dir "$build" --output-on-failure || status=$?
 wineserver -k || true
 [ "$status" = 0 ]
 if [ "$(id -u)" = 0 ]; then
     # The same test programs as an ordinary user, from a copy it may read, in its own prefix.
-    user_dir=$(mktemp -d)
-    trap 'rm -rf "$user_dir"' EXIT
+    user_dir=$scratch/user
+    mkdir "$user_dir"
     cp "$build"/tests/test*.exe "$user_dir/"
     cp -r resources "$user_dir/resources"
     chmod -R a+rX "$user_dir"
     chown 65534:65534 "$user_dir"
     (cd "$user_dir" && setpriv --reuid=65534 --regid=65534 --clear-groups env HOME="$user_dir" \
         QUORVANE_TEST_RESOURCES="$user_dir/resources" \
-        bash -c "set -e; $(declare -f wine_env start_wine); start_wine '$user_dir/wine'
+        bash -c "set -e; $(declare -f wine_env quiet start_wine); start_wine '$user_dir/wine'
             for test in ./test*.exe; do
                 case \$test in
                 *Form1*) wine \"\$test\" -silent ;;

@@ -38,7 +38,7 @@ std::size_t rowAfter(std::span<const GuardedStep> steps, std::size_t row, int ne
 } // namespace
 
 void RunGuarded(MessageBoxes& boxes, std::u16string_view procedure,
-                std::span<const GuardedStep> steps) {
+                std::span<const GuardedStep> steps, const FailureReported& reported) {
     const std::u16string tag = procedureTag(procedure);
     std::size_t row = 0;
     while (row < steps.size()) {
@@ -49,6 +49,8 @@ void RunGuarded(MessageBoxes& boxes, std::u16string_view procedure,
             next = steps[row].resume;
             const std::u16string description = describeCurrentFailure();
             try {
+                if (reported)
+                    reported(steps[row].line, description);
                 ShowErrorReport(boxes, description, tag, steps[row].line);
             } catch (...) {
                 // A report that cannot be shown must not stop the procedure.

@@ -18,7 +18,10 @@ struct GuardedStep {
     int resume;                  // where to go on after a failure, once it is reported
 };
 
+// Told of a failure at a step before its report is shown.
+using FailureReported = std::function<void(int line, std::u16string_view description)>;
+
 // Runs the steps from the first. A failing step shows the error report with the procedure's
 // tag and the step's line number, then the run resumes where the step says.
 void RunGuarded(MessageBoxes& boxes, std::u16string_view procedure,
-                std::span<const GuardedStep> steps);
+                std::span<const GuardedStep> steps, const FailureReported& reported = {});

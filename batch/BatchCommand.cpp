@@ -2,12 +2,15 @@
 
 #include "copy/Main.h"
 #include "copy/SaveAsMany.h"
+#include "platform/Console.h"
 #include "platform/FileServices.h"
 #include "platform/MessageBoxes.h"
 #include "platform/PlatformError.h"
+#include "shared/SharedRoutines.h"
 #include "shared/Text.h"
 
-#include <array>
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <optional>
@@ -30,11 +33,8 @@ constexpr std::string_view kUsage =
     "A FILE or LIST starting with / is a path of this system; any other is read as the window's\n"
     "boxes would hold it (Z:\\home\\ann\\list.txt).\n"
     "Exit status: 0 all copied or skipped for a missing folder, 1 a source missing, a copy\n"
-    "refused or failed, or an error reported, 2 a missing input, 64 a usage error.\n";
-
-constexpr std::array<std::u16string_view, 4> kInputMessages = {
-    u"Text file to use not found.", u"File to copy and rename not found.",
-    u"You forgot to input text file to use.", u"You forgot to input file to copy and rename."};
+    "refused or failed, or an error reported, 2 a missing input, 64 a usage error (a receipt\n"
+    "that is FILE or LIST included) or a receipt that cannot be written.\n";
 
 std::string utf8(std::u16string_view text) {
     return encodeUtf8Lossless(text).value_or(std::string());
@@ -151,21 +151,59 @@ struct Options {
     std::vector<std::u16string> inputs;
 };
 
+// Standard output as a receipt, each row flushed as it is written.
+class StandardOutput : public OutputFile {
+  public:
+    explicit StandardOutput(std::ostream& out) : m_out(out) {}
+    bool isFileAt(std::u16string_view) override { return false; }
+    void clear() override {}
+    void write(std::string_view bytes) override {
+        errno = 0;
+        if (!m_out.write(bytes.data(), static_cast<std::streamsize>(bytes.size())).flush())
+            throw PlatformError::fromErrno(errno != 0 ? errno : EIO);
+    }
+    void close() override {}
+
+  private:
+    std::ostream& m_out;
+};
+
+void cannotWriteReceipt(std::ostream& err, std::u16string_view path, const PlatformError& failure) {
+    err << "quorvane-batch: cannot write the receipt "
+        << (path == u"-" ? std::string("to standard output") : utf8(path)) << ": "
+        << utf8(failure.description()) << '\n';
+}
+
 // The run's host: the boxes' texts go to standard error, each line's outcome to the receipt.
 class ConsoleHost : public CommandHost, public MessageBoxes, public OutcomeObserver {
   public:
-    ConsoleHost(FileServices& files, BatchConsole& console, std::ostream* receipt, bool dryRun,
-                std::u16string source, std::u16string list)
-        : m_files(files), m_console(console), m_receipt(receipt), m_dryRun(dryRun),
+    ConsoleHost(FileServices& files, BatchConsole& console, const Options& options,
+                OutputFile* receipt, std::u16string source, std::u16string list)
+        : m_files(files), m_console(console), m_options(options), m_receipt(receipt),
           m_source(std::move(source)), m_list(std::move(list)) {}
 
     int finish() {
         clearProgress();
-        if (m_inputMessage)
+        if (m_receipt && !m_receiptFailed) {
+            try {
+                m_receipt->close();
+            } catch (const PlatformError& failure) {
+                receiptFailed(failure);
+            }
+        }
+        if (m_receiptFailed)
+            return kUsageError;
+        if (m_inputMissing)
             return kInputMessage;
-        m_console.err << "quorvane-batch: " << m_created << " created, " << m_replaced
-                      << " replaced, " << m_skipped << " skipped, " << m_refused << " refused, "
-                      << m_failed << " failed\n";
+        if (m_options.dryRun)
+            m_console.err << "quorvane-batch: dry run, nothing written: " << m_created
+                          << " would create, " << m_replaced << " would replace, " << m_skipped
+                          << " would skip, " << m_refused << " would refuse, " << m_failed
+                          << " would fail\n";
+        else
+            m_console.err << "quorvane-batch: " << m_created << " created, " << m_replaced
+                          << " replaced, " << m_skipped << " skipped, " << m_refused << " refused, "
+                          << m_failed << " failed\n";
         return m_notCopied || m_errorReport ? kSomeNotCopied : 0;
     }
 
@@ -181,16 +219,8 @@ class ConsoleHost : public CommandHost, public MessageBoxes, public OutcomeObser
     OutcomeObserver* outcomeObserver() override { return this; }
 
     // MessageBoxes: each line of the text, the report's empty line dropped.
-    int msgBox(std::u16string_view prompt, int, std::u16string_view title) override {
+    int msgBox(std::u16string_view prompt, int, std::u16string_view) override {
         clearProgress();
-        if (title == u"Application Error") {
-            m_errorReport = true;
-            // A failure that left the copy of a line is that line's outcome.
-            if (m_handing && !m_told)
-                row("failed", oneLine(utf8(prompt.substr(0, prompt.find(u'\r')))));
-        }
-        for (std::u16string_view message : kInputMessages)
-            m_inputMessage |= prompt == message;
         std::size_t start = 0;
         while (start <= prompt.size()) {
             std::size_t end = prompt.find_first_of(u"\r\n", start);
@@ -207,6 +237,13 @@ class ConsoleHost : public CommandHost, public MessageBoxes, public OutcomeObser
     void setApplicationTitle(std::u16string_view) override {}
 
     // OutcomeObserver
+    void inputMissing(MissingInput) override { m_inputMissing = true; }
+    void errorReported(int, std::u16string_view description) override {
+        m_errorReport = true;
+        // A failure that left the copy of a line is that line's outcome.
+        if (m_handing && !m_told)
+            row("failed", oneLine(utf8(description)));
+    }
     void lines(int count) override {
         m_lines = count;
         m_start = Clock::now();
@@ -218,12 +255,13 @@ class ConsoleHost : public CommandHost, public MessageBoxes, public OutcomeObser
         row("blank", {});
         showProgress();
     }
-    void handing(int index, std::u16string_view name) override {
-        m_handing = true;
+    bool handing(int index, std::u16string_view name) override {
+        m_handing = !m_receiptFailed;
         m_told = false;
         m_index = index;
         m_name = receiptName(name);
         showProgress();
+        return m_handing;
     }
     void skipped(Skip why) override {
         ++m_skipped;
@@ -238,7 +276,7 @@ class ConsoleHost : public CommandHost, public MessageBoxes, public OutcomeObser
         static constexpr const char* kDone[] = {"created", "replaced", "in-place"};
         static constexpr const char* kWould[] = {"would-create", "would-replace", "would-in-place"};
         const auto at = static_cast<std::size_t>(outcome);
-        row(m_dryRun ? kWould[at] : kDone[at], oneLine(receiptName(match)));
+        row(m_options.dryRun ? kWould[at] : kDone[at], oneLine(receiptName(match)));
     }
     void notCopied(std::u16string_view match, const PlatformError& failure) override {
         m_notCopied = true;
@@ -249,15 +287,29 @@ class ConsoleHost : public CommandHost, public MessageBoxes, public OutcomeObser
         ++(failure.refusal() == Refusal::None ? m_failed : m_refused);
         row(failure.refusal() == Refusal::None ? "failed" : "refused", oneLine(detail));
     }
+    // Nothing written by a dry run, and lines left uncopied by a receipt that failed.
+    bool ended() override { return !m_options.dryRun && !m_receiptFailed; }
 
   private:
     using Clock = std::chrono::steady_clock;
 
+    // Written as its line ends, so that a run stopped at any point has a row for every line
+    // that finished.
     void row(const std::string& outcome, const std::string& detail) {
         m_told = true;
-        if (m_receipt)
-            *m_receipt << m_index + 1 << '\t' << m_name << '\t' << outcome << '\t' << detail
-                       << '\n';
+        if (!m_receipt || m_receiptFailed)
+            return;
+        try {
+            m_receipt->write(std::to_string(m_index + 1) + '\t' + m_name + '\t' + outcome + '\t' +
+                             detail + '\n');
+        } catch (const PlatformError& failure) {
+            receiptFailed(failure);
+        }
+    }
+    void receiptFailed(const PlatformError& failure) {
+        clearProgress();
+        cannotWriteReceipt(m_console.err, *m_options.receipt, failure);
+        m_receiptFailed = true;
     }
     // "lines done / lines" once a run passes a second, read from the clock between lines.
     void showProgress() {
@@ -274,16 +326,16 @@ class ConsoleHost : public CommandHost, public MessageBoxes, public OutcomeObser
 
     FileServices& m_files;
     BatchConsole& m_console;
-    std::ostream* m_receipt;
-    bool m_dryRun;
+    const Options& m_options;
+    OutputFile* m_receipt;
     std::u16string m_source, m_list;
     bool m_busy = false;
     int m_pointer = PointerDefault;
     int m_lines = 0, m_index = 0;
     std::string m_name;
     bool m_handing = false, m_told = false;
-    bool m_inputMessage = false, m_errorReport = false, m_notCopied = false;
-    bool m_progressShown = false;
+    bool m_inputMissing = false, m_errorReport = false, m_notCopied = false;
+    bool m_receiptFailed = false, m_progressShown = false;
     Clock::time_point m_start = Clock::now();
     int m_created = 0, m_replaced = 0, m_skipped = 0, m_refused = 0, m_failed = 0;
 };
@@ -325,6 +377,26 @@ std::u16string asBoxText(FileServices& files, const std::u16string& argument) {
     return mapped->empty() ? argument + u'\0' : *mapped;
 }
 
+// True when the receipt is the list, the file to copy or one of its matches.
+bool namesAnInput(FileServices& files, OutputFile& receipt, std::u16string_view source,
+                  std::u16string_view list) {
+    if (receipt.isFileAt(list))
+        return true;
+    const std::u16string tidy = TidySeparators(source);
+    if (!hasWildcard(tidy))
+        return receipt.isFileAt(tidy);
+    std::vector<std::u16string> matches;
+    try {
+        matches = files.findOrdinaryFiles(tidy, SIZE_MAX);
+    } catch (const PlatformError&) {
+        return false; // the run's own look-up reports it
+    }
+    const std::u16string folder = FolderOf(tidy);
+    return std::any_of(matches.begin(), matches.end(), [&](const std::u16string& match) {
+        return receipt.isFileAt(folder + match);
+    });
+}
+
 } // namespace
 
 int RunBatch(const std::vector<std::u16string>& arguments, FileServices& files,
@@ -344,27 +416,28 @@ int RunBatch(const std::vector<std::u16string>& arguments, FileServices& files,
         console.err << kUsage;
         return kUsageError;
     }
-    std::unique_ptr<std::ostream> file;
-    std::ostream* receipt = nullptr;
+    const std::u16string source = asBoxText(files, options->inputs[0]);
+    const std::u16string list = asBoxText(files, options->inputs[1]);
+    std::unique_ptr<OutputFile> receipt;
     if (options->receipt) {
-        if (*options->receipt == u"-") {
-            receipt = &console.out;
-        } else {
-            file = console.openReceipt(*options->receipt);
-            if (!file || !*file) {
-                console.err << "quorvane-batch: cannot write the receipt "
-                            << utf8(*options->receipt) << '\n';
+        try {
+            receipt = *options->receipt == u"-" ? std::make_unique<StandardOutput>(console.out)
+                                                : openOutputFile(*options->receipt);
+            // Emptied only once it is known to be neither input.
+            if (namesAnInput(files, *receipt, source, list)) {
+                console.err << "quorvane-batch: the receipt " << utf8(*options->receipt)
+                            << " is the file to copy or the list; nothing was done\n";
                 return kUsageError;
             }
-            receipt = file.get();
+            receipt->clear();
+        } catch (const PlatformError& failure) {
+            cannotWriteReceipt(console.err, *options->receipt, failure);
+            return kUsageError;
         }
     }
     CheckingFiles checking(files);
-    ConsoleHost host(options->dryRun ? checking : files, console, receipt, options->dryRun,
-                     asBoxText(files, options->inputs[0]), asBoxText(files, options->inputs[1]));
+    ConsoleHost host(options->dryRun ? checking : files, console, *options, receipt.get(), source,
+                     list);
     PushButton3_Click(host);
-    const int status = host.finish();
-    if (receipt)
-        receipt->flush();
-    return status;
+    return host.finish();
 }

@@ -7,6 +7,6 @@
 int main(int argc, char** argv) {
     std::ios::sync_with_stdio(false);
     const std::unique_ptr<FileServices> files = hostFileServices();
-    BatchConsole console{std::cout, std::cerr, standardErrorIsTerminal(), createOutputFile};
+    BatchConsole console{std::cout, std::cerr, standardErrorIsTerminal()};
     return RunBatch(commandLineArguments(argc, argv), *files, console);
 }

@@ -12,15 +12,30 @@ enum class Skip {
     NoName,   // a bare name, an overlong one, or one Windows rules cannot carry
 };
 
-// Told what became of each list line, for a receipt; the window has none.
+// Which input stopped a run before it began, one for each of the four messages.
+enum class MissingInput {
+    NoFile,       // the file box is blank
+    NoList,       // the list box is blank
+    FileNotFound, // the file to copy is not found
+    ListNotFound, // the list file is not found
+};
+
+// Told what becomes of a run and of each list line, for a receipt; the window has none.
 class OutcomeObserver : public CopyListener {
   public:
+    virtual void inputMissing(MissingInput which) = 0;
+    // A failure at a numbered step, told before its report is shown.
+    virtual void errorReported(int line, std::u16string_view description) = 0;
     // How many lines the run handles, once they are cut.
     virtual void lines(int count) = 0;
     virtual void blank(int index) = 0;
     // A line's name as trimmed, before it is handed on; each outcome that follows is its own.
-    virtual void handing(int index, std::u16string_view name) = 0;
+    // False when the line and every later one must not be copied (the run's record failed).
+    virtual bool handing(int index, std::u16string_view name) = 0;
     virtual void skipped(Skip why) = 0;
+    // The run is over. False when "Done." would claim work that was not done (nothing written,
+    // or a run stopped early), so that it is not said.
+    virtual bool ended() = 0;
 };
 
 // Copies the file to one target when the source opens and the target's folder exists;

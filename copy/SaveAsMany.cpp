@@ -53,6 +53,11 @@ void PushButton3_Click(CommandHost& host) {
         boxes.msgBox(text, MsgBoxOkOnly);
         return 160;
     };
+    const auto missing = [&](MissingInput which, std::u16string_view text) {
+        if (observer)
+            observer->inputMissing(which);
+        return notice(text);
+    };
 
     const GuardedStep steps[] = {
         {100, [&] { return host.busy() ? kEndProcedure : kNextStep; }, 102},
@@ -113,8 +118,8 @@ void PushButton3_Click(CommandHost& host) {
         {142,
          [&] {
              targetName = trimSpaces(lines[index]);
-             if (observer)
-                 observer->handing(index, targetName);
+             if (observer && !observer->handing(index, targetName))
+                 return 148;
              // A host's own path, such as a Linux user writes, reaches the copy in Windows form.
              if (std::optional<std::u16string> mapped = files.mapNativeName(targetName)) {
                  mappedName = std::move(*mapped);
@@ -143,11 +148,20 @@ void PushButton3_Click(CommandHost& host) {
              return kNextStep;
          },
          150},
-        {150, [&] { return notice(u"Done."); }, 160},
-        {152, [&] { return notice(u"Text file to use not found."); }, 160},
-        {154, [&] { return notice(u"File to copy and rename not found."); }, 160},
-        {156, [&] { return notice(u"You forgot to input text file to use."); }, 160},
-        {158, [&] { return notice(u"You forgot to input file to copy and rename."); }, 160},
+        {150, [&] { return !observer || observer->ended() ? notice(u"Done.") : 160; }, 160},
+        {152, [&] { return missing(MissingInput::ListNotFound, u"Text file to use not found."); },
+         160},
+        {154,
+         [&] { return missing(MissingInput::FileNotFound, u"File to copy and rename not found."); },
+         160},
+        {156,
+         [&] { return missing(MissingInput::NoList, u"You forgot to input text file to use."); },
+         160},
+        {158,
+         [&] {
+             return missing(MissingInput::NoFile, u"You forgot to input file to copy and rename.");
+         },
+         160},
         {160,
          [&] {
              host.setBusy(false);
@@ -155,5 +169,8 @@ void PushButton3_Click(CommandHost& host) {
          },
          kEndProcedure},
     };
-    RunGuarded(boxes, u"PushButton3_Click", steps);
+    RunGuarded(boxes, u"PushButton3_Click", steps, [observer](int line, std::u16string_view text) {
+        if (observer)
+            observer->errorReported(line, text);
+    });
 }

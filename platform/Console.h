@@ -17,8 +17,26 @@ std::vector<std::u16string> commandLineArguments(int argc, char** argv);
 
 bool standardErrorIsTerminal();
 
-// A file created (or emptied) for writing at a path as the user typed it; null when it cannot be.
-std::unique_ptr<std::ostream> createOutputFile(std::u16string_view path);
+// A file a console program writes as it goes, such as a receipt. Every call that fails throws
+// PlatformError.
+class OutputFile {
+  public:
+    virtual ~OutputFile() = default;
+    // True when a path, in Windows form as a box holds it, names this very file (by any
+    // spelling or link). False when it names another file or nothing.
+    virtual bool isFileAt(std::u16string_view path) = 0;
+    // Empties the file; a device or a pipe is left as it is.
+    virtual void clear() = 0;
+    // Writes all of the bytes before it returns.
+    virtual void write(std::string_view bytes) = 0;
+    // Makes what was written durable where the host does so for the run's copies, and closes
+    // the file.
+    virtual void close() = 0;
+};
+
+// Opens a file for writing at a path as the user typed it, creating it when absent, without
+// emptying it.
+std::unique_ptr<OutputFile> openOutputFile(std::u16string_view path);
 
 // The host's file services.
 std::unique_ptr<FileServices> hostFileServices();

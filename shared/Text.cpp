@@ -82,13 +82,17 @@ std::size_t appendUtf8Lossless(std::string_view bytes, bool last, std::u16string
     return total - bytes.size();
 }
 
-std::size_t appendUtf8Text(std::string_view bytes, bool last, std::u16string& text) {
+std::size_t appendUtf8Text(std::string_view bytes, bool atStart, bool last, std::u16string& text) {
     constexpr std::string_view kMark = "\xEF\xBB\xBF";
-    if (text.empty() && bytes.starts_with(kMark))
+    if (atStart && bytes.starts_with(kMark))
         return kMark.size() + appendUtf8Lossless(bytes.substr(kMark.size()), last, text);
-    if (text.empty() && !last && bytes.size() < kMark.size() && kMark.starts_with(bytes))
+    if (atStart && !last && bytes.size() < kMark.size() && kMark.starts_with(bytes))
         return 0;
     return appendUtf8Lossless(bytes, last, text);
+}
+
+std::size_t appendUtf8Text(std::string_view bytes, bool last, std::u16string& text) {
+    return appendUtf8Text(bytes, text.empty(), last, text);
 }
 
 std::u16string decodeUtf8Lossless(std::string_view bytes) {

@@ -13,8 +13,11 @@ std::u16string decodeUtf8Lossless(std::string_view bytes);
 // used. Unless `last`, a sequence cut at the end of the piece is left for the next piece.
 std::size_t appendUtf8Lossless(std::string_view bytes, bool last, std::u16string& text);
 
-// The same where the ANSI code page is UTF-8: a byte-order mark opening the text (`text` still
-// empty) is no part of it, and a piece that may be the start of one waits for more.
+// The same where the ANSI code page is UTF-8, for bytes read from a file: a byte-order mark at
+// its start (`atStart`: the bytes begin at offset 0) is no part of the text, and a piece there
+// that may be the start of one waits for more. A mark anywhere else is a character.
+std::size_t appendUtf8Text(std::string_view bytes, bool atStart, bool last, std::u16string& text);
+// Until every reader says where its bytes begin: the start is taken as "text still empty".
 std::size_t appendUtf8Text(std::string_view bytes, bool last, std::u16string& text);
 
 // Inverse of decodeUtf8Lossless. Empty when the text holds U+0000 or a lone surrogate

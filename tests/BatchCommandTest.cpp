@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
+#include <algorithm>
 #include <map>
 #include <sstream>
 #ifndef _WIN32
@@ -45,12 +45,7 @@ class BatchCommandTest : public testing::Test {
         for (const std::string& argument : arguments)
             wideArguments.push_back(wide(argument));
         std::ostringstream outStream, errStream;
-        BatchConsole console{outStream, errStream, false,
-                             [](std::u16string_view path) -> std::unique_ptr<std::ostream> {
-                                 auto file = std::make_unique<std::ofstream>(
-                                     narrow(path), std::ios::binary | std::ios::trunc);
-                                 return *file ? std::move(file) : nullptr;
-                             }};
+        BatchConsole console{outStream, errStream, false};
         const int status = RunBatch(wideArguments, files, console);
         return {status, outStream.str(), errStream.str()};
     }
@@ -156,7 +151,79 @@ TEST_F(BatchCommandTest, aDryRunWritesNothingAndSaysWhatWould) {
                                   out("readonly.txt") + "\trefused\tread-only\n");
     EXPECT_EQ(snapshot(), before) << "nothing created or touched";
     EXPECT_EQ(readFile(dir / "out/old.txt"), "old");
+    EXPECT_EQ(result.err.find("Done."), std::string::npos) << "nothing was done";
+    EXPECT_NE(result.err.find("quorvane-batch: dry run, nothing written: 1 would create, 2 would "
+                              "replace, 0 would skip, 1 would refuse, 0 would fail\n"),
+              std::string::npos)
+        << result.err;
 }
+
+// Each row names the receipt and the targets' folder, and says how the run of a two-line list
+// must end; the inputs are never harmed.
+struct ReceiptRow {
+    const char* name;
+    std::string receipt; // SOURCE, LIST, or a path; relative ones below the test folder
+    std::string folder;  // the targets' folder below the test folder
+    int status;
+    std::string message;           // a line standard error must hold
+    std::string firstRow;          // the receipt's row for the first line, when it is readable
+    std::vector<int> rowsAtCopies; // the rows on disk as each copy starts (-1: not a file)
+};
+
+class BatchReceiptTest : public BatchCommandTest, public testing::WithParamInterface<ReceiptRow> {};
+
+TEST_P(BatchReceiptTest, theReceiptRecordsEveryFinishedLineAndNeverHarmsAnInput) {
+    const ReceiptRow& row = GetParam();
+    const bool posix = files.mapNativeName(u"/x").has_value();
+    if (!posix && row.receipt.starts_with("/"))
+        GTEST_SKIP() << "no device here refuses every write";
+    const fs::path receipt = row.receipt == "SOURCE"        ? dir / "source.txt"
+                             : row.receipt == "LIST"        ? dir / "list.txt"
+                             : row.receipt.starts_with("/") ? fs::path(row.receipt)
+                                                            : dir / row.receipt;
+    fs::create_directories(dir / row.folder);
+    const std::string text =
+        (dir / row.folder / "a.txt").string() + "\n" + (dir / row.folder / "b.txt").string();
+    list(text);
+    std::vector<int> rowsAtCopies;
+    files.onCall = [&](const std::string& call) {
+        if (call == "copyFile")
+            rowsAtCopies.push_back(
+                fs::is_regular_file(receipt)
+                    ? static_cast<int>(std::ranges::count(readFile(receipt), '\n'))
+                    : -1);
+    };
+    const Outcome result = run({"--receipt", receipt.string(), (dir / "source.txt").string(),
+                                (dir / "list.txt").string()});
+    EXPECT_EQ(result.status, row.status) << result.err;
+    EXPECT_NE(result.err.find(row.message), std::string::npos) << result.err;
+    EXPECT_EQ(rowsAtCopies, row.rowsAtCopies);
+    EXPECT_EQ(readFile(dir / "source.txt"), "payload");
+    EXPECT_EQ(readFile(dir / "list.txt"), text);
+    if (!row.firstRow.empty()) {
+        const std::string first = "1\t" + (dir / row.folder / "a.txt").string() + "\t";
+        EXPECT_TRUE(readFile(receipt).starts_with(first + row.firstRow + "\n"))
+            << readFile(receipt);
+    }
+}
+
+const std::string kIsAnInput = "is the file to copy or the list; nothing was done";
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, BatchReceiptTest,
+    testing::Values(
+        ReceiptRow{"isTheSource", "SOURCE", "out", 64, kIsAnInput, "", {}},
+        ReceiptRow{"isTheListByAnotherSpelling", "out/../list.txt", "out", 64, kIsAnInput, "", {}},
+        ReceiptRow{
+            "rowWrittenAsItsLineEnds", "receipt.tsv", "out", 0, "2 created", "created\t", {0, 1}},
+        ReceiptRow{"cannotBeWrittenStopsTheRun",
+                   "/dev/full",
+                   "out",
+                   64,
+                   "cannot write the receipt /dev/full: No space left on device",
+                   "",
+                   {-1}}),
+    [](const auto& info) { return info.param.name; });
 
 struct StatusRow {
     const char* name;

@@ -31,6 +31,17 @@ INSTANTIATE_TEST_SUITE_P(
                     DecodeRow{"beyondUnicode", "\xF4\x90\x80\x80", u"\xDCF4\xDC90\xDC80\xDC80"}),
     [](const auto& info) { return info.param.name; });
 
+// However a file's first read is cut, only a mark at its start is dropped; a second one stays.
+TEST(TextTest, aByteOrderMarkIsDroppedAtTheStartOfTheFileOnly) {
+    const std::string bytes = "\xEF\xBB\xBF\xEF\xBB\xBFx";
+    for (std::size_t cut = 0; cut <= bytes.size(); ++cut) {
+        std::u16string text;
+        const std::size_t used = appendUtf8Text(bytes.substr(0, cut), true, false, text);
+        appendUtf8Text(std::string_view(bytes).substr(used), used == 0, true, text);
+        EXPECT_EQ(text, u"\uFEFFx") << "first read of " << cut << " bytes";
+    }
+}
+
 TEST(TextTest, anyByteStringSurvivesTheRoundTrip) {
     std::mt19937 random(7);
     for (int round = 0; round < 2000; ++round) {

@@ -79,16 +79,18 @@ TEST_P(NativeTest, hostPathsInAListTakeWindowsFormOrNone) {
     EXPECT_EQ(nativeToWindows(GetParam().native), GetParam().windows);
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, NativeTest,
-                         testing::Values(NativeRow{"plain", u"/home/ann/lin-1.txt",
-                                                   u"Z:\\home\\ann\\lin-1.txt"},
-                                         NativeRow{"folder", u"/home/ann/", u"Z:\\home\\ann\\"},
-                                         NativeRow{"doubledSlash", u"/a//b", u"Z:\\a\\\\b"},
-                                         NativeRow{"tabKept", u"/a/b\t", u"Z:\\a\\b\t"},
-                                         NativeRow{"backslash", u"/a/b\\c", std::nullopt},
-                                         NativeRow{"star", u"/a/*.txt", std::nullopt},
-                                         NativeRow{"question", u"/a/report?.txt", std::nullopt},
-                                         NativeRow{"trailingDot", u"/a./b", std::nullopt},
-                                         NativeRow{"trailingSpace", u"/a/b ", std::nullopt},
-                                         NativeRow{"dotDot", u"/a/link/../b", std::nullopt}),
-                         [](const auto& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(
+    Rows, NativeTest,
+    testing::Values(NativeRow{"plain", u"/home/ann/lin-1.txt", u"Z:\\home\\ann\\lin-1.txt"},
+                    NativeRow{"folder", u"/home/ann/", u"Z:\\home\\ann\\"},
+                    NativeRow{"doubledSlash", u"/a//b", u"Z:\\a\\b"},
+                    NativeRow{"tabKept", u"/a/b\t", u"Z:\\a\\b\t"},
+                    NativeRow{"backslash", u"/a/b\\c", std::nullopt},
+                    NativeRow{"star", u"/a/*.txt", std::nullopt},
+                    NativeRow{"question", u"/a/report?.txt", std::nullopt},
+                    NativeRow{"trailingDot", u"/a./b", std::nullopt},
+                    NativeRow{"trailingSpace", u"/a/b ", std::nullopt},
+                    NativeRow{"threeDots", u"/a/.../b", std::nullopt},
+                    NativeRow{"dotSegmentsResolved", u"/a/./t/../b", u"Z:\\a\\b"},
+                    NativeRow{"upToTheRoot", u"/a/..", u"Z:\\"}),
+    [](const auto& info) { return info.param.name; });

@@ -1,10 +1,65 @@
 #include "platform/Console.h"
 
 #include "platform/posix/PosixFileServices.h"
+#include "platform/posix/PosixIo.h"
+#include "platform/posix/WindowsPath.h"
 #include "shared/Text.h"
 
-#include <fstream>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+namespace {
+
+class PosixOutputFile : public OutputFile {
+  public:
+    explicit PosixOutputFile(FileDescriptor file) : m_file(std::move(file)) {}
+
+    bool isFileAt(std::u16string_view path) override {
+        std::string host;
+        try {
+            host = toHostPath(path);
+        } catch (const PlatformError&) {
+            return false;
+        }
+        struct stat other {};
+        if (::stat(host.c_str(), &other) != 0)
+            return false;
+        return sameFile(status(), other);
+    }
+    void clear() override {
+        if (S_ISREG(status().st_mode) && ::ftruncate(m_file.get(), 0) != 0)
+            throwErrno();
+    }
+    void write(std::string_view bytes) override {
+        while (!bytes.empty()) {
+            const ssize_t written = ::write(m_file.get(), bytes.data(), bytes.size());
+            if (written < 0 && errno != EINTR)
+                throwErrno();
+            if (written > 0)
+                bytes.remove_prefix(static_cast<std::size_t>(written));
+        }
+    }
+    void close() override {
+        // A pipe or a device has nothing to make durable.
+        if (::fsync(m_file.get()) != 0 && errno != EINVAL && errno != EROFS)
+            throwErrno();
+        m_file.close();
+    }
+
+  private:
+    struct stat status() const {
+        struct stat info {};
+        if (::fstat(m_file.get(), &info) != 0)
+            throwErrno();
+        return info;
+    }
+
+    FileDescriptor m_file;
+};
+
+} // namespace
 
 std::vector<std::u16string> commandLineArguments(int argc, char** argv) {
     std::vector<std::u16string> arguments;
@@ -17,12 +72,14 @@ bool standardErrorIsTerminal() {
     return ::isatty(STDERR_FILENO) == 1;
 }
 
-std::unique_ptr<std::ostream> createOutputFile(std::u16string_view path) {
+std::unique_ptr<OutputFile> openOutputFile(std::u16string_view path) {
     const std::optional<std::string> bytes = encodeUtf8Lossless(path);
     if (!bytes)
-        return nullptr;
-    auto file = std::make_unique<std::ofstream>(*bytes, std::ios::binary | std::ios::trunc);
-    return *file ? std::move(file) : nullptr;
+        throw PlatformError::fromErrno(EILSEQ);
+    FileDescriptor file(::open(bytes->c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY, 0666));
+    if (!file.valid())
+        throwErrno();
+    return std::make_unique<PosixOutputFile>(std::move(file));
 }
 
 std::unique_ptr<FileServices> hostFileServices() {

@@ -75,7 +75,7 @@ std::string toHostPath(std::u16string_view windowsPath, bool allowWildcards) {
         ((rest[0] >= u'A' && rest[0] <= u'Z') || (rest[0] >= u'a' && rest[0] <= u'z'));
     if (hasDrive) {
         if (rest[0] != u'Z' && rest[0] != u'z')
-            throw PlatformError(u"The system cannot find the drive specified.", ENODEV);
+            throw PlatformError(u"The system cannot find the drive specified.", ENOENT);
         rest.remove_prefix(2);
     }
     if (rest.empty() || !isSeparator(rest[0])) {
@@ -114,17 +114,23 @@ std::u16string toWindowsPath(std::string_view hostPath) {
 }
 
 std::optional<std::u16string> nativeToWindows(std::u16string_view hostPath) {
-    std::u16string path = u"Z:";
-    path.reserve(hostPath.size() + 2);
     for (std::size_t start = 1; start <= hostPath.size();) {
         const std::size_t end = std::min(hostPath.find(u'/', start), hostPath.size());
         const std::u16string_view segment = hostPath.substr(start, end - start);
-        if (segment.find_first_of(u"\\*?") != segment.npos || segment.ends_with(u'.') ||
-            segment.ends_with(u' '))
+        // "." and ".." are navigation, not names ending in a dot.
+        if (segment != u"." && segment != u".." &&
+            (segment.find_first_of(u"\\*?") != segment.npos || segment.ends_with(u'.') ||
+             segment.ends_with(u' ')))
             return std::nullopt;
-        path += u'\\';
-        path += segment;
         start = end + 1;
     }
+    std::u16string path = u"Z:";
+    path.reserve(hostPath.size() + 2);
+    for (const std::u16string_view part : resolveSegments(hostPath)) {
+        path += u'\\';
+        path += part;
+    }
+    if (path.size() == 2 || endsWithSeparator(hostPath))
+        path += u'\\';
     return path;
 }

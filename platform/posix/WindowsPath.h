@@ -18,7 +18,7 @@ std::u16string toWindowsPath(std::string_view hostPath);
 // True when the path ends with a separator ("\" or "/").
 bool endsWithSeparator(std::u16string_view windowsPath);
 
-// The Windows form of a name written as a host path ("/home/ann/a.txt"), or nothing when
-// Windows rules cannot carry it (a segment holding "\\", "*" or "?", or ending in a dot or a
-// space): such a name is never turned into another one.
+// The Windows form of a name written as a host path ("/home/ann/a.txt"), its "." and ".."
+// segments resolved; nothing when Windows rules cannot carry it (a segment holding "\\", "*"
+// or "?", or ending in a dot or a space): such a name is never turned into another one.
 std::optional<std::u16string> nativeToWindows(std::u16string_view hostPath);

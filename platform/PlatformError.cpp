@@ -1,29 +1,62 @@
 #include "platform/PlatformError.h"
 
-#include <cerrno>
+#include "shared/Text.h"
+
+#include <algorithm>
+#include <initializer_list>
+
+namespace {
+
+bool isOneOf(const std::error_code& code, std::initializer_list<std::errc> kinds) {
+    return std::any_of(kinds.begin(), kinds.end(), [&](std::errc kind) { return code == kind; });
+}
+
+} // namespace
+
+PlatformError PlatformError::fromErrno(int code) {
+    const std::error_code error(code, std::generic_category());
+    return PlatformError(toWide(error.message()), error);
+}
+
+bool PlatformError::isNotFound() const {
+    return isMissing() || isOneOf(m_code, {std::errc::filename_too_long,
+                                           std::errc::illegal_byte_sequence,
+                                           std::errc::no_such_device});
+}
+
+bool PlatformError::isMissing() const {
+    return isOneOf(m_code, {std::errc::no_such_file_or_directory, std::errc::not_a_directory,
+                            std::errc::host_unreachable});
+}
 
 PlatformError PlatformError::refused(Refusal refusal) {
+    const auto make = [refusal](const char16_t* text, std::errc kind) {
+        return PlatformError(text, std::make_error_code(kind), refusal);
+    };
     switch (refusal) {
     case Refusal::ReadOnly:
-        return {u"The destination is read-only.", EACCES, refusal};
+        return make(u"The destination is read-only.", std::errc::permission_denied);
     case Refusal::Hidden:
-        return {u"The destination is a hidden file.", EACCES, refusal};
+        return make(u"The destination is a hidden file.", std::errc::permission_denied);
     case Refusal::SameFile:
-        return {u"The source and the destination are the same file.", EEXIST, refusal};
+        return make(u"The source and the destination are the same file.", std::errc::file_exists);
     case Refusal::NotWritable:
-        return {u"The destination may not be written.", EACCES, refusal};
+        return make(u"The destination may not be written.", std::errc::permission_denied);
     case Refusal::Folder:
-        return {u"The destination is a folder.", EISDIR, refusal};
+        return make(u"The destination is a folder.", std::errc::is_a_directory);
     case Refusal::NotRegular:
-        return {u"Not an ordinary file.", EINVAL, refusal};
+        return make(u"Not an ordinary file.", std::errc::invalid_argument);
     case Refusal::DanglingLink:
-        return {u"The destination is a link to nothing.", ENOENT, refusal};
+        return make(u"The destination is a link to nothing.",
+                    std::errc::no_such_file_or_directory);
     case Refusal::Acl:
-        return {u"The destination's access control list cannot be kept.", ENOTSUP, refusal};
+        return make(u"The destination's access control list cannot be kept.",
+                    std::errc::not_supported);
     case Refusal::SourceChanged:
-        return {u"The source changed during the copy.", EAGAIN, refusal};
+        return make(u"The source changed during the copy.",
+                    std::errc::resource_unavailable_try_again);
     case Refusal::None:
         break;
     }
-    return {u"Refused.", EINVAL, refusal};
+    return make(u"Refused.", std::errc::invalid_argument);
 }

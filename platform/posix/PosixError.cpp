@@ -1,25 +1,9 @@
 #include "platform/PlatformError.h"
 
-#include "shared/Text.h"
-
-#include <cerrno>
-#include <cstring>
-
-bool PlatformError::isNotFound() const {
-    switch (m_code) {
-    case ENOENT:
-    case ENOTDIR:
-    case ENAMETOOLONG:
-    case EILSEQ:
-    case ENODEV:
-    case EHOSTUNREACH:
-        return true;
-    default:
-        return false;
-    }
+PlatformError PlatformError::fromCondition(std::errc condition) {
+    return fromErrno(static_cast<int>(condition));
 }
 
-PlatformError PlatformError::fromErrno(int code) {
-    char buffer[256];
-    return PlatformError(toWide(strerror_r(code, buffer, sizeof buffer)), code);
+PlatformError PlatformError::fromCode(const std::error_code& code) {
+    return fromErrno(code.value());
 }

@@ -300,7 +300,7 @@ CopyOutcome Win32Copy::run(const std::u16string& source, const std::u16string& d
     try {
         file = std::make_unique<NewFile>(folder);
     } catch (const PlatformError& error) {
-        if (!target.present || error.code() != ERROR_ACCESS_DENIED)
+        if (!target.present || error.code() != std::errc::permission_denied)
             throw;
         return writeInPlace(from, target, afterPiece);
     }
@@ -332,7 +332,7 @@ CopyOutcome Win32Copy::run(const std::u16string& source, const std::u16string& d
     try {
         file->rename(target.path, target.present);
     } catch (const PlatformError& error) {
-        if (!target.present || error.code() != ERROR_ACCESS_DENIED)
+        if (!target.present || error.code() != std::errc::permission_denied)
             throw;
         file.reset();
         return writeInPlace(from, target, afterPiece);

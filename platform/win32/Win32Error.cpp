@@ -3,24 +3,6 @@
 #include <string>
 #include <windows.h>
 
-bool PlatformError::isNotFound() const {
-    switch (m_code) {
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-    case ERROR_INVALID_DRIVE:
-    case ERROR_BAD_NETPATH:
-    case ERROR_BAD_NET_NAME:
-    case ERROR_INVALID_NAME:
-    case ERROR_BAD_PATHNAME:
-    case ERROR_FILENAME_EXCED_RANGE:
-    case ERROR_DIRECTORY:
-    case ERROR_NO_UNICODE_TRANSLATION:
-        return true;
-    default:
-        return false;
-    }
-}
-
 PlatformError PlatformError::fromWin32(unsigned long code) {
     wchar_t* text = nullptr;
     const DWORD length = ::FormatMessageW(
@@ -36,5 +18,30 @@ PlatformError PlatformError::fromWin32(unsigned long code) {
         const std::wstring number = std::to_wstring(code);
         description = u"Error " + std::u16string(number.begin(), number.end());
     }
-    return PlatformError(std::move(description), static_cast<int>(code));
+    // The standard library gives this one no errno of its own: a name the code page cannot
+    // carry is an illegal byte sequence.
+    const std::error_code error = code == ERROR_NO_UNICODE_TRANSLATION
+                                      ? std::make_error_code(std::errc::illegal_byte_sequence)
+                                      : std::error_code(static_cast<int>(code),
+                                                        std::system_category());
+    return PlatformError(std::move(description), error);
+}
+
+PlatformError PlatformError::fromCondition(std::errc condition) {
+    switch (condition) {
+    case std::errc::permission_denied:
+        return fromWin32(ERROR_ACCESS_DENIED);
+    case std::errc::file_exists:
+        return fromWin32(ERROR_FILE_EXISTS);
+    case std::errc::no_such_file_or_directory:
+        return fromWin32(ERROR_FILE_NOT_FOUND);
+    default:
+        return PlatformError(u"Error", std::make_error_code(condition));
+    }
+}
+
+PlatformError PlatformError::fromCode(const std::error_code& code) {
+    return code.category() == std::system_category()
+               ? fromWin32(static_cast<unsigned long>(code.value()))
+               : fromErrno(code.value());
 }

@@ -11,19 +11,25 @@
 #include "platform/qt/QtPlatform.h"
 #include "shared/SharedRoutines.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDropEvent>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QStyle>
+#include <QWindow>
 #include <climits>
 
 namespace {
@@ -61,6 +67,31 @@ class Frame : public QGroupBox {
     }
 };
 
+// The one local file a drag may drop: several files, a folder, or an address that is no local
+// file are refused.
+std::optional<QString> droppableFile(const QMimeData* data) {
+    const QList<QUrl> urls = data->urls();
+    if (urls.size() != 1 || !urls[0].isLocalFile() || !QFileInfo(urls[0].toLocalFile()).isFile())
+        return std::nullopt;
+    // While a message box is open the window takes no input, dropped files included.
+    if (QApplication::activeModalWidget())
+        return std::nullopt;
+    return urls[0].toLocalFile();
+}
+
+// A drop takes only the name: accepted as a copy (or a link), never as a move, which a file
+// manager completes by deleting its file.
+bool acceptTakingTheName(QDropEvent& event) {
+    for (const Qt::DropAction action : {Qt::CopyAction, Qt::LinkAction})
+        if (event.possibleActions() & action) {
+            event.setDropAction(action);
+            event.accept();
+            return true;
+        }
+    event.ignore();
+    return false;
+}
+
 void setBackground(QWidget* widget, std::uint32_t colour) {
     QPalette palette = widget->palette();
     palette.setColor(QPalette::Window, colorFromOle(colour));
@@ -73,6 +104,7 @@ void setBackground(QWidget* widget, std::uint32_t colour) {
 Form1::Form1(PlatformServices services, std::u16string productName)
     : m_services(services), m_productName(std::move(productName)) {
     setObjectName(QStringLiteral("Form1"));
+    announceClassAs("Form1", QAccessible::Window);
     const QScreen* screen = QGuiApplication::primaryScreen();
     m_pixelsPerTwip = (screen ? screen->logicalDotsPerInchX() : 96.0) / 1440.0;
 
@@ -111,6 +143,30 @@ Form1::Form1(PlatformServices services, std::u16string productName)
     for (std::size_t i = 0; i + 1 < std::size(order); ++i)
         setTabOrder(order[i], order[i + 1]);
     m_text1->setFocus();
+
+    // What a screen reader says of each control: what a sighted user reads beside it.
+    const struct {
+        QWidget* control;
+        const char* name;
+        const char* description;
+    } spoken[] = {
+        {m_text1, "File To Duplicate And Save As Different Filename",
+         "Filled by the browse button beside it, or by dropping a file on it"},
+        {find("PushButton1"), "Browse for the file to duplicate",
+         "Opens a dialog to choose the file"},
+        {m_text2, "Text file with list of filenames to save above file as:",
+         "Filled by the browse button beside it, or by dropping a file on it"},
+        {find("PushButton2"), "Browse for the list of filenames",
+         "Opens a dialog to choose the text file"},
+        {find("PushButton3"), "Start Saving", "Copies the file to every name in the list"},
+        {find("PushButton5"), "Help", "Tells whom to ask with questions"},
+        {find("PushButton6"), "Load Sample/Example Files",
+         "Fills both boxes with the sample files and offers to open their folder"},
+    };
+    for (const auto& control : spoken) {
+        control.control->setAccessibleName(QString::fromUtf8(control.name));
+        control.control->setAccessibleDescription(QString::fromUtf8(control.description));
+    }
 
     const auto connectClick = [&](const char* name, void (*procedure)(WindowHost&)) {
         connect(findChild<QPushButton*>(name), &QPushButton::clicked, this,
@@ -155,6 +211,7 @@ QLineEdit* Form1::addTextBox(QWidget* parent, const char* name, const QRect& twi
     // Filled only by the browse and sample commands, yet selectable and copyable.
     box->setReadOnly(true);
     box->setMaxLength(INT_MAX);
+    box->setAcceptDrops(true); // a file dropped on it, as a browse button's pick
     box->setMouseTracking(true);
     box->installEventFilter(this);
     return box;
@@ -204,6 +261,26 @@ void Form1::setMousePointer(int pointer) {
 // hourglass left alone. A move that a control leaves unhandled reaches its container too;
 // only the control under the pointer, with no child there, runs the rule.
 bool Form1::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_text1 || watched == m_text2) {
+        switch (event->type()) {
+        case QEvent::DragEnter: // a refused drag shows the no-drop pointer
+        case QEvent::DragMove: {
+            auto* drag = static_cast<QDragMoveEvent*>(event);
+            if (!droppableFile(drag->mimeData()) || !acceptTakingTheName(*drag))
+                drag->ignore();
+            return true;
+        }
+        case QEvent::Drop: {
+            auto* drop = static_cast<QDropEvent*>(event);
+            if (const auto file = droppableFile(drop->mimeData());
+                file && acceptTakingTheName(*drop))
+                takeDroppedFile(watched == m_text1, *file);
+            return true;
+        }
+        default:
+            break;
+        }
+    }
     // Enter presses the focused button, as on Windows; no button is the default.
     if (event->type() == QEvent::KeyPress && m_buttons.contains(watched)) {
         const int key = static_cast<QKeyEvent*>(event)->key();
@@ -212,6 +289,10 @@ bool Form1::eventFilter(QObject* watched, QEvent* event) {
             return true;
         }
     }
+    // The first paint comes after the window manager has framed the window.
+    if (watched == this && event->type() == QEvent::Paint && m_centreWhenFramed &&
+        !QWidget::windowHandle()->frameMargins().isNull())
+        centreFrame();
     if (event->type() == QEvent::MouseMove && m_pointer != PointerWait) {
         const auto* widget = static_cast<QWidget*>(watched);
         const QPoint position = static_cast<QMouseEvent*>(event)->position().toPoint();
@@ -227,11 +308,37 @@ void Form1::closeEvent(QCloseEvent* event) {
     QCoreApplication::exit(0);
 }
 
+// The same name the browse button's dialog would give, into the box it fills.
+void Form1::takeDroppedFile(bool intoText1, const QString& file) {
+    if (const auto name = QtCommonDialog::windowsPathOf(file)) {
+        intoText1 ? setText1(*name) : setText2(*name);
+        return;
+    }
+    // Told once the drop has ended: a box shown inside it would hold up the drag's source.
+    QMetaObject::invokeMethod(
+        this, [this] { m_services.boxes.msgBox(kRefusedName, MsgBoxExclamation); },
+        Qt::QueuedConnection);
+}
+
 void Form1::showCentred() {
-    if (const QScreen* screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - rect().center());
+    create();
+    centreFrame();
     show();
     m_text1->setFocus();
+}
+
+// The whole window, frame included, is centred in the screen's available area. A window
+// manager that frames the window only once it is shown has it centred again then.
+void Form1::centreFrame() {
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    QWindow* window = QWidget::windowHandle();
+    if (!screen || !window)
+        return;
+    const QMargins frame = window->frameMargins();
+    m_centreWhenFramed = frame.isNull();
+    setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size().grownBy(frame),
+                                    screen->availableGeometry())
+                    .marginsRemoved(frame));
 }
 
 void Form1::Form_Load() {

@@ -64,11 +64,14 @@ class Form1 : public QWidget, public WindowHost {
     QRect pixels(const QRect& twips) const;
     void applySkin();
     void loadHandPointer(const std::u16string& path);
+    void takeDroppedFile(bool intoText1, const QString& file);
+    void centreFrame();
 
     PlatformServices m_services;
     std::u16string m_productName;
     double m_pixelsPerTwip;
     bool m_busy = false;
+    bool m_centreWhenFramed = false;
     int m_pointer = PointerDefault;
     std::optional<QCursor> m_hand;
     QLineEdit* m_text1;

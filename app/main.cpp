@@ -11,7 +11,11 @@ int main(int argc, char** argv) {
         std::fputs(advice.c_str(), stderr);
         return 1;
     }
-    QApplication app(argc, argv);
+    // The program takes no arguments, and Qt none of its own options (-reverse, -style...).
+    char name[] = "quorvane";
+    int qtArgc = 1;
+    char* qtArgv[] = {argc > 0 && argv[0] ? argv[0] : name, nullptr};
+    QApplication app(qtArgc, qtArgv);
     applyDesignLook();
 
     const std::unique_ptr<FileServices> files = hostFileServices();

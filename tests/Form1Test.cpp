@@ -5,11 +5,14 @@
 #include "platform/qt/QtPlatform.h"
 #include "tests/TestSupport.h"
 
+#include <QAccessible>
+#include <QDialog>
 #include <QDialogButtonBox>
 #include <QFontDatabase>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -248,6 +251,19 @@ class Form1Test : public QObject {
         QCOMPARE(m_boxes->shown.size(), 2u);
     }
 
+    // The whole window, frame included, in the middle of the screen's available area.
+    void shownCentred() {
+        Form1& window = form();
+        window.showCentred();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        const QRect frame = window.frameGeometry();
+        const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+        QVERIFY(frame.height() > window.height());
+        QCOMPARE(frame.topLeft(),
+                 screen.topLeft() + QPoint((screen.width() - frame.width()) / 2,
+                                           (screen.height() - frame.height()) / 2));
+    }
+
     void hover() {
         Form1& window = form();
         for (const char* button :
@@ -321,6 +337,95 @@ class Form1Test : public QObject {
         QCOMPARE(window.text2(), std::u16string(u"Z:\\tmp\\list.txt"));
         QVERIFY(m_boxes->shown[0].prompt.find(u"Form1.PushButton2_Click at line 106") !=
                 std::u16string::npos);
+    }
+
+    // A file dropped on a box is taken as the box's browse button would take it; anything
+    // else is refused, and a refused drag shows the no-drop pointer. Names ending in "/" are
+    // folders; an empty list drags plain text.
+    void drops_data() {
+        QTest::addColumn<QString>("into");
+        QTest::addColumn<QStringList>("dragged");
+        QTest::addColumn<int>("actions");
+        QTest::addColumn<bool>("taken");
+        QTest::addColumn<bool>("boxOpen");
+        const int copyOrMove = Qt::CopyAction | Qt::MoveAction;
+        QTest::newRow("file on Text1")
+            << "Text1" << QStringList{"chosen file.bin"} << copyOrMove << true << false;
+        QTest::newRow("file on Text2")
+            << "Text2" << QStringList{"list.txt"} << copyOrMove << true << false;
+        QTest::newRow("linked file")
+            << "Text2" << QStringList{"list.txt"} << int(Qt::LinkAction) << true << false;
+        QTest::newRow("name Windows cannot carry")
+            << "Text1" << QStringList{"what?.txt"} << copyOrMove << true << false;
+        QTest::newRow("several files")
+            << "Text2" << QStringList{"a.txt", "b.txt"} << copyOrMove << false << false;
+        QTest::newRow("folder") << "Text1" << QStringList{"folder/"} << copyOrMove << false
+                                << false;
+        QTest::newRow("web address") << "Text2" << QStringList{"https://quorvane.example/list.txt"}
+                                     << copyOrMove << false << false;
+        QTest::newRow("plain text") << "Text1" << QStringList{} << copyOrMove << false << false;
+        // Taken as a move, the file manager would delete the file.
+        QTest::newRow("move only")
+            << "Text1" << QStringList{"chosen file.bin"} << int(Qt::MoveAction) << false << false;
+        QTest::newRow("while a box is open")
+            << "Text1" << QStringList{"chosen file.bin"} << copyOrMove << false << true;
+    }
+    void drops() {
+        QFETCH(QString, into);
+        QFETCH(QStringList, dragged);
+        QFETCH(int, actions);
+        QFETCH(bool, taken);
+        QFETCH(bool, boxOpen);
+        const bool refusedName = dragged.value(0).contains(QLatin1Char('?'));
+#ifdef Q_OS_WIN
+        if (refusedName)
+            QSKIP("every name Windows gives is its own");
+#endif
+        Form1& window = form();
+        window.setText1(u"old one");
+        window.setText2(u"old two");
+        QList<QUrl> urls;
+        fs::path file;
+        for (const QString& name : dragged) {
+            if (name.contains(QLatin1String("://"))) {
+                urls << QUrl(name);
+                continue;
+            }
+            file = m_install->path() / name.toStdString();
+            if (name.endsWith(QLatin1Char('/')))
+                fs::create_directory(file);
+            else
+                writeFile(file, "content");
+            urls << QUrl::fromLocalFile(QString::fromStdU16String(file.generic_u16string()));
+        }
+        QDialog box;
+        if (boxOpen) {
+            box.setWindowModality(Qt::ApplicationModal);
+            box.show(); // shown, never run: nothing waits for an answer
+        }
+        QMimeData data;
+        urls.isEmpty() ? data.setText(QStringLiteral("C:\\typed.txt")) : data.setUrls(urls);
+
+        QWidget* target = control(into.toLatin1().constData());
+        const Qt::DropActions offered(actions);
+        QDragEnterEvent enter(QPoint(5, 5), offered, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(target, &enter);
+        QCOMPARE(enter.isAccepted(), taken);
+        QDropEvent drop(QPointF(5, 5), offered, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(target, &drop);
+        QCOMPARE(drop.isAccepted(), taken);
+        if (taken)
+            QVERIFY(drop.dropAction() != Qt::MoveAction);
+        QCoreApplication::sendPostedEvents(); // a refused name is told once the drop has ended
+
+        const bool filled = taken && !refusedName;
+        QCOMPARE(window.text1(), filled && into == "Text1" ? win(file) : u"old one");
+        QCOMPARE(window.text2(), filled && into == "Text2" ? win(file) : u"old two");
+        QCOMPARE(m_boxes->shown.size(), std::size_t(refusedName));
+        if (refusedName) {
+            QCOMPARE(m_boxes->shown[0].prompt, std::u16string(kRefusedName));
+            QCOMPARE(m_boxes->shown[0].style, int(MsgBoxExclamation));
+        }
     }
 
     void dialogFilters() {
@@ -533,6 +638,11 @@ class Form1Test : public QObject {
         boxes.setApplicationTitle(u"Quorvane");
         const auto box = boxes.create(text.toStdU16String(), style, title.toStdU16String());
         QTEST(box->windowTitle(), "shownTitle");
+        // Announced by a screen reader as an alert with its title and text.
+        QAccessibleInterface* spoken = QAccessible::queryAccessibleInterface(box.get());
+        QCOMPARE(spoken->role(), QAccessible::AlertMessage);
+        QTEST(spoken->text(QAccessible::Name), "shownTitle");
+        QCOMPARE(spoken->text(QAccessible::Description), box->textLabel()->text());
         QTEST(box->hasWarningIcon(), "warning");
         QTEST(int(box->buttons()->standardButtons()), "buttons");
         const bool yesNo = style & MsgBoxYesNo;

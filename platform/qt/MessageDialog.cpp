@@ -1,6 +1,7 @@
 #include "platform/qt/MessageDialog.h"
 
 #include "platform/MessageBoxes.h"
+#include "platform/qt/QtPlatform.h"
 
 #include <QApplication>
 #include <QDialogButtonBox>
@@ -21,6 +22,9 @@ constexpr int kTitleBarChrome = 140;
 MessageDialog::MessageDialog(QWidget* parent, const QString& text, int style, const QString& title)
     : QDialog(parent), m_warning((style & 0x70) == MsgBoxExclamation) {
     setWindowTitle(title);
+    // A screen reader announces the box as an alert: its title, then its text.
+    announceClassAs("MessageDialog", QAccessible::AlertMessage);
+    setAccessibleDescription(text);
     // As a Windows message box: a title and a close box, nothing to minimise or maximise.
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowCloseButtonHint);
@@ -84,4 +88,10 @@ MessageDialog::MessageDialog(QWidget* parent, const QString& text, int style, co
     const QMargins margins = layout->contentsMargins();
     m_buttons->setMinimumWidth(QFontMetrics(titleFont).horizontalAdvance(title) + kTitleBarChrome -
                                margins.left() - margins.right());
+}
+
+void MessageDialog::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    QAccessibleEvent alert(this, QAccessible::Alert);
+    QAccessible::updateAccessibility(&alert);
 }

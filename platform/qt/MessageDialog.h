@@ -22,6 +22,9 @@ class MessageDialog : public QDialog {
     QDialogButtonBox* buttons() const { return m_buttons; }
     bool hasWarningIcon() const { return m_warning; }
 
+  protected:
+    void showEvent(QShowEvent* event) override;
+
   private:
     QLabel* m_text;
     QDialogButtonBox* m_buttons;

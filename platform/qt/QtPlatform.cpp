@@ -4,6 +4,7 @@
 #include "platform/qt/MessageDialog.h"
 #include "shared/Text.h"
 
+#include <QAccessibleWidget>
 #include <QApplication>
 #include <QFile>
 #include <QFileDialog>
@@ -16,6 +17,7 @@
 #include <QWidget>
 #include <cerrno>
 #include <chrono>
+#include <map>
 
 namespace {
 
@@ -72,6 +74,19 @@ QColor colorFromOle(std::uint32_t colour) {
         }
     }
     return QColor(colour & 0xFF, (colour >> 8) & 0xFF, (colour >> 16) & 0xFF);
+}
+
+void announceClassAs(const char* className, QAccessible::Role role) {
+    static std::map<QString, QAccessible::Role> roles;
+    if (roles.empty())
+        QAccessible::installFactory(
+            [](const QString& name, QObject* object) -> QAccessibleInterface* {
+                const auto found = roles.find(name);
+                return found != roles.end() && object->isWidgetType()
+                           ? new QAccessibleWidget(static_cast<QWidget*>(object), found->second)
+                           : nullptr;
+            });
+    roles[QString::fromLatin1(className)] = role;
 }
 
 QIcon applicationIcon() {
@@ -151,10 +166,7 @@ void QtCommonDialog::ShowOpen() {
             FileName = *path;
             return;
         }
-        MessageDialog(&dialog,
-                      QStringLiteral("This file cannot be used: its name contains \\, * or ?, "
-                                     "or ends in a dot or a space."),
-                      MsgBoxExclamation, dialog.windowTitle())
+        MessageDialog(&dialog, toQString(kRefusedName), MsgBoxExclamation, dialog.windowTitle())
             .exec();
     }
 }

@@ -6,6 +6,7 @@
 #include "platform/Shell.h"
 #include "platform/SkinEngine.h"
 
+#include <QAccessible>
 #include <QColor>
 #include <QCursor>
 #include <QIcon>
@@ -31,6 +32,10 @@ QString hostFileName(std::u16string_view windowsPath);
 // A colour value: 0x00BBGGRR fixed, 0x800000nn the system colour with index nn.
 QColor colorFromOle(std::uint32_t colour);
 
+// Screen readers announce every widget of the named class in `role` (Qt gives a plain top-level
+// widget the role of a filler, a plain dialog that of a dialog).
+void announceClassAs(const char* className, QAccessible::Role role);
+
 // The icon built into the program.
 QIcon applicationIcon();
 
@@ -53,6 +58,10 @@ class QtMessageBoxes : public MessageBoxes {
   private:
     std::u16string m_title;
 };
+
+// What a picked or dropped file whose name Windows rules cannot carry is told with.
+inline constexpr std::u16string_view kRefusedName =
+    u"This file cannot be used: its name contains \\, * or ?, or ends in a dot or a space.";
 
 // The file-open dialog; paths come back in Windows form.
 class QtCommonDialog : public CommonDialog {

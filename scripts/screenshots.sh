@@ -40,6 +40,11 @@ run() { # $1: name of the shot, then the environment
     fi
     kill "$app"
     wait "$app" 2>/dev/null || true
+    # The next run must not find this run's window while the server lets it go.
+    for _ in $(seq 50); do
+        xdotool search --onlyvisible --name '^Quorvane$' >/dev/null || break
+        sleep 0.1
+    done
 }
 run window QT_QPA_PLATFORMTHEME=
 run window-dark QT_QPA_PLATFORMTHEME=gtk3 GTK_THEME=Adwaita:dark

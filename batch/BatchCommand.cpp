@@ -32,9 +32,10 @@ constexpr std::string_view kUsage =
     "  --help, --version\n"
     "A FILE or LIST starting with / is a path of this system; any other is read as the window's\n"
     "boxes would hold it (Z:\\home\\ann\\list.txt).\n"
-    "Exit status: 0 all copied or skipped for a missing folder, 1 a source missing, a copy\n"
-    "refused or failed, or an error reported, 2 a missing input, 64 a usage error (a receipt\n"
-    "that is FILE or LIST included) or a receipt that cannot be written.\n";
+    "Exit status: 0 all copied or skipped for a missing folder, 1 a source missing, a folder\n"
+    "out of reach, a copy refused or failed, or an error reported, 2 a missing input, 64 a\n"
+    "usage error (a receipt that is FILE or LIST included) or a receipt that cannot be\n"
+    "written.\n";
 
 std::string utf8(std::u16string_view text) {
     return encodeUtf8Lossless(text).value_or(std::string());
@@ -263,13 +264,14 @@ class ConsoleHost : public CommandHost, public MessageBoxes, public OutcomeObser
         showProgress();
         return m_handing;
     }
-    void skipped(Skip why) override {
+    void skipped(Skip why, std::u16string_view detail) override {
         ++m_skipped;
-        m_notCopied |= why == Skip::NoSource;
-        row(why == Skip::NoSource   ? "no-source"
-            : why == Skip::NoFolder ? "no-folder"
-                                    : "no-name",
-            {});
+        // Only a missing folder or a name that names nothing is a skip a script may expect.
+        m_notCopied |= why == Skip::NoSource || why == Skip::FolderUnreachable;
+        row(why == Skip::NoSource ? "no-source"
+            : why == Skip::NoName ? "no-name"
+                                  : "no-folder",
+            oneLine(utf8(detail)));
     }
     void copied(std::u16string_view match, CopyOutcome outcome) override {
         ++(outcome == CopyOutcome::Created ? m_created : m_replaced);

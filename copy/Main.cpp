@@ -21,9 +21,9 @@ void appendFoldingPairs(std::u16string& out, std::u16string_view path) {
 
 void CopyToTarget(FileServices& files, std::u16string_view source, std::u16string_view target,
                   OutcomeObserver* observer) {
-    const auto skip = [observer](Skip why) {
+    const auto skip = [observer](Skip why, std::u16string_view detail = {}) {
         if (observer)
-            observer->skipped(why);
+            observer->skipped(why, detail);
     };
     if (trimSpaces(target).empty() || trimSpaces(source).empty())
         return skip(Skip::NoName);
@@ -35,11 +35,16 @@ void CopyToTarget(FileServices& files, std::u16string_view source, std::u16strin
         tidyTarget = FolderOf(tidyTarget);
     const bool sourceExists = IsExistingFile(files, tidySource);
     const std::u16string folder = FolderOf(tidyTarget);
-    const bool folderExists = IsFolder(files, folder);
+    std::u16string unreachable;
+    const bool folderExists = IsFolder(files, folder, &unreachable);
     if (sourceExists && folderExists)
         CopyOneFile(files, tidySource, tidyTarget, observer);
+    else if (!sourceExists)
+        skip(Skip::NoSource);
+    else if (folder.empty())
+        skip(Skip::NoName);
     else
-        skip(!sourceExists ? Skip::NoSource : folder.empty() ? Skip::NoName : Skip::NoFolder);
+        skip(unreachable.empty() ? Skip::NoFolder : Skip::FolderUnreachable, unreachable);
 }
 
 void CopyOneFile(FileServices& files, std::u16string_view source, std::u16string_view destination,
@@ -57,10 +62,12 @@ void CopyOneFile(FileServices& files, std::u16string_view source, std::u16string
     }
 }
 
-bool IsFolder(FileServices& files, std::u16string_view path) {
+bool IsFolder(FileServices& files, std::u16string_view path, std::u16string* unreachable) {
     try {
         return (files.attributes(path) & AttributeDirectory) != 0;
-    } catch (const PlatformError&) {
+    } catch (const PlatformError& failure) {
+        if (unreachable && !failure.isMissing())
+            *unreachable = failure.description();
         return false;
     }
 }

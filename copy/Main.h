@@ -9,7 +9,9 @@
 enum class Skip {
     NoSource, // the source does not open as an existing file
     NoFolder, // the target's folder does not exist
-    NoName,   // a bare name, an overlong one, or one Windows rules cannot carry
+    // The target's folder cannot be reached (no access, a name too long): it may well exist.
+    FolderUnreachable,
+    NoName, // a bare name, an overlong one, or one Windows rules cannot carry
 };
 
 // Which input stopped a run before it began, one for each of the four messages.
@@ -32,7 +34,8 @@ class OutcomeObserver : public CopyListener {
     // A line's name as trimmed, before it is handed on; each outcome that follows is its own.
     // False when the line and every later one must not be copied (the run's record failed).
     virtual bool handing(int index, std::u16string_view name) = 0;
-    virtual void skipped(Skip why) = 0;
+    // `detail` is the system's text where there is one (an unreachable folder), else empty.
+    virtual void skipped(Skip why, std::u16string_view detail) = 0;
     // The run is over. False when "Done." would claim work that was not done (nothing written,
     // or a run stopped early), so that it is not said.
     virtual bool ended() = 0;
@@ -48,8 +51,10 @@ void CopyToTarget(FileServices& files, std::u16string_view source, std::u16strin
 void CopyOneFile(FileServices& files, std::u16string_view source, std::u16string_view destination,
                  CopyListener* listener = nullptr);
 
-// True when the path names an existing folder; false also when it cannot be queried.
-bool IsFolder(FileServices& files, std::u16string_view path);
+// True when the path names an existing folder; false also when it cannot be queried. Why a
+// folder that may exist could not be reached (any failure but a missing path) is kept in
+// `unreachable` when given.
+bool IsFolder(FileServices& files, std::u16string_view path, std::u16string* unreachable = nullptr);
 
 // Folds runs of "\" pairwise; a leading run always becomes exactly two.
 std::u16string TidySeparators(std::u16string_view path);

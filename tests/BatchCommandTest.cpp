@@ -9,6 +9,7 @@
 #include <sstream>
 #ifndef _WIN32
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 namespace fs = std::filesystem;
@@ -163,7 +164,9 @@ TEST_F(BatchCommandTest, aDryRunWritesNothingAndSaysWhatWould) {
 struct ReceiptRow {
     const char* name;
     std::string receipt; // SOURCE, LIST, or a path; relative ones below the test folder
-    std::string folder;  // the targets' folder below the test folder
+    // The targets' folder: "out"; LONG, one past the host's longest path; CLOSED, one in a
+    // folder its owner may not search (POSIX, unprivileged).
+    std::string folder;
     int status;
     std::string message;           // a line standard error must hold
     std::string firstRow;          // the receipt's row for the first line, when it is readable
@@ -175,15 +178,26 @@ class BatchReceiptTest : public BatchCommandTest, public testing::WithParamInter
 TEST_P(BatchReceiptTest, theReceiptRecordsEveryFinishedLineAndNeverHarmsAnInput) {
     const ReceiptRow& row = GetParam();
     const bool posix = files.mapNativeName(u"/x").has_value();
-    if (!posix && row.receipt.starts_with("/"))
-        GTEST_SKIP() << "no device here refuses every write";
+    if (!posix && (row.receipt.starts_with("/") || row.folder != "out"))
+        GTEST_SKIP() << "a row for the POSIX host: a device, its path limit or its mode bits";
     const fs::path receipt = row.receipt == "SOURCE"        ? dir / "source.txt"
                              : row.receipt == "LIST"        ? dir / "list.txt"
                              : row.receipt.starts_with("/") ? fs::path(row.receipt)
                                                             : dir / row.receipt;
-    fs::create_directories(dir / row.folder);
-    const std::string text =
-        (dir / row.folder / "a.txt").string() + "\n" + (dir / row.folder / "b.txt").string();
+    fs::path folder = dir / "out";
+    if (row.folder == "LONG") {
+        for (int i = 0; i < 20; ++i)
+            folder /= std::string(250, 'd');
+    } else if (row.folder == "CLOSED") {
+#ifndef _WIN32
+        if (::geteuid() == 0)
+            GTEST_SKIP() << "root reaches every folder; the unprivileged run takes this row";
+#endif
+        fs::create_directory(dir / "closed");
+        fs::permissions(dir / "closed", fs::perms::none);
+        folder = dir / "closed" / "in";
+    }
+    const std::string text = (folder / "a.txt").string() + "\n" + (folder / "b.txt").string();
     list(text);
     std::vector<int> rowsAtCopies;
     files.onCall = [&](const std::string& call) {
@@ -195,13 +209,15 @@ TEST_P(BatchReceiptTest, theReceiptRecordsEveryFinishedLineAndNeverHarmsAnInput)
     };
     const Outcome result = run({"--receipt", receipt.string(), (dir / "source.txt").string(),
                                 (dir / "list.txt").string()});
+    if (row.folder == "CLOSED")
+        fs::permissions(dir / "closed", fs::perms::owner_all);
     EXPECT_EQ(result.status, row.status) << result.err;
     EXPECT_NE(result.err.find(row.message), std::string::npos) << result.err;
     EXPECT_EQ(rowsAtCopies, row.rowsAtCopies);
     EXPECT_EQ(readFile(dir / "source.txt"), "payload");
     EXPECT_EQ(readFile(dir / "list.txt"), text);
     if (!row.firstRow.empty()) {
-        const std::string first = "1\t" + (dir / row.folder / "a.txt").string() + "\t";
+        const std::string first = "1\t" + (folder / "a.txt").string() + "\t";
         EXPECT_TRUE(readFile(receipt).starts_with(first + row.firstRow + "\n"))
             << readFile(receipt);
     }
@@ -222,7 +238,21 @@ INSTANTIATE_TEST_SUITE_P(
                    64,
                    "cannot write the receipt /dev/full: No space left on device",
                    "",
-                   {-1}}),
+                   {-1}},
+        ReceiptRow{"folderPastThePathLimit",
+                   "receipt.tsv",
+                   "LONG",
+                   1,
+                   "2 skipped",
+                   "no-folder\tFile name too long",
+                   {}},
+        ReceiptRow{"folderOutOfReach",
+                   "receipt.tsv",
+                   "CLOSED",
+                   1,
+                   "2 skipped",
+                   "no-folder\tPermission denied",
+                   {}}),
     [](const auto& info) { return info.param.name; });
 
 struct StatusRow {

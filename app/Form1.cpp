@@ -28,7 +28,6 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
-#include <QStyle>
 #include <QWindow>
 #include <climits>
 
@@ -336,9 +335,11 @@ void Form1::centreFrame() {
         return;
     const QMargins frame = window->frameMargins();
     m_centreWhenFramed = frame.isNull();
-    setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size().grownBy(frame),
-                                    screen->availableGeometry())
-                    .marginsRemoved(frame));
+    const QRect area = screen->availableGeometry();
+    const QSize whole = size().grownBy(frame);
+    const QPoint topLeft(area.x() + (area.width() - whole.width()) / 2,
+                         area.y() + (area.height() - whole.height()) / 2);
+    setGeometry(QRect(topLeft, whole).marginsRemoved(frame));
 }
 
 void Form1::Form_Load() {

@@ -192,19 +192,19 @@ class ConsoleHost : public CommandHost, public MessageBoxes, public OutcomeObser
                 receiptFailed(failure);
             }
         }
-        if (m_receiptFailed)
-            return kUsageError;
-        if (m_inputMissing)
-            return kInputMessage;
-        if (m_options.dryRun)
+        if (!m_inputMissing && m_options.dryRun)
             m_console.err << "quorvane-batch: dry run, nothing written: " << m_created
                           << " would create, " << m_replaced << " would replace, " << m_skipped
                           << " would skip, " << m_refused << " would refuse, " << m_failed
                           << " would fail\n";
-        else
+        else if (!m_inputMissing)
             m_console.err << "quorvane-batch: " << m_created << " created, " << m_replaced
                           << " replaced, " << m_skipped << " skipped, " << m_refused << " refused, "
                           << m_failed << " failed\n";
+        if (m_receiptFailed)
+            return kUsageError;
+        if (m_inputMissing)
+            return kInputMessage;
         return m_notCopied || m_errorReport ? kSomeNotCopied : 0;
     }
 

@@ -9,10 +9,18 @@ enum class CopyPoint {
     BeforeLastCheck, // the new file is whole; the target's name is checked once more next
 };
 
+// What the copy holds open at a point.
+struct CopyHolding {
+    bool folder = false; // the folder of the target's final file
+    bool target = false; // the checked target file itself
+};
+
 // Test seams of the copy: a call at each point, and fallbacks forced for the file systems and
 // kernels this machine does not have.
 struct CopySeams {
     std::function<void(CopyPoint)> at;
+    // Told what the copy holds at each point.
+    std::function<void(CopyPoint, const CopyHolding&)> held;
     // POSIX only:
     bool noAnonymousFiles = false; // as on a file system without O_TMPFILE
     bool noProcLinks = false;      // as without /proc: anonymous files are named by AT_EMPTY_PATH

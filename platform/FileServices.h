@@ -53,6 +53,13 @@ class FileServices {
     // Last-modified time (seconds since 1970) of a file or folder.
     virtual std::int64_t lastModified(std::u16string_view path) = 0;
     virtual std::uint32_t attributes(std::u16string_view path) = 0;
+    // Looks up the folder a line's target goes into: true for a folder, false for anything
+    // else; throws when it cannot be looked up (PlatformError::isMissing tells nothing there
+    // from out of reach). A host may hold the folder for the copy that follows, until the next
+    // probe.
+    virtual bool probeFolder(std::u16string_view path) {
+        return (attributes(path) & AttributeDirectory) != 0;
+    }
     // Opens an existing file that is not a folder without reading it, and closes it again.
     // False when it does not open.
     virtual bool openExisting(std::u16string_view path) = 0;

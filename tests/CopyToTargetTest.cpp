@@ -149,25 +149,6 @@ TEST_F(CopyToTargetTest, theSourceItselfIsNeverATarget) {
     EXPECT_TRUE(onlyFiles(dir.path(), {"source.txt", "out"}));
 }
 
-TEST_F(CopyToTargetTest, refusedTargetsStayAsTheyWere) {
-    writeFile(dir / "out/readonly.txt", "keep");
-    fs::permissions(dir / "out/readonly.txt",
-                    fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
-                    fs::perm_options::remove);
-    writeFile(dir / "out/.hidden", "keep");
-    hide(dir / "out/.hidden");
-    copy(source(), win(dir / "out/readonly.txt"));
-    copy(source(), win(dir / "out/.hidden"));
-    EXPECT_EQ(readFile(dir / "out/readonly.txt"), "keep") << "read-only holds even for root";
-    EXPECT_EQ(readFile(dir / "out/.hidden"), "keep");
-    // Wine reports a link to nothing as nothing at all: there the row cannot be made.
-    if (symlinkIfSupported(dir / "out/nowhere", dir / "out/dangling")) {
-        copy(source(), win(dir / "out/dangling"));
-        EXPECT_FALSE(fs::exists(dir / "out/nowhere"));
-        EXPECT_TRUE(onlyFiles(dir / "out", {"readonly.txt", ".hidden", "dangling"}));
-    }
-}
-
 TEST_F(CopyToTargetTest, aLiveLinkIsWrittenThrough) {
     fs::create_directory(dir / "real");
     writeFile(dir / "real/file.txt", "old");

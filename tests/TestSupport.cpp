@@ -177,6 +177,22 @@ std::string copyOutcome(FileServices& files, std::u16string_view source,
     }
 }
 
+std::string copyResult(FileServices& files, std::u16string_view source, std::u16string_view target,
+                       bool dryRun) {
+    RecordingListener listener;
+    try {
+        if (dryRun)
+            files.checkCopy(source, target, listener);
+        else
+            files.copyFile(source, target, listener);
+    } catch (const PlatformError& error) {
+        return refused(error.refusal());
+    }
+    static const char* const kOutcomes[] = {"created", "replaced", "in place"};
+    return listener.outcomes.size() == 1 ? kOutcomes[static_cast<int>(listener.outcomes[0])]
+                                         : "told " + std::to_string(listener.outcomes.size());
+}
+
 std::string refused(Refusal refusal) {
     return "refused " + std::to_string(static_cast<int>(refusal));
 }
@@ -190,6 +206,7 @@ std::vector<std::string> leftovers(const std::filesystem::path& folder) {
 }
 
 void RecordingListener::copied(std::u16string_view match, CopyOutcome outcome) {
+    outcomes.push_back(outcome);
     told.push_back("copied " + std::to_string(static_cast<int>(outcome)) + " " + narrow(match));
 }
 

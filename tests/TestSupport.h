@@ -103,6 +103,10 @@ class FaultyFileServices : public FileServices {
 std::string copyOutcome(FileServices& files, std::u16string_view source,
                         std::u16string_view target);
 std::string refused(Refusal refusal);
+// What a copy (or with `dryRun` its check) told of a plain source: "created", "replaced" or
+// "in place"; or refused(kind) as above.
+std::string copyResult(FileServices& files, std::u16string_view source, std::u16string_view target,
+                       bool dryRun);
 // Temporary files a copy may have left anywhere below a folder.
 std::vector<std::string> leftovers(const std::filesystem::path& folder);
 
@@ -113,6 +117,7 @@ class RecordingListener : public CopyListener {
     void copied(std::u16string_view match, CopyOutcome outcome) override;
     void notCopied(std::u16string_view match, const PlatformError& failure) override;
     std::vector<std::string> told;
+    std::vector<CopyOutcome> outcomes;
 };
 
 // The four things "Start Saving" needs of its window, each of which can be made to fail.

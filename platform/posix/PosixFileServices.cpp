@@ -127,7 +127,19 @@ bool PosixFileServices::openExisting(std::u16string_view path) {
     // An open without access (O_PATH) fails exactly where stat fails and needs no permission
     // on the file itself; stat answers the same in one call and never blocks.
     struct stat info {};
-    return ::stat(host.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+    if (::stat(host.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+        return false;
+    m_primitives.sourceProbed(host, info);
+    return true;
+}
+
+bool PosixFileServices::probeFolder(std::u16string_view path) {
+    std::string host = toHostPath(path);
+    OsHandle folder(::open(host.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (!folder.valid())
+        throwErrno();
+    m_primitives.folderProbed(std::move(host), std::move(folder));
+    return true;
 }
 
 std::vector<std::u16string> PosixFileServices::findOrdinaryFiles(std::u16string_view pattern,

@@ -1,13 +1,15 @@
 #pragma once
 
+#include "platform/CopySequence.h"
 #include "platform/FileServices.h"
-#include "platform/posix/PosixCopy.h"
+#include "platform/posix/PosixCopyPrimitives.h"
 
 // File services of a POSIX host, on Windows paths mapped as WindowsPath.h says.
 class PosixFileServices : public FileServices {
   public:
     std::int64_t lastModified(std::u16string_view path) override;
     std::uint32_t attributes(std::u16string_view path) override;
+    bool probeFolder(std::u16string_view path) override;
     bool openExisting(std::u16string_view path) override;
     std::vector<std::u16string> findOrdinaryFiles(std::u16string_view pattern,
                                                   std::size_t limit) override;
@@ -22,11 +24,12 @@ class PosixFileServices : public FileServices {
     std::optional<std::u16string> mapNativeName(std::u16string_view name) override;
     std::u16string installationFolder() override;
 
-    CopySeams& copySeams() { return m_copy.seams; }
+    CopySeams& copySeams() { return m_primitives.seams; }
 
   private:
     void copyEach(std::u16string_view source, std::u16string_view destination,
                   CopyListener& listener, bool checkOnly);
 
-    PosixCopy m_copy;
+    PosixCopyPrimitives m_primitives;
+    CopySequence m_copy{m_primitives};
 };

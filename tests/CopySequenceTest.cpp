@@ -1,21 +1,324 @@
+// The copy sequence on this host's primitives: races forced at its points, refusals, a source
+// changing mid-copy, and the dry run against the real run. The same rows run on both hosts;
+// a row a host cannot carry says why it skips.
 #include "platform/PlatformError.h"
-#include "platform/posix/PosixFileServices.h"
 #include "tests/TestSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#ifdef _WIN32
+#include "platform/win32/Win32FileServices.h"
+
+#include <windows.h>
+using HostFiles = Win32FileServices;
+#else
+#include "platform/posix/PosixFileServices.h"
+
 #include <csignal>
 #include <cstdio>
-#include <fcntl.h>
-#include <fstream>
 #include <grp.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
 #include <unistd.h>
+using HostFiles = PosixFileServices;
+#endif
 
 namespace fs = std::filesystem;
+
+namespace {
+
+void makeReadOnly(const fs::path& path) {
+    fs::permissions(path, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                    fs::perm_options::remove);
+}
+
+void relink(const fs::path& link, const fs::path& to) {
+    fs::remove(link);
+    fs::create_symlink(to, link);
+}
+
+} // namespace
+
+class CopySequenceTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        writeFile(dir / "source.txt", "new content");
+        fs::create_directory(dir / "out");
+        fs::create_directory(dir / "real");
+        fs::create_directory(dir / "guarded");
+        writeFile(dir / "out/plain.txt", "old");
+        writeFile(dir / "real/file.txt", "old");
+        writeFile(dir / "guarded/secret.txt", "secret");
+        makeReadOnly(dir / "guarded/secret.txt");
+        links = symlinkIfSupported(dir / "real/file.txt", dir / "out/link.txt");
+    }
+    std::string copy(const std::string& target) {
+        return copyOutcome(files, win(dir / "source.txt"), win(dir / target));
+    }
+    void at(CopyPoint point, std::function<void()> action) {
+        files.copySeams().at = [point, action](CopyPoint reached) {
+            if (reached == point)
+                action();
+        };
+    }
+
+    TempDir dir;
+    HostFiles files;
+    bool links = false;
+};
+
+struct RaceRow {
+    const char* name;
+    CopyPoint point;
+    const char* target;
+    bool needsLinks;
+    std::function<void(const fs::path&)> act;
+    // Files and the content each must hold afterwards.
+    std::vector<std::pair<const char*, const char*>> after;
+};
+
+class CopyRaceTest : public CopySequenceTest, public testing::WithParamInterface<RaceRow> {};
+
+// Whatever is swapped between a check and its use, only the checked file is ever written.
+TEST_P(CopyRaceTest, writesOnlyTheFileItChecked) {
+    const RaceRow& row = GetParam();
+    if (row.needsLinks && !links)
+        GTEST_SKIP() << "no symbolic links on this host (Wine cannot make them)";
+    at(row.point, [&] { row.act(dir.path()); });
+    EXPECT_NE(copy(row.target), refused(Refusal::SourceChanged));
+    for (const auto& [file, content] : row.after)
+        EXPECT_EQ(readFile(dir / file), content) << file;
+    EXPECT_EQ(readFile(dir / "source.txt"), "new content");
+    EXPECT_EQ(fs::hard_link_count(dir / "source.txt"), 1u);
+    EXPECT_TRUE(leftovers(dir.path()).empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, CopyRaceTest,
+    testing::Values(
+        RaceRow{"linkRepointedAtAGuardedFile",
+                CopyPoint::TargetChecked,
+                "out/link.txt",
+                true,
+                [](const fs::path& d) { relink(d / "out/link.txt", d / "guarded/secret.txt"); },
+                {{"real/file.txt", "new content"}, {"guarded/secret.txt", "secret"}}},
+        RaceRow{"linkRepointedAtTheSource",
+                CopyPoint::TargetChecked,
+                "out/link.txt",
+                true,
+                [](const fs::path& d) { relink(d / "out/link.txt", d / "source.txt"); },
+                {{"real/file.txt", "new content"}}},
+        RaceRow{"linkRepointedBeforeTheLastCheck",
+                CopyPoint::BeforeLastCheck,
+                "out/link.txt",
+                true,
+                [](const fs::path& d) { relink(d / "out/link.txt", d / "guarded/secret.txt"); },
+                {{"real/file.txt", "new content"}, {"guarded/secret.txt", "secret"}}},
+        RaceRow{"folderSwappedForALink",
+                CopyPoint::TargetChecked,
+                "out/plain.txt",
+                true,
+                [](const fs::path& d) {
+                    fs::rename(d / "out", d / "moved");
+                    fs::create_symlink(d / "guarded", d / "out");
+                },
+                {{"moved/plain.txt", "new content"}, {"guarded/secret.txt", "secret"}}},
+        RaceRow{"checkedFileReplaced",
+                CopyPoint::BeforeLastCheck,
+                "out/plain.txt",
+                false,
+                [](const fs::path& d) {
+                    writeFile(d / "out/other.txt", "other");
+                    fs::rename(d / "out/other.txt", d / "out/plain.txt");
+                },
+                {{"out/plain.txt", "other"}}},
+        RaceRow{"checkedFileMadeALinkToTheSource",
+                CopyPoint::BeforeLastCheck,
+                "out/plain.txt",
+                true,
+                [](const fs::path& d) { relink(d / "out/plain.txt", d / "source.txt"); },
+                {}},
+        RaceRow{"absentNameTakenMeanwhile",
+                CopyPoint::BeforeLastCheck,
+                "out/new.txt",
+                false,
+                [](const fs::path& d) { writeFile(d / "out/new.txt", "theirs"); },
+                {{"out/new.txt", "theirs"}}}),
+    [](const auto& info) { return info.param.name; });
+
+// A file's number is unique only while the file is open: the checked target must be held at
+// every point up to the last check, or a file swapped in could take its number.
+TEST_F(CopySequenceTest, theCheckedTargetIsHeldUpToTheLastCheck) {
+    std::vector<CopyPoint> reached;
+    files.copySeams().held = [&](CopyPoint point, const CopyHolding& holding) {
+        reached.push_back(point);
+        EXPECT_TRUE(holding.target) << static_cast<int>(point);
+    };
+    EXPECT_EQ(copy("out/plain.txt"), "copied");
+    EXPECT_EQ(reached, (std::vector<CopyPoint>{CopyPoint::TargetChecked, CopyPoint::ContentCopied,
+                                               CopyPoint::BeforeLastCheck}));
+}
+
+struct RefusalRow {
+    const char* target;
+    Refusal refusal;
+};
+
+// Each refusal says why and writes nothing; the hosts' own refusals do not count (Wine
+// refuses neither hidden targets nor, for an administrator, read-only ones).
+TEST_F(CopySequenceTest, refusalsSayWhyAndWriteNothing) {
+    writeFile(dir / "out/readonly.txt", "keep");
+    makeReadOnly(dir / "out/readonly.txt");
+    writeFile(dir / "out/.hidden", "keep");
+    hide(dir / "out/.hidden");
+    fs::create_directory(dir / "out/folder");
+    std::vector<RefusalRow> rows = {{"out/readonly.txt", Refusal::ReadOnly},
+                                    {"out/.hidden", Refusal::Hidden},
+                                    {"out/folder", Refusal::Folder},
+                                    {"source.txt", Refusal::SameFile}};
+    if (links) {
+        fs::create_symlink(dir / "out/.hidden", dir / "out/to-hidden");
+        fs::create_symlink(dir / "real/file.txt", dir / "out/.hidden-link");
+        fs::create_symlink(dir / "out/nowhere", dir / "out/dangling");
+        fs::create_hard_link(dir / "source.txt", dir / "out/hard.txt");
+        rows.insert(rows.end(), {{"out/to-hidden", Refusal::Hidden},
+                                 {"out/.hidden-link", Refusal::Hidden},
+                                 {"out/dangling", Refusal::DanglingLink},
+                                 {"out/hard.txt", Refusal::SameFile}});
+    }
+#ifndef _WIN32
+    ::mkfifo((dir / "out/fifo").c_str(), 0666);
+    rows.push_back({"out/fifo", Refusal::NotRegular});
+    EXPECT_EQ(copyOutcome(files, win(dir / "out/fifo"), win(dir / "out/plain.txt")),
+              refused(Refusal::NotRegular));
+#endif
+    for (const auto& [target, refusal] : rows) {
+        EXPECT_EQ(copy(target), refused(refusal)) << target;
+        EXPECT_EQ(copyResult(files, win(dir / "source.txt"), win(dir / target), true),
+                  refused(refusal))
+            << "dry run of " << target;
+    }
+    fs::permissions(dir / "out/readonly.txt", fs::perms::owner_write, fs::perm_options::add);
+    EXPECT_EQ(readFile(dir / "out/readonly.txt"), "keep");
+    EXPECT_EQ(readFile(dir / "out/.hidden"), "keep");
+    EXPECT_EQ(readFile(dir / "real/file.txt"), "old");
+    EXPECT_EQ(readFile(dir / "out/plain.txt"), "old");
+    EXPECT_EQ(readFile(dir / "source.txt"), "new content");
+    EXPECT_FALSE(fs::exists(dir / "out/nowhere"));
+    EXPECT_TRUE(leftovers(dir.path()).empty());
+}
+
+// What a dry run foresees is what the real run then does, a name it foresaw as created
+// counting as present.
+TEST_F(CopySequenceTest, aDryRunForeseesWhatTheRealRunDoes) {
+    for (const char* target : {"out/new.txt", "out/plain.txt"}) {
+        const std::u16string source = win(dir / "source.txt"), to = win(dir / target);
+        const std::string foreseen = copyResult(files, source, to, true);
+        EXPECT_EQ(foreseen, copyResult(files, source, to, false)) << target;
+    }
+    EXPECT_EQ(copyResult(files, win(dir / "source.txt"), win(dir / "out/later.txt"), true),
+              "created");
+    EXPECT_EQ(copyResult(files, win(dir / "source.txt"), win(dir / "out/later.txt"), true),
+              "replaced");
+    EXPECT_FALSE(fs::exists(dir / "out/later.txt"));
+}
+
+struct ChangeRow {
+    const char* name;
+    std::size_t size;
+    std::function<void(const fs::path& source)> change;
+};
+
+class CopySourceTest : public CopySequenceTest, public testing::WithParamInterface<ChangeRow> {};
+
+// A source that changes mid-copy fails the copy; the old target stays whole.
+TEST_P(CopySourceTest, aChangingSourceLeavesTheTargetAsItWas) {
+    const ChangeRow& row = GetParam();
+    const fs::path source = dir / "big.bin";
+    bool changed = false;
+    at(CopyPoint::ContentCopied, [&] {
+        if (!std::exchange(changed, true))
+            row.change(source);
+    });
+    for (const char* target : {"out/plain.txt", "out/absent.txt"}) {
+        writeFile(source, std::string(row.size, 'n'));
+        changed = false;
+        EXPECT_EQ(copyOutcome(files, win(source), win(dir / target)),
+                  refused(Refusal::SourceChanged));
+    }
+    EXPECT_EQ(readFile(dir / "out/plain.txt"), "old");
+    EXPECT_FALSE(fs::exists(dir / "out/absent.txt"));
+    EXPECT_TRUE(leftovers(dir.path()).empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, CopySourceTest,
+    testing::Values(ChangeRow{"truncated", 12 << 20,
+                              [](const fs::path& s) { fs::resize_file(s, 1 << 20); }},
+                    ChangeRow{"grown", 4096,
+                              [](const fs::path& s) { std::ofstream(s, std::ios::app) << "more"; }},
+                    ChangeRow{"rewrittenInPlace", 4096,
+                              [](const fs::path& s) {
+                                  fs::last_write_time(s, fs::last_write_time(s) -
+                                                             std::chrono::hours(24));
+                              }}),
+    [](const auto& info) { return info.param.name; });
+
+// The rows below need what only the POSIX host has: /proc, fork, kernels without anonymous
+// files, ACLs, other users.
+#ifndef _WIN32
+
+TEST_F(CopySequenceTest, aFileThatSaysItIsEmptyButIsNotFailsAndAnEmptyOneCopies) {
+    EXPECT_EQ(copyOutcome(files, u"Z:\\proc\\self\\status", win(dir / "out/plain.txt")),
+              refused(Refusal::SourceChanged));
+    EXPECT_EQ(readFile(dir / "out/plain.txt"), "old");
+    writeFile(dir / "empty.txt", "");
+    EXPECT_EQ(copyOutcome(files, win(dir / "empty.txt"), win(dir / "out/plain.txt")), "copied");
+    EXPECT_EQ(readFile(dir / "out/plain.txt"), "");
+}
+
+// Each way of naming the new file: anonymous through /proc, through AT_EMPTY_PATH, and a
+// named temporary file where neither can be had.
+TEST_F(CopySequenceTest, everyWayOfNamingTheNewFileCopiesAndLeavesNothing) {
+    const std::vector<CopySeams> ways = {{},
+                                         {{}, {}, false, true, false},
+                                         {{}, {}, false, true, true},
+                                         {{}, {}, true, false, false}};
+    for (std::size_t way = 0; way < ways.size(); ++way) {
+        files.copySeams() = ways[way];
+        writeFile(dir / "source.txt", "content " + std::to_string(way));
+        EXPECT_EQ(copy("out/plain.txt"), "copied") << way;
+        EXPECT_EQ(copy("out/new" + std::to_string(way)), "copied") << way;
+        EXPECT_EQ(readFile(dir / "out/plain.txt"), "content " + std::to_string(way));
+        EXPECT_EQ(readFile(dir / ("out/new" + std::to_string(way))),
+                  "content " + std::to_string(way));
+        at(CopyPoint::BeforeLastCheck, [&] { fs::remove(dir / "out/plain.txt"); });
+        EXPECT_NE(copy("out/plain.txt"), "copied") << way;
+        writeFile(dir / "out/plain.txt", "old");
+        EXPECT_TRUE(leftovers(dir.path()).empty()) << way;
+    }
+}
+
+TEST_F(CopySequenceTest, aKilledCopyLeavesNothingBehind) {
+    writeFile(dir / "big.bin", std::string(12 << 20, 'n'));
+    for (const char* target : {"out/plain.txt", "out/absent.txt"}) {
+        const pid_t child = ::fork();
+        if (child == 0) {
+            at(CopyPoint::ContentCopied, [] { ::raise(SIGKILL); });
+            copyOutcome(files, win(dir / "big.bin"), win(dir / target));
+            ::_exit(0);
+        }
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << target;
+    }
+    EXPECT_EQ(readFile(dir / "out/plain.txt"), "old");
+    EXPECT_FALSE(fs::exists(dir / "out/absent.txt"));
+    EXPECT_TRUE(leftovers(dir.path()).empty());
+}
 
 namespace {
 
@@ -42,225 +345,7 @@ void run(const std::string& command) {
 
 } // namespace
 
-class PosixCopyTest : public testing::Test {
-  protected:
-    void SetUp() override {
-        writeFile(dir / "source.txt", "new content");
-        fs::create_directory(dir / "out");
-        fs::create_directory(dir / "real");
-        fs::create_directory(dir / "guarded");
-        writeFile(dir / "out/plain.txt", "old");
-        writeFile(dir / "real/file.txt", "old");
-        writeFile(dir / "guarded/secret.txt", "secret");
-        ::chmod((dir / "guarded/secret.txt").c_str(), 0440);
-        fs::create_symlink(dir / "real/file.txt", dir / "out/link.txt");
-    }
-    std::string copy(const std::string& target) {
-        return copyOutcome(files, win(dir / "source.txt"), win(dir / target));
-    }
-    void at(CopyPoint point, std::function<void()> action) {
-        files.copySeams().at = [point, action](CopyPoint reached) {
-            if (reached == point)
-                action();
-        };
-    }
-
-    TempDir dir;
-    PosixFileServices files;
-};
-
-struct RaceRow {
-    const char* name;
-    CopyPoint point;
-    const char* target;
-    std::function<void(const fs::path&)> act;
-    // Files and the content each must hold afterwards.
-    std::vector<std::pair<const char*, const char*>> after;
-};
-
-class PosixCopyRaceTest : public PosixCopyTest, public testing::WithParamInterface<RaceRow> {};
-
-// Whatever is swapped between a check and its use, only the checked file is ever written.
-TEST_P(PosixCopyRaceTest, writesOnlyTheFileItChecked) {
-    const RaceRow& row = GetParam();
-    const ino_t sourceInode = statOf(dir / "source.txt").st_ino;
-    at(row.point, [&] { row.act(dir.path()); });
-    copy(row.target);
-    for (const auto& [file, content] : row.after)
-        EXPECT_EQ(readFile(dir / file), content) << file;
-    EXPECT_EQ(statOf(dir / "guarded/secret.txt").st_mode & 07777, 0440u);
-    EXPECT_EQ(statOf(dir / "source.txt").st_ino, sourceInode);
-    EXPECT_EQ(statOf(dir / "source.txt").st_nlink, 1u);
-    EXPECT_TRUE(leftovers(dir.path()).empty());
-}
-
-void relink(const fs::path& link, const fs::path& to) {
-    fs::remove(link);
-    fs::create_symlink(to, link);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Rows, PosixCopyRaceTest,
-    testing::Values(
-        RaceRow{"linkRepointedAtAGuardedFile",
-                CopyPoint::TargetChecked,
-                "out/link.txt",
-                [](const fs::path& d) { relink(d / "out/link.txt", d / "guarded/secret.txt"); },
-                {{"real/file.txt", "new content"}, {"guarded/secret.txt", "secret"}}},
-        RaceRow{"linkRepointedAtTheSource",
-                CopyPoint::TargetChecked,
-                "out/link.txt",
-                [](const fs::path& d) { relink(d / "out/link.txt", d / "source.txt"); },
-                {{"real/file.txt", "new content"}, {"source.txt", "new content"}}},
-        RaceRow{"linkRepointedBeforeTheLastCheck",
-                CopyPoint::BeforeLastCheck,
-                "out/link.txt",
-                [](const fs::path& d) { relink(d / "out/link.txt", d / "guarded/secret.txt"); },
-                {{"real/file.txt", "new content"}, {"guarded/secret.txt", "secret"}}},
-        RaceRow{"folderSwappedForALink",
-                CopyPoint::TargetChecked,
-                "out/plain.txt",
-                [](const fs::path& d) {
-                    fs::rename(d / "out", d / "moved");
-                    fs::create_symlink(d / "guarded", d / "out");
-                },
-                {{"moved/plain.txt", "new content"}, {"guarded/secret.txt", "secret"}}},
-        RaceRow{"checkedFileReplaced",
-                CopyPoint::BeforeLastCheck,
-                "out/plain.txt",
-                [](const fs::path& d) {
-                    writeFile(d / "out/other.txt", "other");
-                    fs::rename(d / "out/other.txt", d / "out/plain.txt");
-                },
-                {{"out/plain.txt", "other"}}},
-        RaceRow{"checkedFileMadeALinkToTheSource",
-                CopyPoint::BeforeLastCheck,
-                "out/plain.txt",
-                [](const fs::path& d) { relink(d / "out/plain.txt", d / "source.txt"); },
-                {{"source.txt", "new content"}}},
-        RaceRow{"absentNameTakenMeanwhile",
-                CopyPoint::BeforeLastCheck,
-                "out/new.txt",
-                [](const fs::path& d) { writeFile(d / "out/new.txt", "theirs"); },
-                {{"out/new.txt", "theirs"}}}),
-    [](const auto& info) { return info.param.name; });
-
-TEST_F(PosixCopyTest, refusalsSayWhyAndWriteNothing) {
-    writeFile(dir / "out/readonly.txt", "keep");
-    ::chmod((dir / "out/readonly.txt").c_str(), 0444);
-    writeFile(dir / "out/.hidden", "keep");
-    fs::create_symlink(dir / "out/.hidden", dir / "out/to-hidden");
-    fs::create_symlink(dir / "real/file.txt", dir / "out/.hidden-link");
-    fs::create_symlink(dir / "out/nowhere", dir / "out/dangling");
-    fs::create_directory(dir / "out/folder");
-    ::mkfifo((dir / "out/fifo").c_str(), 0666);
-    fs::create_hard_link(dir / "source.txt", dir / "out/hard.txt");
-    const std::vector<std::pair<const char*, Refusal>> rows = {
-        {"out/readonly.txt", Refusal::ReadOnly}, {"out/.hidden", Refusal::Hidden},
-        {"out/to-hidden", Refusal::Hidden},      {"out/.hidden-link", Refusal::Hidden},
-        {"out/dangling", Refusal::DanglingLink}, {"out/folder", Refusal::Folder},
-        {"out/fifo", Refusal::NotRegular},       {"out/hard.txt", Refusal::SameFile},
-    };
-    for (const auto& [target, refusal] : rows)
-        EXPECT_EQ(copy(target), refused(refusal)) << target;
-    EXPECT_EQ(copyOutcome(files, win(dir / "out/fifo"), win(dir / "out/plain.txt")),
-              refused(Refusal::NotRegular));
-    EXPECT_EQ(readFile(dir / "out/.hidden"), "keep");
-    EXPECT_EQ(readFile(dir / "real/file.txt"), "old");
-    EXPECT_EQ(readFile(dir / "out/plain.txt"), "old");
-    EXPECT_FALSE(fs::exists(dir / "out/nowhere"));
-    EXPECT_TRUE(leftovers(dir.path()).empty());
-}
-
-struct ChangeRow {
-    const char* name;
-    std::size_t size;
-    std::function<void(const fs::path& source)> change;
-};
-
-class PosixCopySourceTest : public PosixCopyTest, public testing::WithParamInterface<ChangeRow> {};
-
-// A source that changes mid-copy fails the copy; the old target stays whole.
-TEST_P(PosixCopySourceTest, aChangingSourceLeavesTheTargetAsItWas) {
-    const ChangeRow& row = GetParam();
-    const fs::path source = dir / "big.bin";
-    bool changed = false;
-    at(CopyPoint::ContentCopied, [&] {
-        if (!std::exchange(changed, true))
-            row.change(source);
-    });
-    for (const char* target : {"out/plain.txt", "out/absent.txt"}) {
-        writeFile(source, std::string(row.size, 'n'));
-        changed = false;
-        EXPECT_EQ(copyOutcome(files, win(source), win(dir / target)),
-                  refused(Refusal::SourceChanged));
-    }
-    EXPECT_EQ(readFile(dir / "out/plain.txt"), "old");
-    EXPECT_FALSE(fs::exists(dir / "out/absent.txt"));
-    EXPECT_TRUE(leftovers(dir.path()).empty());
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Rows, PosixCopySourceTest,
-    testing::Values(ChangeRow{"truncated", 12 << 20,
-                              [](const fs::path& s) { fs::resize_file(s, 1 << 20); }},
-                    ChangeRow{"grown", 4096,
-                              [](const fs::path& s) { std::ofstream(s, std::ios::app) << "more"; }},
-                    ChangeRow{"rewrittenInPlace", 4096,
-                              [](const fs::path& s) {
-                                  const timespec times[2] = {{0, UTIME_OMIT}, {12345, 0}};
-                                  ::utimensat(AT_FDCWD, s.c_str(), times, 0);
-                              }}),
-    [](const auto& info) { return info.param.name; });
-
-TEST_F(PosixCopyTest, aFileThatSaysItIsEmptyButIsNotFailsAndAnEmptyOneCopies) {
-    EXPECT_EQ(copyOutcome(files, u"Z:\\proc\\self\\status", win(dir / "out/plain.txt")),
-              refused(Refusal::SourceChanged));
-    EXPECT_EQ(readFile(dir / "out/plain.txt"), "old");
-    writeFile(dir / "empty.txt", "");
-    EXPECT_EQ(copyOutcome(files, win(dir / "empty.txt"), win(dir / "out/plain.txt")), "copied");
-    EXPECT_EQ(readFile(dir / "out/plain.txt"), "");
-}
-
-// Each way of naming the new file: anonymous through /proc, through AT_EMPTY_PATH, and a
-// named temporary file where neither can be had.
-TEST_F(PosixCopyTest, everyWayOfNamingTheNewFileCopiesAndLeavesNothing) {
-    const std::vector<CopySeams> ways = {
-        {}, {{}, false, true, false}, {{}, false, true, true}, {{}, true, false, false}};
-    for (std::size_t way = 0; way < ways.size(); ++way) {
-        files.copySeams() = ways[way];
-        writeFile(dir / "source.txt", "content " + std::to_string(way));
-        EXPECT_EQ(copy("out/plain.txt"), "copied") << way;
-        EXPECT_EQ(copy("out/new" + std::to_string(way)), "copied") << way;
-        EXPECT_EQ(readFile(dir / "out/plain.txt"), "content " + std::to_string(way));
-        EXPECT_EQ(readFile(dir / ("out/new" + std::to_string(way))),
-                  "content " + std::to_string(way));
-        at(CopyPoint::BeforeLastCheck, [&] { fs::remove(dir / "out/plain.txt"); });
-        EXPECT_NE(copy("out/plain.txt"), "copied") << way;
-        writeFile(dir / "out/plain.txt", "old");
-        EXPECT_TRUE(leftovers(dir.path()).empty()) << way;
-    }
-}
-
-TEST_F(PosixCopyTest, aKilledCopyLeavesNothingBehind) {
-    writeFile(dir / "big.bin", std::string(12 << 20, 'n'));
-    for (const char* target : {"out/plain.txt", "out/absent.txt"}) {
-        const pid_t child = ::fork();
-        if (child == 0) {
-            at(CopyPoint::ContentCopied, [] { ::raise(SIGKILL); });
-            copyOutcome(files, win(dir / "big.bin"), win(dir / target));
-            ::_exit(0);
-        }
-        int status = 0;
-        ::waitpid(child, &status, 0);
-        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << target;
-    }
-    EXPECT_EQ(readFile(dir / "out/plain.txt"), "old");
-    EXPECT_FALSE(fs::exists(dir / "out/absent.txt"));
-    EXPECT_TRUE(leftovers(dir.path()).empty());
-}
-
-TEST_F(PosixCopyTest, aReplacedFileKeepsItsOwnAclAttributesAndModeButNoSetId) {
+TEST_F(CopySequenceTest, aReplacedFileKeepsItsOwnAclAttributesAndModeButNoSetId) {
     if (::system("command -v setfacl >/dev/null") != 0)
         GTEST_SKIP() << "setfacl is not installed (package acl)";
     const fs::path acl = dir / "out/acl.txt", plain = dir / "inherits/plain.txt";
@@ -300,11 +385,12 @@ struct PermissionRow {
     bool sameInode;
 };
 
-class PosixCopyPermissionTest : public PosixCopyTest,
-                                public testing::WithParamInterface<PermissionRow> {};
+class CopyPermissionTest : public CopySequenceTest,
+                           public testing::WithParamInterface<PermissionRow> {};
 
-// Root sets the scene, then an ordinary user (uid 65534) copies.
-TEST_P(PosixCopyPermissionTest, theFileItselfMustBeWritable) {
+// Root sets the scene, then an ordinary user (uid 65534) runs the dry run and then the copy:
+// both must say the same.
+TEST_P(CopyPermissionTest, theFileItselfMustBeWritableAndTheDryRunSaysSo) {
     const PermissionRow& row = GetParam();
     if (::geteuid() != 0)
         GTEST_SKIP() << "needs root to give files to other users";
@@ -330,7 +416,9 @@ TEST_P(PosixCopyPermissionTest, theFileItselfMustBeWritable) {
         // As a program started by that user is: its own /proc/self stays its own.
         ::prctl(PR_SET_DUMPABLE, 1);
         PosixFileServices user;
-        const std::string outcome = copyOutcome(user, win(dir / "source.txt"), win(target));
+        const std::string outcome = copyResult(user, win(dir / "source.txt"), win(target), true) +
+                                    "|" +
+                                    copyResult(user, win(dir / "source.txt"), win(target), false);
         (void)!::write(pipeEnds[1], outcome.data(), outcome.size());
         ::_exit(0);
     }
@@ -340,8 +428,8 @@ TEST_P(PosixCopyPermissionTest, theFileItselfMustBeWritable) {
     ::close(pipeEnds[0]);
     ::waitpid(child, nullptr, 0);
 
-    const bool copied = row.outcome == "copied";
-    EXPECT_EQ(std::string(buffer), row.outcome);
+    const bool copied = row.outcome.find("refused") == std::string::npos;
+    EXPECT_EQ(std::string(buffer), row.outcome + "|" + row.outcome);
     if (row.fileMode) {
         EXPECT_EQ(readFile(target), copied ? "new content" : "old");
         EXPECT_EQ(statOf(target).st_ino == before.st_ino, row.sameInode);
@@ -352,13 +440,17 @@ TEST_P(PosixCopyPermissionTest, theFileItselfMustBeWritable) {
     EXPECT_TRUE(leftovers(dir.path()).empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Rows, PosixCopyPermissionTest,
-    testing::Values(
-        PermissionRow{"othersFileInOwnFolder", 65534, 0755, 0, 0644, refused(Refusal::NotWritable),
-                      true},
-        PermissionRow{"ownFileInOwnFolder", 65534, 0755, 65534, 0640, "copied", false},
-        PermissionRow{"openFileInClosedFolderInPlace", 0, 0755, 0, 0666, "copied", true},
-        PermissionRow{"othersOpenFileInStickyFolderInPlace", 0, 01777, 1234, 0666, "copied", true},
-        PermissionRow{"absentInClosedFolder", 0, 0755, 0, 0, refused(Refusal::None), false}),
-    [](const auto& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Rows, CopyPermissionTest,
+                         testing::Values(PermissionRow{"othersFileInOwnFolder", 65534, 0755, 0,
+                                                       0644, refused(Refusal::NotWritable), true},
+                                         PermissionRow{"ownFileInOwnFolder", 65534, 0755, 65534,
+                                                       0640, "replaced", false},
+                                         PermissionRow{"openFileInClosedFolderInPlace", 0, 0755, 0,
+                                                       0666, "in place", true},
+                                         PermissionRow{"othersOpenFileInStickyFolderInPlace", 0,
+                                                       01777, 1234, 0666, "in place", true},
+                                         PermissionRow{"absentInClosedFolder", 0, 0755, 0, 0,
+                                                       refused(Refusal::None), false}),
+                         [](const auto& info) { return info.param.name; });
+
+#endif

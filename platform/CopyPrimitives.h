@@ -1,0 +1,162 @@
+#pragma once
+
+#include "platform/CopySeams.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <system_error>
+#include <utility>
+#include <vector>
+
+// Paths as the host's own calls take them: UTF-8 on POSIX, UTF-16 on Windows.
+#ifdef _WIN32
+using HostString = std::wstring;
+#else
+using HostString = std::string;
+#endif
+
+// An open file or folder of the host (a descriptor or a handle), closed when dropped.
+class OsHandle {
+  public:
+    using Native = std::intptr_t;
+    static constexpr Native kNone = -1;
+
+    OsHandle() = default;
+    explicit OsHandle(Native native) : m_native(native) {}
+    OsHandle(OsHandle&& other) noexcept : m_native(std::exchange(other.m_native, kNone)) {}
+    OsHandle& operator=(OsHandle&& other) noexcept {
+        std::swap(m_native, other.m_native);
+        return *this;
+    }
+    ~OsHandle() { reset(); }
+
+    Native get() const { return m_native; }
+    bool valid() const;
+    void reset();
+    // Closes now and throws when the close fails, so that it counts as a failed write.
+    void close();
+
+  private:
+    Native m_native = kNone;
+};
+
+enum class FileKind { Regular, Folder, Link, Other };
+
+// What the sequence needs to know of a file, in the host's terms where only the host reads
+// them (permissions, owner).
+struct FileFacts {
+    FileKind kind = FileKind::Other;
+    std::uint64_t volume = 0;
+    std::uint64_t index = 0;
+    std::int64_t size = 0;
+    std::int64_t modified = 0; // in the host's units; only compared
+    bool readOnly = false;
+    bool hidden = false;
+    std::uint32_t permissions = 0; // mode bits on POSIX, attribute bits on Windows
+    std::uint32_t owner = 0, group = 0;
+
+    bool sameFile(const FileFacts& other) const {
+        return volume == other.volume && index == other.index;
+    }
+};
+
+// The source as it is copied: its file, which the host may own here or hold for itself.
+struct CopySource {
+    OsHandle owned;
+    OsHandle::Native file = OsHandle::kNone;
+    FileFacts facts;
+};
+
+// The target resolved once: the folder of its final file held open, the name in it, and the
+// file found there, held until the last check so that its number cannot pass to another.
+struct CopyTarget {
+    OsHandle ownFolder;
+    OsHandle::Native folder = OsHandle::kNone; // ownFolder's, or one the host holds itself
+    HostString folderPath;                     // ends with the host's separator
+    HostString name;
+    OsHandle file;
+    FileFacts facts;
+    bool present = false;
+};
+
+// The new content's file: without a name (anonymous) or under a temporary one.
+struct NewFile {
+    OsHandle file;
+    HostString name;
+};
+
+// What a replaced target keeps besides its permission bits and owner: its own access control
+// list and extended attributes, as the host stores them.
+struct KeptFacts {
+    bool hasAcl = false;
+    std::string acl;
+    std::vector<std::pair<std::string, std::string>> attributes;
+};
+
+// The calls of one host that the copy sequence is made of. Each does one thing and decides
+// nothing: what to refuse, when to retry and what to check is the sequence's.
+class CopyPrimitives {
+  public:
+    virtual ~CopyPrimitives() = default;
+
+    // The source opened for reading, never blocking; throws the host's failure.
+    virtual CopySource openSource(const HostString& path) = 0;
+    // Opens the folder of `path` and looks its last name up without following a link.
+    virtual void lookUp(const HostString& path, CopyTarget& target) = 0;
+    // The path a link finally names; nothing when it names nothing.
+    virtual std::optional<HostString> finalPath(const HostString& path) = 0;
+    // Whether the process may write the checked file itself.
+    virtual bool mayWrite(const CopyTarget& target) = 0;
+    // What the checked file keeps; nothing when it cannot be read.
+    virtual std::optional<KeptFacts> readKept(const CopyTarget& target) = 0;
+    // Gives the new file the old one's owner, permissions and what it keeps; false when the
+    // access control list or an attribute cannot be carried.
+    virtual bool carryKept(NewFile& file, const CopyTarget& target, const KeptFacts& kept) = 0;
+
+    // A file without a name in the target's folder; nothing where the host has none.
+    virtual std::optional<NewFile> createAnonymous(const CopyTarget& target,
+                                                   std::uint32_t permissions) = 0;
+    // A new file under `name` in the target's folder, removed by the host should the process
+    // die where it can be; fails with file_exists when the name is taken.
+    virtual std::error_code createNamed(const CopyTarget& target, const HostString& name,
+                                        std::uint32_t permissions, NewFile& file) = 0;
+    // Gives an anonymous file a name; file_exists when taken, not_supported when this host
+    // cannot name it (the sequence then starts again with a named file).
+    virtual std::error_code linkAnonymous(NewFile& file, const CopyTarget& target,
+                                          const HostString& name) = 0;
+    // Moves the named new file to the target's name, over what is there when `replace`;
+    // file_exists when not replacing and the name is taken.
+    virtual std::error_code publish(NewFile& file, const CopyTarget& target, bool replace) = 0;
+    // Removes the new file's temporary name.
+    virtual void removeName(NewFile& file, const CopyTarget& target) = 0;
+    // What the target's name holds now; nothing when it holds nothing.
+    virtual std::optional<FileFacts> lookAgain(const CopyTarget& target) = 0;
+
+    // Copies up to `most` bytes of the source from `at` to the same place in `out`; 0 at the
+    // end of the source.
+    virtual std::int64_t copyPiece(const CopySource& source, OsHandle& out, std::int64_t at,
+                                   std::int64_t most) = 0;
+    // True when the source yields a byte at `at`.
+    virtual bool readsAt(const CopySource& source, std::int64_t at) = 0;
+    // The source's facts now.
+    virtual FileFacts sourceNow(const CopySource& source) = 0;
+    // Gives `out` the source's last-modified time.
+    virtual std::error_code takeTime(OsHandle& out, const CopySource& source) = 0;
+
+    // Holds the file the target's name holds now, as lookUp did; its facts, or nothing.
+    virtual std::optional<FileFacts> holdAgain(CopyTarget& target) = 0;
+    // The checked file opened for writing over, and the facts of what was opened.
+    virtual OsHandle openInPlace(CopyTarget& target, FileFacts& opened) = 0;
+    // Space for `size` bytes, so that a full disk cannot stop the write half-way.
+    virtual void reserve(OsHandle& out, std::int64_t size) = 0;
+    virtual void setLength(OsHandle& out, std::int64_t size) = 0;
+
+    // For a dry run: whether the target's folder takes new files, whether it keeps the
+    // target's name from a rename by this process, and a key naming the target's place.
+    virtual bool folderTakesNewFiles(const CopyTarget& target) = 0;
+    virtual bool folderKeepsName(const CopyTarget& target) = 0;
+    virtual std::string placeKey(const CopyTarget& target) = 0;
+
+    CopySeams seams;
+};

@@ -1,0 +1,285 @@
+#include "platform/CopySequence.h"
+
+#include "platform/PlatformError.h"
+
+#include <algorithm>
+#include <random>
+
+namespace {
+
+// Copied piece by piece, so that a source changing mid-copy is seen between pieces.
+constexpr std::int64_t kPiece = std::int64_t{4} << 20;
+// Attempts at a free temporary name before giving up.
+constexpr int kNameAttempts = 8;
+
+PlatformError changed() {
+    return PlatformError(u"The destination changed during the copy.",
+                         std::make_error_code(std::errc::resource_unavailable_try_again));
+}
+
+bool refusesNewFiles(const std::error_code& error) {
+    return error == std::errc::permission_denied || error == std::errc::operation_not_permitted;
+}
+
+HostString temporaryName() {
+    thread_local std::mt19937_64 generator{std::random_device{}()};
+    static constexpr char kDigits[] = "0123456789abcdef";
+    HostString name(".quorvane-000000000000.tmp", ".quorvane-000000000000.tmp" + 26);
+    std::uint64_t bits = generator();
+    for (std::size_t i = 10; i < 22; ++i, bits >>= 4)
+        name[i] = static_cast<HostString::value_type>(kDigits[bits & 0xF]);
+    return name;
+}
+
+} // namespace
+
+// The new file while it is not yet the target: its temporary name goes with it unless the
+// target's name took it over.
+class CopySequence::Pending {
+  public:
+    Pending(CopyPrimitives& host, const CopyTarget& target, NewFile file)
+        : m_host(host), m_target(target), m_file(std::move(file)) {}
+    Pending(Pending&& other) noexcept
+        : m_host(other.m_host), m_target(other.m_target), m_file(std::move(other.m_file)) {
+        other.m_file.name.clear();
+    }
+    ~Pending() { discard(); }
+
+    NewFile& file() { return m_file; }
+    OsHandle& out() { return m_file.file; }
+    bool anonymous() const { return m_file.name.empty(); }
+    void setName(HostString name) { m_file.name = std::move(name); }
+    // The name now belongs to the target.
+    void release() { m_file.name.clear(); }
+    void discard() {
+        if (!m_file.name.empty())
+            m_host.removeName(m_file, m_target);
+        m_file.name.clear();
+    }
+
+  private:
+    CopyPrimitives& m_host;
+    const CopyTarget& m_target;
+    NewFile m_file;
+};
+
+CopyOutcome CopySequence::copy(const HostString& source, const HostString& destination) {
+    const CopySource from = m_host.openSource(source);
+    if (from.facts.kind != FileKind::Regular)
+        throw PlatformError::refused(Refusal::NotRegular);
+    CopyTarget target = resolve(destination);
+    if (!target.present) {
+        reach(CopyPoint::TargetChecked, target);
+        return create(from, target, false);
+    }
+    const KeptFacts kept = judge(target, from);
+    reach(CopyPoint::TargetChecked, target);
+    return replace(from, target, kept, false);
+}
+
+CopyOutcome CopySequence::check(const HostString& source, const HostString& destination) {
+    const CopySource from = m_host.openSource(source);
+    if (from.facts.kind != FileKind::Regular)
+        throw PlatformError::refused(Refusal::NotRegular);
+    return foresee(from, resolve(destination));
+}
+
+CopyTarget CopySequence::resolve(const HostString& destination) {
+    CopyTarget target;
+    m_host.lookUp(destination, target);
+    if (!target.present || target.facts.kind != FileKind::Link)
+        return target;
+    // A link is followed once, to its final file; from here on only that file's folder counts.
+    if (target.facts.hidden)
+        throw PlatformError::refused(Refusal::Hidden);
+    const std::optional<HostString> real = m_host.finalPath(destination);
+    if (!real)
+        throw PlatformError::refused(Refusal::DanglingLink);
+    target = CopyTarget();
+    m_host.lookUp(*real, target);
+    if (!target.present)
+        throw PlatformError::refused(Refusal::DanglingLink);
+    if (target.facts.kind == FileKind::Link)
+        throw changed();
+    return target;
+}
+
+KeptFacts CopySequence::judge(const CopyTarget& target, const CopySource& source) {
+    const FileFacts& facts = target.facts;
+    if (facts.kind == FileKind::Folder)
+        throw PlatformError::refused(Refusal::Folder);
+    if (facts.kind != FileKind::Regular)
+        throw PlatformError::refused(Refusal::NotRegular);
+    if (facts.hidden)
+        throw PlatformError::refused(Refusal::Hidden);
+    // Read-only by its own marks, also for an administrator.
+    if (facts.readOnly)
+        throw PlatformError::refused(Refusal::ReadOnly);
+    if (facts.sameFile(source.facts))
+        throw PlatformError::refused(Refusal::SameFile);
+    // The Windows copy needs write access to the file itself.
+    if (!m_host.mayWrite(target))
+        throw PlatformError::refused(Refusal::NotWritable);
+    std::optional<KeptFacts> kept = m_host.readKept(target);
+    if (!kept)
+        throw PlatformError::refused(Refusal::Acl);
+    return std::move(*kept);
+}
+
+CopyOutcome CopySequence::foresee(const CopySource& source, const CopyTarget& target) {
+    const bool takesFiles = m_host.folderTakesNewFiles(target);
+    std::string key = m_host.placeKey(target);
+    if (!target.present) {
+        if (m_foreseen.contains(key))
+            return takesFiles ? CopyOutcome::Replaced : CopyOutcome::InPlace;
+        if (!takesFiles)
+            throw PlatformError::fromCondition(std::errc::permission_denied);
+        m_foreseen.insert(std::move(key));
+        return CopyOutcome::Created;
+    }
+    judge(target, source);
+    return takesFiles && !m_host.folderKeepsName(target) ? CopyOutcome::Replaced
+                                                         : CopyOutcome::InPlace;
+}
+
+CopySequence::Pending CopySequence::newFile(const CopyTarget& target, std::uint32_t permissions,
+                                            bool anonymous) {
+    if (anonymous)
+        if (std::optional<NewFile> file = m_host.createAnonymous(target, permissions))
+            return Pending(m_host, target, std::move(*file));
+    for (int attempt = 0;; ++attempt) {
+        NewFile file;
+        const std::error_code error =
+            m_host.createNamed(target, temporaryName(), permissions, file);
+        if (!error)
+            return Pending(m_host, target, std::move(file));
+        if (error != std::errc::file_exists || attempt == kNameAttempts)
+            throw PlatformError::fromCode(error);
+    }
+}
+
+// Copies the source whole as it was opened; a source that yields other than its size, or
+// changed meanwhile, fails the copy.
+void CopySequence::writeContent(const CopySource& source, OsHandle& out) {
+    const std::int64_t size = source.facts.size;
+    for (std::int64_t done = 0; done < size;) {
+        const std::int64_t got = m_host.copyPiece(source, out, done, std::min(size - done, kPiece));
+        if (got == 0)
+            throw PlatformError::refused(Refusal::SourceChanged);
+        done += got;
+        reach(CopyPoint::ContentCopied, *m_target);
+    }
+    // Files such as those under /proc say they are empty and yet have content.
+    if (size == 0 && m_host.readsAt(source, 0))
+        throw PlatformError::refused(Refusal::SourceChanged);
+    const FileFacts now = m_host.sourceNow(source);
+    if (now.size != size || now.modified != source.facts.modified)
+        throw PlatformError::refused(Refusal::SourceChanged);
+}
+
+// Every copy takes the source's last-modified time, as the Windows copy does; written in
+// place by one who does not own the file, it keeps the time of the write.
+void CopySequence::takeTime(OsHandle& out, const CopySource& source, bool inPlace) {
+    const std::error_code error = m_host.takeTime(out, source);
+    if (error && !(inPlace && error == std::errc::operation_not_permitted))
+        throw PlatformError::fromCode(error);
+}
+
+CopyOutcome CopySequence::create(const CopySource& source, const CopyTarget& target, bool named) {
+    m_target = &target;
+    Pending file = newFile(target, source.facts.permissions, !named);
+    writeContent(source, file.out());
+    takeTime(file.out(), source, false);
+    reach(CopyPoint::BeforeLastCheck, target);
+    if (file.anonymous()) {
+        const std::error_code error = m_host.linkAnonymous(file.file(), target, target.name);
+        if (error == std::errc::file_exists)
+            throw changed();
+        if (error)
+            return create(source, target, true);
+        return CopyOutcome::Created;
+    }
+    const std::error_code error = m_host.publish(file.file(), target, false);
+    if (error == std::errc::file_exists)
+        throw changed();
+    if (error)
+        throw PlatformError::fromCode(error);
+    file.release();
+    return CopyOutcome::Created;
+}
+
+CopyOutcome CopySequence::replace(const CopySource& source, CopyTarget& target,
+                                  const KeptFacts& kept, bool named) {
+    m_target = &target;
+    std::optional<Pending> file;
+    try {
+        file.emplace(newFile(target, target.facts.permissions, !named));
+    } catch (const PlatformError& error) {
+        if (!refusesNewFiles(error.code()))
+            throw;
+        return writeInPlace(source, target);
+    }
+    if (!m_host.carryKept(file->file(), target, kept))
+        throw PlatformError::refused(Refusal::Acl);
+    writeContent(source, file->out());
+    takeTime(file->out(), source, false);
+    for (int attempt = 0; file->anonymous(); ++attempt) {
+        HostString name = temporaryName();
+        const std::error_code error = m_host.linkAnonymous(file->file(), target, name);
+        if (!error)
+            file->setName(std::move(name));
+        else if (error != std::errc::file_exists)
+            return replace(source, target, kept, true);
+        else if (attempt == kNameAttempts)
+            throw PlatformError::fromCode(error);
+    }
+    reach(CopyPoint::BeforeLastCheck, target);
+    // Held open until here, the checked file cannot be freed and its number handed to a file
+    // swapped in under its name, so this check cannot be fooled by a reused number.
+    const std::optional<FileFacts> now = m_host.lookAgain(target);
+    if (!now || !now->sameFile(target.facts))
+        throw changed();
+    // Held across the rename, the old file would outlive it (and on Windows stop it).
+    target.file.reset();
+    // A rename never writes through a link, so the instant after that check is harmless.
+    const std::error_code error = m_host.publish(file->file(), target, true);
+    if (error) {
+        if (!refusesNewFiles(error)) // a sticky folder keeps another user's name
+            throw PlatformError::fromCode(error);
+        file->discard();
+        return writeInPlace(source, target);
+    }
+    file->release();
+    return CopyOutcome::Replaced;
+}
+
+// Where the folder takes no new file, the checked file is written over as the Windows copy
+// would, with its space reserved first so that a full disk cannot leave it half-written.
+CopyOutcome CopySequence::writeInPlace(const CopySource& source, CopyTarget& target) {
+    m_target = &target;
+    if (!target.file.valid()) {
+        // Found again without opening it for writing, so that nothing swapped in is opened.
+        const std::optional<FileFacts> found = m_host.holdAgain(target);
+        if (!found || !found->sameFile(target.facts))
+            throw changed();
+    }
+    FileFacts opened;
+    OsHandle out = m_host.openInPlace(target, opened);
+    if (!opened.sameFile(target.facts))
+        throw changed();
+    const std::int64_t size = source.facts.size;
+    m_host.reserve(out, size);
+    writeContent(source, out);
+    m_host.setLength(out, size);
+    takeTime(out, source, true);
+    out.close();
+    return CopyOutcome::InPlace;
+}
+
+void CopySequence::reach(CopyPoint point, const CopyTarget& target) const {
+    const CopySeams& seams = m_host.seams;
+    if (seams.held)
+        seams.held(point, {target.folder != OsHandle::kNone, target.file.valid()});
+    if (seams.at)
+        seams.at(point);
+}

@@ -1,0 +1,41 @@
+#pragma once
+
+#include "platform/CopyPrimitives.h"
+#include "platform/FileServices.h"
+
+#include <set>
+#include <string>
+
+// Copies one regular file to one host path without ever writing a file its checks did not
+// look at, on every host: the target is resolved once and its folder held open, the new
+// content goes to a file that vanishes should the process die and is named only when whole,
+// and the name is checked again, the checked file still held, just before it is taken.
+class CopySequence {
+  public:
+    explicit CopySequence(CopyPrimitives& host) : m_host(host) {}
+
+    CopyOutcome copy(const HostString& source, const HostString& destination);
+    // The outcome copy() would have, from the same checks and refusals; nothing is written.
+    // A name an earlier check would have created counts as present from then on.
+    CopyOutcome check(const HostString& source, const HostString& destination);
+
+  private:
+    class Pending;
+
+    CopyTarget resolve(const HostString& destination);
+    KeptFacts judge(const CopyTarget& target, const CopySource& source);
+    CopyOutcome foresee(const CopySource& source, const CopyTarget& target);
+    Pending newFile(const CopyTarget& target, std::uint32_t permissions, bool anonymous);
+    void writeContent(const CopySource& source, OsHandle& out);
+    void takeTime(OsHandle& out, const CopySource& source, bool inPlace);
+    CopyOutcome create(const CopySource& source, const CopyTarget& target, bool named);
+    CopyOutcome replace(const CopySource& source, CopyTarget& target, const KeptFacts& kept,
+                        bool named);
+    CopyOutcome writeInPlace(const CopySource& source, CopyTarget& target);
+    void reach(CopyPoint point, const CopyTarget& target) const;
+
+    CopyPrimitives& m_host;
+    const CopyTarget* m_target = nullptr; // of the copy under way, for the seams
+    // Places a check said would be created.
+    std::set<std::string> m_foreseen;
+};

@@ -1,0 +1,430 @@
+#include "platform/posix/PosixCopyPrimitives.h"
+
+#include "platform/PlatformError.h"
+#include "platform/posix/PosixIo.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr char kAclName[] = "system.posix_acl_access";
+constexpr std::size_t kBufferSize = 1 << 17;
+
+int fdOf(const OsHandle& handle) {
+    return static_cast<int>(handle.get());
+}
+
+int fdOf(OsHandle::Native native) {
+    return static_cast<int>(native);
+}
+
+std::error_code lastError() {
+    return {errno, std::generic_category()};
+}
+
+bool isUnsupported(int error) {
+    return error == ENOTSUP || error == EOPNOTSUPP || error == ENOSYS;
+}
+
+std::int64_t nanoseconds(const timespec& time) {
+    return std::int64_t{time.tv_sec} * 1'000'000'000 + time.tv_nsec;
+}
+
+FileFacts factsOf(const struct stat& info, std::string_view name) {
+    FileFacts facts;
+    facts.kind = S_ISREG(info.st_mode)   ? FileKind::Regular
+                 : S_ISDIR(info.st_mode) ? FileKind::Folder
+                 : S_ISLNK(info.st_mode) ? FileKind::Link
+                                         : FileKind::Other;
+    facts.volume = info.st_dev;
+    facts.index = info.st_ino;
+    facts.size = info.st_size;
+    facts.modified = nanoseconds(info.st_mtim);
+    // Read-only by its mode bits, also for root.
+    facts.readOnly = (info.st_mode & 0222) == 0;
+    facts.hidden = isHiddenName(name);
+    facts.permissions = info.st_mode & 07777;
+    facts.owner = info.st_uid;
+    facts.group = info.st_gid;
+    return facts;
+}
+
+// Runs an extended-attribute query into a buffer that grows until the answer fits.
+template <typename Query> bool queryInto(std::string& out, Query query) {
+    out.resize(256);
+    for (;;) {
+        const ssize_t got = query(out.data(), out.size());
+        if (got >= 0) {
+            out.resize(static_cast<std::size_t>(got));
+            return true;
+        }
+        if (errno != ERANGE)
+            return false;
+        const ssize_t needed = query(nullptr, 0);
+        if (needed < 0)
+            return false;
+        out.resize(static_cast<std::size_t>(needed) + 256);
+    }
+}
+
+} // namespace
+
+bool OsHandle::valid() const {
+    return m_native >= 0;
+}
+
+void OsHandle::reset() {
+    if (valid())
+        ::close(fdOf(std::exchange(m_native, kNone)));
+}
+
+void OsHandle::close() {
+    if (::close(fdOf(std::exchange(m_native, kNone))) != 0)
+        throwErrno();
+}
+
+PosixCopyPrimitives::PosixCopyPrimitives()
+    : m_uid(::geteuid()), m_gid(::getegid()), m_proc(::access("/proc/self/fd", F_OK) == 0) {
+    m_umask = ::umask(022);
+    ::umask(m_umask);
+}
+
+void PosixCopyPrimitives::sourceProbed(std::string_view path, const struct stat& info) {
+    m_probedPath.assign(path);
+    m_probedInfo = info;
+    m_probed = true;
+}
+
+void PosixCopyPrimitives::folderProbed(std::string path, OsHandle folder) {
+    m_folderPath = std::move(path);
+    m_folder = std::move(folder);
+}
+
+void PosixCopyPrimitives::releaseHeld() {
+    m_source.reset();
+    m_folder.reset();
+    m_folderPath.clear();
+    m_probed = false;
+}
+
+CopySource PosixCopyPrimitives::openSource(const HostString& path) {
+    CopySource source;
+    // What the probe found is used once, by the copy of its own line.
+    const bool probed = std::exchange(m_probed, false) && path == m_probedPath;
+    if (!(probed && m_source.valid() && sameFile(m_sourceInfo, m_probedInfo))) {
+        // Held open, the file's number cannot pass to another while later lines compare it.
+        OsHandle file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+        if (!file.valid())
+            throwErrno();
+        if (::fstat(fdOf(file), &m_sourceInfo) != 0)
+            throwErrno();
+        m_source = std::move(file);
+        m_probedInfo = m_sourceInfo;
+    }
+    source.file = m_source.get();
+    source.facts = factsOf(m_probedInfo, {});
+    return source;
+}
+
+void PosixCopyPrimitives::lookUp(const HostString& path, CopyTarget& target) {
+    const std::size_t cut = path.rfind('/') + 1;
+    target.folderPath.assign(path, 0, cut);
+    target.name.assign(path, cut);
+    if (m_folder.valid() && target.folderPath == m_folderPath) {
+        target.folder = m_folder.get();
+    } else {
+        target.ownFolder =
+            OsHandle(::open(target.folderPath.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+        if (!target.ownFolder.valid())
+            throwErrno();
+        target.folder = target.ownFolder.get();
+    }
+    target.file = OsHandle(
+        ::openat(fdOf(target.folder), target.name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+    target.present = target.file.valid();
+    if (!target.present) {
+        if (errno != ENOENT)
+            throwErrno();
+        return;
+    }
+    struct stat info {};
+    if (::fstat(fdOf(target.file), &info) != 0)
+        throwErrno();
+    target.facts = factsOf(info, target.name);
+}
+
+std::optional<HostString> PosixCopyPrimitives::finalPath(const HostString& path) {
+    const std::unique_ptr<char, void (*)(void*)> real(::realpath(path.c_str(), nullptr), std::free);
+    if (real)
+        return HostString(real.get());
+    if (errno == ENOENT || errno == ENOTDIR || errno == ELOOP)
+        return std::nullopt;
+    throwErrno();
+}
+
+// Write access to the file itself, by the process's own rights.
+bool PosixCopyPrimitives::mayWrite(const CopyTarget& target) {
+    int result = ::faccessat(fdOf(target.file), "", W_OK, AT_EACCESS | AT_EMPTY_PATH);
+    // Kernels before 5.8 take no flags here.
+    if (result != 0 && (errno == EINVAL || errno == ENOSYS || errno == ENOENT))
+        result = useProc() ? ::faccessat(AT_FDCWD, inodePath(target).c_str(), W_OK, AT_EACCESS)
+                           : ::faccessat(fdOf(target.folder), target.name.c_str(), W_OK,
+                                         AT_EACCESS | AT_SYMLINK_NOFOLLOW);
+    if (result == 0)
+        return true;
+    if (errno == EACCES || errno == EPERM || errno == EROFS || errno == ETXTBSY)
+        return false;
+    throwErrno();
+}
+
+std::string PosixCopyPrimitives::inodePath(const CopyTarget& target) const {
+    return useProc() ? procPath(fdOf(target.file)) : target.folderPath + target.name;
+}
+
+std::optional<KeptFacts> PosixCopyPrimitives::readKept(const CopyTarget& target) {
+    KeptFacts kept;
+    const std::string path = inodePath(target);
+    std::string names;
+    if (!queryInto(names, [&](char* buffer, std::size_t size) {
+            return ::listxattr(path.c_str(), buffer, size);
+        }))
+        return isUnsupported(errno) ? std::optional(kept) : std::nullopt;
+    for (std::size_t at = 0; at < names.size();
+         at += std::char_traits<char>::length(&names[at]) + 1) {
+        const std::string name = &names[at];
+        const bool acl = name == kAclName;
+        if (!acl && !name.starts_with("user."))
+            continue;
+        std::string value;
+        if (!queryInto(value, [&](char* buffer, std::size_t size) {
+                return ::getxattr(path.c_str(), name.c_str(), buffer, size);
+            })) {
+            if (errno == ENODATA)
+                continue;
+            return std::nullopt;
+        }
+        if (acl) {
+            kept.hasAcl = true;
+            kept.acl = std::move(value);
+        } else {
+            kept.attributes.emplace_back(name, std::move(value));
+        }
+    }
+    return kept;
+}
+
+bool PosixCopyPrimitives::carryKept(NewFile& file, const CopyTarget& target,
+                                    const KeptFacts& kept) {
+    const int fd = fdOf(file.file);
+    const FileFacts& old = target.facts;
+    if ((old.owner != m_uid || old.group != m_gid) && ::fchown(fd, old.owner, old.group) != 0)
+        (void)!::fchown(fd, static_cast<uid_t>(-1), old.group);
+    // Exactly the old file's own ACL, never the one a new file inherits from its folder.
+    bool inherited = false;
+    if (kept.hasAcl) {
+        if (::fsetxattr(fd, kAclName, kept.acl.data(), kept.acl.size(), 0) != 0)
+            return false;
+    } else if (::fgetxattr(fd, kAclName, nullptr, 0) >= 0) {
+        if (::fremovexattr(fd, kAclName) != 0)
+            return false;
+        inherited = true;
+    } else if (errno != ENODATA && !isUnsupported(errno)) {
+        return false;
+    }
+    // Set-user-ID and set-group-ID never travel with a copy.
+    const mode_t mode = old.permissions & 0777;
+    if (!kept.hasAcl && (inherited || (mode & ~m_umask) != mode) && ::fchmod(fd, mode) != 0)
+        throwErrno();
+    for (const auto& [name, value] : kept.attributes)
+        if (::fsetxattr(fd, name.c_str(), value.data(), value.size(), 0) != 0)
+            return false;
+    return true;
+}
+
+std::optional<NewFile> PosixCopyPrimitives::createAnonymous(const CopyTarget& target,
+                                                            std::uint32_t permissions) {
+    if (seams.noAnonymousFiles)
+        return std::nullopt;
+    // Without O_EXCL, so that it can be linked once whole.
+    OsHandle file(
+        ::openat(fdOf(target.folder), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, permissions & 0777));
+    if (file.valid())
+        return NewFile{std::move(file), {}};
+    if (isUnsupported(errno) || errno == EISDIR || errno == EINVAL)
+        return std::nullopt;
+    throwErrno();
+}
+
+std::error_code PosixCopyPrimitives::createNamed(const CopyTarget& target, const HostString& name,
+                                                 std::uint32_t permissions, NewFile& file) {
+    file.file = OsHandle(::openat(fdOf(target.folder), name.c_str(),
+                                  O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                                  permissions & 0777));
+    if (!file.file.valid())
+        return lastError();
+    file.name = name;
+    return {};
+}
+
+std::error_code PosixCopyPrimitives::linkAnonymous(NewFile& file, const CopyTarget& target,
+                                                   const HostString& name) {
+    const int folder = fdOf(target.folder);
+    if (useProc()) {
+        if (::linkat(AT_FDCWD, procPath(fdOf(file.file)).c_str(), folder, name.c_str(),
+                     AT_SYMLINK_FOLLOW) == 0)
+            return {};
+        if (errno == EEXIST)
+            return lastError();
+    }
+    // Needs a capability on many kernels.
+    if (seams.noEmptyPathLinks)
+        return std::make_error_code(std::errc::not_supported);
+    if (::linkat(fdOf(file.file), "", folder, name.c_str(), AT_EMPTY_PATH) == 0)
+        return {};
+    return lastError();
+}
+
+std::error_code PosixCopyPrimitives::publish(NewFile& file, const CopyTarget& target,
+                                             bool replace) {
+    const int folder = fdOf(target.folder);
+    const char* from = file.name.c_str();
+    const char* to = target.name.c_str();
+    if (replace)
+        return ::renameat(folder, from, folder, to) == 0 ? std::error_code() : lastError();
+    if (::renameat2(folder, from, folder, to, RENAME_NOREPLACE) == 0)
+        return {};
+    if (errno != EINVAL && !isUnsupported(errno))
+        return lastError();
+    // Where the file system cannot refuse to replace, the name is looked at just before.
+    struct stat now {};
+    if (::fstatat(folder, to, &now, AT_SYMLINK_NOFOLLOW) == 0)
+        return std::make_error_code(std::errc::file_exists);
+    return ::renameat(folder, from, folder, to) == 0 ? std::error_code() : lastError();
+}
+
+void PosixCopyPrimitives::removeName(NewFile& file, const CopyTarget& target) {
+    ::unlinkat(fdOf(target.folder), file.name.c_str(), 0);
+}
+
+std::optional<FileFacts> PosixCopyPrimitives::lookAgain(const CopyTarget& target) {
+    struct stat now {};
+    if (::fstatat(fdOf(target.folder), target.name.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0)
+        return std::nullopt;
+    return factsOf(now, target.name);
+}
+
+std::int64_t PosixCopyPrimitives::copyPiece(const CopySource& source, OsHandle& out,
+                                            std::int64_t at, std::int64_t most) {
+    const int in = fdOf(source.file);
+    for (;;) {
+        off_t inAt = at, outAt = at;
+        const ssize_t got =
+            ::copy_file_range(in, &inAt, fdOf(out), &outAt, static_cast<std::size_t>(most), 0);
+        if (got >= 0)
+            return got;
+        if (errno == EINTR)
+            continue;
+        if (errno != EXDEV && errno != EINVAL && !isUnsupported(errno))
+            throwErrno();
+        break;
+    }
+    // Across file systems, or where the kernel cannot: through a buffer.
+    if (!m_buffer)
+        m_buffer.reset(new char[kBufferSize]);
+    const std::size_t want = static_cast<std::size_t>(std::min<std::int64_t>(most, kBufferSize));
+    ssize_t got;
+    while ((got = ::pread(in, m_buffer.get(), want, at)) < 0)
+        if (errno != EINTR)
+            throwErrno();
+    for (ssize_t put = 0; put < got;) {
+        const ssize_t n = ::pwrite(fdOf(out), m_buffer.get() + put, got - put, at + put);
+        if (n < 0 && errno != EINTR)
+            throwErrno();
+        put += std::max<ssize_t>(n, 0);
+    }
+    return got;
+}
+
+bool PosixCopyPrimitives::readsAt(const CopySource& source, std::int64_t at) {
+    char probe;
+    return ::pread(fdOf(source.file), &probe, 1, at) > 0;
+}
+
+FileFacts PosixCopyPrimitives::sourceNow(const CopySource& source) {
+    struct stat now {};
+    if (::fstat(fdOf(source.file), &now) != 0)
+        throwErrno();
+    return factsOf(now, {});
+}
+
+std::error_code PosixCopyPrimitives::takeTime(OsHandle& out, const CopySource& source) {
+    const std::int64_t modified = source.facts.modified;
+    const timespec times[2] = {{0, UTIME_OMIT},
+                               {static_cast<time_t>(modified / 1'000'000'000),
+                                static_cast<long>(modified % 1'000'000'000)}};
+    return ::futimens(fdOf(out), times) == 0 ? std::error_code() : lastError();
+}
+
+std::optional<FileFacts> PosixCopyPrimitives::holdAgain(CopyTarget& target) {
+    target.file = OsHandle(
+        ::openat(fdOf(target.folder), target.name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+    struct stat found {};
+    if (!target.file.valid() || ::fstat(fdOf(target.file), &found) != 0)
+        return std::nullopt;
+    return factsOf(found, target.name);
+}
+
+OsHandle PosixCopyPrimitives::openInPlace(CopyTarget& target, FileFacts& opened) {
+    const int flags = O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC;
+    if (useProc()) {
+        // The held file itself, whatever its name holds now.
+        OsHandle out(::open(procPath(fdOf(target.file)).c_str(), flags));
+        if (!out.valid())
+            throwErrno();
+        opened = target.facts;
+        return out;
+    }
+    // Without /proc a file swapped in here is opened before it can be told apart.
+    OsHandle out(::openat(fdOf(target.folder), target.name.c_str(), flags | O_NOFOLLOW));
+    struct stat info {};
+    if (!out.valid() || ::fstat(fdOf(out), &info) != 0)
+        throwErrno();
+    opened = factsOf(info, target.name);
+    return out;
+}
+
+void PosixCopyPrimitives::reserve(OsHandle& out, std::int64_t size) {
+    if (size > 0 && ::fallocate(fdOf(out), FALLOC_FL_KEEP_SIZE, 0, size) != 0 &&
+        !isUnsupported(errno))
+        throwErrno();
+}
+
+void PosixCopyPrimitives::setLength(OsHandle& out, std::int64_t size) {
+    if (::ftruncate(fdOf(out), size) != 0)
+        throwErrno();
+}
+
+bool PosixCopyPrimitives::folderTakesNewFiles(const CopyTarget& target) {
+    return ::faccessat(fdOf(target.folder), "", W_OK | X_OK, AT_EACCESS | AT_EMPTY_PATH) == 0;
+}
+
+// A sticky folder keeps another user's name from all but its owner and root.
+bool PosixCopyPrimitives::folderKeepsName(const CopyTarget& target) {
+    struct stat folder {};
+    if (::fstat(fdOf(target.folder), &folder) != 0)
+        throwErrno();
+    return (folder.st_mode & S_ISVTX) && m_uid != 0 && target.facts.owner != m_uid &&
+           folder.st_uid != m_uid;
+}
+
+std::string PosixCopyPrimitives::placeKey(const CopyTarget& target) {
+    struct stat folder {};
+    if (::fstat(fdOf(target.folder), &folder) != 0)
+        throwErrno();
+    return std::to_string(folder.st_dev) + ':' + std::to_string(folder.st_ino) + '/' + target.name;
+}

@@ -1,0 +1,71 @@
+#pragma once
+
+#include "platform/CopyPrimitives.h"
+
+#include <memory>
+#include <string>
+#include <sys/stat.h>
+#include <sys/types.h>
+
+// The copy's calls on a POSIX host: openat, O_TMPFILE, linkat, renameat, extended attributes.
+// What the probes of a line looked up is used by the copy that follows it.
+class PosixCopyPrimitives : public CopyPrimitives {
+  public:
+    PosixCopyPrimitives();
+
+    // The source probe found this regular file at `path`: the copy of the same path may take
+    // the file the last copy opened, when it is still the one found, instead of opening it again.
+    void sourceProbed(std::string_view path, const struct stat& info);
+    // The folder probe opened this folder; the copy of this line takes it.
+    void folderProbed(std::string path, OsHandle folder);
+    // Lets go of what earlier lines opened.
+    void releaseHeld();
+
+    CopySource openSource(const HostString& path) override;
+    void lookUp(const HostString& path, CopyTarget& target) override;
+    std::optional<HostString> finalPath(const HostString& path) override;
+    bool mayWrite(const CopyTarget& target) override;
+    std::optional<KeptFacts> readKept(const CopyTarget& target) override;
+    bool carryKept(NewFile& file, const CopyTarget& target, const KeptFacts& kept) override;
+    std::optional<NewFile> createAnonymous(const CopyTarget& target,
+                                           std::uint32_t permissions) override;
+    std::error_code createNamed(const CopyTarget& target, const HostString& name,
+                                std::uint32_t permissions, NewFile& file) override;
+    std::error_code linkAnonymous(NewFile& file, const CopyTarget& target,
+                                  const HostString& name) override;
+    std::error_code publish(NewFile& file, const CopyTarget& target, bool replace) override;
+    void removeName(NewFile& file, const CopyTarget& target) override;
+    std::optional<FileFacts> lookAgain(const CopyTarget& target) override;
+    std::int64_t copyPiece(const CopySource& source, OsHandle& out, std::int64_t at,
+                           std::int64_t most) override;
+    bool readsAt(const CopySource& source, std::int64_t at) override;
+    FileFacts sourceNow(const CopySource& source) override;
+    std::error_code takeTime(OsHandle& out, const CopySource& source) override;
+    std::optional<FileFacts> holdAgain(CopyTarget& target) override;
+    OsHandle openInPlace(CopyTarget& target, FileFacts& opened) override;
+    void reserve(OsHandle& out, std::int64_t size) override;
+    void setLength(OsHandle& out, std::int64_t size) override;
+    bool folderTakesNewFiles(const CopyTarget& target) override;
+    bool folderKeepsName(const CopyTarget& target) override;
+    std::string placeKey(const CopyTarget& target) override;
+
+  private:
+    bool useProc() const { return m_proc && !seams.noProcLinks; }
+    // The checked file itself through /proc; its path where there is no /proc.
+    std::string inodePath(const CopyTarget& target) const;
+
+    uid_t m_uid;
+    gid_t m_gid;
+    mode_t m_umask;
+    bool m_proc;
+    // The last source opened, and what the source probe last found.
+    OsHandle m_source;
+    struct stat m_sourceInfo {};
+    std::string m_probedPath;
+    struct stat m_probedInfo {};
+    bool m_probed = false;
+    // The folder the folder probe opened for this line.
+    std::string m_folderPath;
+    OsHandle m_folder;
+    std::unique_ptr<char[]> m_buffer;
+};

@@ -4,8 +4,7 @@
 # missing; builds a static Qt for Windows once into a cache folder outside the repository.
 # With --core, builds and tests only what needs no Qt; with --ci, everything when the Qt build
 # is already cached or QUORVANE_WINDOWS_FULL=1, the core otherwise.
-set -euo pipefail
-cd "$(dirname "$0")/.."
+source "$(dirname "$0")/common.sh"
 
 qt_version=6.4.2
 qt_options=(-DFEATURE_sql=OFF -DFEATURE_network=OFF -DFEATURE_dbus=OFF
@@ -21,7 +20,8 @@ esac
 root=$PWD
 build=build/windows
 
-bash scripts/deps.sh windows
+install_deps windows
+check_build "$build"
 
 # Qt for Windows, static, from Debian's source of the host's Qt, with the host's tools. Kept
 # while its version and options stay the same.
@@ -59,8 +59,10 @@ SOURCES
 # Each user runs Wine in a prefix of its own, made afresh in a temporary folder on every run
 # (seconds; a kept prefix could hide a step that fails on a new machine), with a server started
 # and warm before ctest.
-wine_env() { # $1: prefix
-    export WINEPREFIX=$1 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+wine_env() { # $1: prefix; its folder also takes the server's socket folder
+    # No menu entries or icons of Wine's in the home folder.
+    export WINEPREFIX=$1 TMPDIR=${1%/*} WINEDEBUG=-all
+    export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
     export WINEQT_QPA_PLATFORM=offscreen WINEQT_FORCE_STDERR_LOGGING=1
 }
 # Runs a step whose chatter only matters when it fails: its output is shown then.
@@ -69,6 +71,8 @@ quiet() { # $1: log file, then the command
     shift
     "$@" >"$log" 2>&1 || { cat "$log" >&2 && echo "windows.sh: failed: $*" >&2 && return 1; }
 }
+# Stops the server and waits for it, which writes the registry out on its way.
+stop_wine() { wineserver -k 2>/dev/null || true; wineserver -w; }
 start_wine() { # $1: the prefix, made here
     wine_env "$1"
     quiet "$1.log" wine cmd /c exit
@@ -77,7 +81,8 @@ start_wine() { # $1: the prefix, made here
     quiet "$1.log" wine cmd /c exit
 }
 scratch=$(mktemp -d)
-trap 'rm -rf "$scratch"' EXIT
+# A step that fails leaves no Wine server running: a lasting one would hold the caller's output.
+trap '[[ ${WINEPREFIX:-} != "$scratch"/* ]] || stop_wine; rm -rf "$scratch"' EXIT
 chmod 0755 "$scratch"
 
 gui=OFF
@@ -94,7 +99,7 @@ cmake --build "$build"
 start_wine "$scratch/wine-root"
 status=0
 ctest --test-dir "$build" --output-on-failure || status=$?
-wineserver -k || true
+stop_wine
 [ "$status" = 0 ]
 if [ "$(id -u)" = 0 ]; then
     # The same test programs as an ordinary user, from a copy it may read, in its own prefix.
@@ -106,14 +111,17 @@ if [ "$(id -u)" = 0 ]; then
     chown 65534:65534 "$user_dir"
     (cd "$user_dir" && setpriv --reuid=65534 --regid=65534 --clear-groups env HOME="$user_dir" \
         QUORVANE_TEST_RESOURCES="$user_dir/resources" \
-        bash -c "set -e; $(declare -f wine_env quiet start_wine); start_wine '$user_dir/wine'
+        bash -c "set -e; $(declare -f wine_env quiet stop_wine start_wine); start_wine '$user_dir/wine'
+            trap stop_wine EXIT
             for test in ./test*.exe; do
                 case \$test in
                 *Form1*) wine \"\$test\" -silent ;;
                 *) wine \"\$test\" --gtest_brief=1 ;;
                 esac
-            done
-            wineserver -k || true")
+            done")
+else
+    echo "windows.sh: not run: the tests as another unprivileged user (needs root; they ran as" \
+        "$(id -un))"
 fi
 
 if ! $core_only; then
@@ -128,4 +136,38 @@ if ! $core_only; then
         "$stage/"
     (cd "$build/zip" && zip -qr "../$(basename "$zip")" "quorvane-$version")
     echo "$zip"
+
+    # The installer, from the zip's files. Under Wine, as a user would: install, run, install
+    # the next version over it, uninstall. The next version is the same files, numbered on.
+    msi() { # $1: version, $2: the installer to write, from the top folder
+        (cd "$stage" && wixl -a x64 -D Version="$1" -o "$root/$2" "$root/$wxs")
+    }
+    wxs=packaging/windows/quorvane.wxs
+    cp resources/quorvane.ico "$stage/"
+    installer=$build/quorvane-$version-win64.msi
+    next=$build/msi-next.msi
+    msi "$version" "$installer"
+    msi "${version%.*}.$((${version##*.} + 1))" "$next"
+    rm "$stage/quorvane.ico"
+    start_wine "$scratch/wine-msi"
+    installed="$WINEPREFIX/drive_c/Program Files/Quorvane"
+    fail() { echo "windows.sh: the installer $*" >&2 && exit 1; }
+    wine msiexec /i "$installer" /qn || fail "did not install"
+    batch_version=$(wine "$installed/quorvane-batch.exe" --version | tr -d '\r')
+    [ "$batch_version" = "quorvane-batch $version" ] || fail "installed no working program"
+    here="Z:${scratch//\//\\}"
+    echo "$here\\copy.txt" >"$scratch/list.txt"
+    wine "$installed/quorvane-batch.exe" "C:\\Program Files\\Quorvane\\Samples\\sample.txt" \
+        "$here\\list.txt"
+    cmp "$scratch/copy.txt" "$stage/Samples/sample.txt" || fail "'s quorvane-batch.exe did not copy"
+    wine msiexec /i "$next" /qn || fail "of the next version did not install"
+    code=$(msiinfo export "$next" Property | tr -d '\r' | sed -n 's/^ProductCode\t//p')
+    [ "$(wine uninstaller --list | tr -d '\r')" = "$code|||Quorvane" ] ||
+        fail "left other than one entry, the next version's, under installed programs"
+    wine msiexec /x "$next" /qn || fail "did not uninstall"
+    left=$(find "$WINEPREFIX/drive_c" -iname '*quorvane*')
+    [ -z "$left" ] || fail "left behind after uninstalling: $left"
+    stop_wine
+    rm "$next"
+    echo "$installer"
 fi

@@ -114,6 +114,7 @@ class CheckingFiles : public FileServices {
         return m_real.lastModified(path);
     }
     std::uint32_t attributes(std::u16string_view path) override { return m_real.attributes(path); }
+    bool probeFolder(std::u16string_view path) override { return m_real.probeFolder(path); }
     bool openExisting(std::u16string_view path) override { return m_real.openExisting(path); }
     std::vector<std::u16string> findOrdinaryFiles(std::u16string_view pattern,
                                                   std::size_t limit) override {

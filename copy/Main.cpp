@@ -64,7 +64,7 @@ void CopyOneFile(FileServices& files, std::u16string_view source, std::u16string
 
 bool IsFolder(FileServices& files, std::u16string_view path, std::u16string* unreachable) {
     try {
-        return (files.attributes(path) & AttributeDirectory) != 0;
+        return files.probeFolder(path);
     } catch (const PlatformError& failure) {
         if (unreachable && !failure.isMissing())
             *unreachable = failure.description();

@@ -184,7 +184,8 @@ void Win32FileServices::checkCopy(std::u16string_view source, std::u16string_vie
 void Win32FileServices::copyEach(std::u16string_view source, std::u16string_view destination,
                                  CopyListener& listener, bool checkOnly) {
     const auto copyOne = [&](const std::u16string& from, const std::u16string& to) {
-        return checkOnly ? m_copy.check(from, to) : m_copy.copy(from, to);
+        const std::wstring hostFrom = widePath(from), hostTo = widePath(to);
+        return checkOnly ? m_copy.check(hostFrom, hostTo) : m_copy.copy(hostFrom, hostTo);
     };
     if (!copyEachFile(*this, source, destination, listener, copyOne))
         throw PlatformError::fromWin32(ERROR_FILE_NOT_FOUND);

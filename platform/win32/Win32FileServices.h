@@ -1,7 +1,8 @@
 #pragma once
 
+#include "platform/CopySequence.h"
 #include "platform/FileServices.h"
-#include "platform/win32/Win32Copy.h"
+#include "platform/win32/Win32CopyPrimitives.h"
 
 // File services of a Windows host, on the wide API (the narrow one where the system's
 // routine asks for it).
@@ -23,11 +24,12 @@ class Win32FileServices : public FileServices {
     std::optional<std::u16string> mapNativeName(std::u16string_view name) override;
     std::u16string installationFolder() override;
 
-    CopySeams& copySeams() { return m_copy.seams; }
+    CopySeams& copySeams() { return m_primitives.seams; }
 
   private:
     void copyEach(std::u16string_view source, std::u16string_view destination,
                   CopyListener& listener, bool checkOnly);
 
-    Win32Copy m_copy;
+    Win32CopyPrimitives m_primitives;
+    CopySequence m_copy{m_primitives};
 };

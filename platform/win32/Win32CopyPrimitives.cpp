@@ -1,0 +1,388 @@
+#include "platform/win32/Win32CopyPrimitives.h"
+
+#include "platform/PlatformError.h"
+#include "platform/win32/Win32Io.h"
+
+#include <aclapi.h>
+#include <algorithm>
+#include <cstddef>
+#include <vector>
+
+namespace {
+
+constexpr DWORD kPiece = 1 << 20;
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+HANDLE handleOf(OsHandle::Native native) {
+    return reinterpret_cast<HANDLE>(native);
+}
+
+HANDLE handleOf(const OsHandle& handle) {
+    return handleOf(handle.get());
+}
+
+OsHandle openHandle(const std::wstring& path, DWORD access, DWORD share, DWORD flags,
+                    DWORD disposition = OPEN_EXISTING) {
+    return OsHandle(reinterpret_cast<OsHandle::Native>(
+        ::CreateFileW(path.c_str(), access, share, nullptr, disposition, flags, nullptr)));
+}
+
+std::error_code lastError() {
+    return {static_cast<int>(::GetLastError()), std::system_category()};
+}
+
+std::int64_t ticks(const FILETIME& time) {
+    return static_cast<std::int64_t>((static_cast<std::uint64_t>(time.dwHighDateTime) << 32) |
+                                     time.dwLowDateTime);
+}
+
+// The facts of an open file; a file on disk that is not a folder is regular.
+FileFacts factsOf(HANDLE file) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!::GetFileInformationByHandle(file, &info))
+        throwLastError();
+    FileFacts facts;
+    const DWORD bits = info.dwFileAttributes;
+    facts.kind = (bits & FILE_ATTRIBUTE_DIRECTORY)       ? FileKind::Folder
+                 : ::GetFileType(file) != FILE_TYPE_DISK ? FileKind::Other
+                                                         : FileKind::Regular;
+    facts.volume = info.dwVolumeSerialNumber;
+    facts.index = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    facts.size = static_cast<std::int64_t>((static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) |
+                                           info.nFileSizeLow);
+    facts.modified = ticks(info.ftLastWriteTime);
+    facts.readOnly = bits & FILE_ATTRIBUTE_READONLY;
+    facts.hidden = bits & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+    facts.permissions = bits;
+    return facts;
+}
+
+// The path of an open file, links resolved, as the system names it ("\\?\C:\...").
+std::wstring finalPathOf(HANDLE file) {
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length = ::GetFinalPathNameByHandleW(
+            file, path.data(), static_cast<DWORD>(path.size()), FILE_NAME_NORMALIZED);
+        if (length == 0)
+            throwLastError();
+        if (length < path.size())
+            return path.substr(0, length);
+        path.resize(length + 1);
+    }
+}
+
+bool setDeleted(HANDLE file, bool deleted) {
+    FILE_DISPOSITION_INFO disposition{};
+    disposition.DeleteFile = deleted ? TRUE : FALSE;
+    return ::SetFileInformationByHandle(file, FileDispositionInfo, &disposition,
+                                        sizeof disposition);
+}
+
+OVERLAPPED at(std::int64_t offset) {
+    OVERLAPPED place{};
+    place.Offset = static_cast<DWORD>(offset);
+    place.OffsetHigh = static_cast<DWORD>(static_cast<std::uint64_t>(offset) >> 32);
+    return place;
+}
+
+// Whether this process's token grants `access` to an object with this security descriptor.
+bool granted(PSECURITY_DESCRIPTOR security, DWORD access) {
+    HANDLE process = nullptr, token = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY | TOKEN_DUPLICATE, &process))
+        throwLastError();
+    const OsHandle processToken(reinterpret_cast<OsHandle::Native>(process));
+    if (!::DuplicateToken(process, SecurityImpersonation, &token))
+        throwLastError();
+    const OsHandle impersonation(reinterpret_cast<OsHandle::Native>(token));
+    GENERIC_MAPPING mapping = {FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE,
+                               FILE_ALL_ACCESS};
+    ::MapGenericMask(&access, &mapping);
+    PRIVILEGE_SET privileges{};
+    DWORD privilegesSize = sizeof privileges, grantedAccess = 0;
+    BOOL status = FALSE;
+    if (!::AccessCheck(security, token, access, &mapping, &privileges, &privilegesSize,
+                       &grantedAccess, &status))
+        throwLastError();
+    return status;
+}
+
+} // namespace
+
+bool OsHandle::valid() const {
+    return m_native != kNone && m_native != 0;
+}
+
+void OsHandle::reset() {
+    if (valid())
+        ::CloseHandle(handleOf(std::exchange(m_native, kNone)));
+    m_native = kNone;
+}
+
+void OsHandle::close() {
+    if (!::CloseHandle(handleOf(std::exchange(m_native, kNone))))
+        throwLastError();
+}
+
+CopySource Win32CopyPrimitives::openSource(const HostString& path) {
+    CopySource source;
+    source.owned = openHandle(path, GENERIC_READ, kShareAll, FILE_FLAG_SEQUENTIAL_SCAN);
+    if (!source.owned.valid())
+        throwLastError();
+    source.file = source.owned.get();
+    source.facts = factsOf(handleOf(source.file));
+    return source;
+}
+
+void Win32CopyPrimitives::lookUp(const HostString& path, CopyTarget& target) {
+    const DWORD own = ::GetFileAttributesW(path.c_str());
+    if (own == INVALID_FILE_ATTRIBUTES) {
+        const PlatformError error = PlatformError::fromWin32(::GetLastError());
+        if (!error.isNotFound())
+            throw error;
+        // Absent: the name goes into its folder as the system resolves that folder now.
+        const std::size_t cut = path.find_last_of(L"\\/") + 1;
+        target.ownFolder = openHandle(path.substr(0, cut), FILE_READ_ATTRIBUTES | READ_CONTROL,
+                                      kShareAll, FILE_FLAG_BACKUP_SEMANTICS);
+        if (!target.ownFolder.valid())
+            throwLastError();
+        target.folder = target.ownFolder.get();
+        target.folderPath = finalPathOf(handleOf(target.folder));
+        if (target.folderPath.back() != L'\\')
+            target.folderPath += L'\\';
+        target.name = path.substr(cut);
+        return;
+    }
+    target.present = true;
+    if (own & FILE_ATTRIBUTE_REPARSE_POINT) {
+        target.facts.kind = FileKind::Link;
+        target.facts.hidden = own & FILE_ATTRIBUTE_HIDDEN;
+        return;
+    }
+    // Held until the last check, so that the file's index cannot pass to a file swapped in.
+    target.file = openHandle(path, READ_CONTROL | FILE_READ_ATTRIBUTES, kShareAll,
+                             FILE_FLAG_BACKUP_SEMANTICS);
+    if (!target.file.valid())
+        throwLastError();
+    target.facts = factsOf(handleOf(target.file));
+    const std::wstring final = finalPathOf(handleOf(target.file));
+    const std::size_t cut = final.find_last_of(L'\\') + 1;
+    target.folderPath = final.substr(0, cut);
+    target.name = final.substr(cut);
+}
+
+std::optional<HostString> Win32CopyPrimitives::finalPath(const HostString& path) {
+    const OsHandle file =
+        openHandle(path, FILE_READ_ATTRIBUTES, kShareAll, FILE_FLAG_BACKUP_SEMANTICS);
+    if (file.valid())
+        return finalPathOf(handleOf(file));
+    const PlatformError error = PlatformError::fromWin32(::GetLastError());
+    if (error.isNotFound())
+        return std::nullopt;
+    throw error;
+}
+
+bool Win32CopyPrimitives::mayWrite(const CopyTarget& target) {
+    const OsHandle writable = openHandle(target.folderPath + target.name, FILE_WRITE_DATA,
+                                         kShareAll, FILE_FLAG_OPEN_REPARSE_POINT);
+    if (writable.valid())
+        return true;
+    if (::GetLastError() == ERROR_ACCESS_DENIED)
+        return false;
+    throwLastError();
+}
+
+std::optional<KeptFacts> Win32CopyPrimitives::readKept(const CopyTarget& target) {
+    PSECURITY_DESCRIPTOR security = nullptr;
+    if (::GetSecurityInfo(handleOf(target.file), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                          nullptr, nullptr, nullptr, &security) != ERROR_SUCCESS)
+        return std::nullopt;
+    KeptFacts kept;
+    kept.hasAcl = true;
+    kept.acl.assign(static_cast<const char*>(security), ::GetSecurityDescriptorLength(security));
+    ::LocalFree(security);
+    return kept;
+}
+
+bool Win32CopyPrimitives::carryKept(NewFile& file, const CopyTarget& target,
+                                    const KeptFacts& kept) {
+    const HANDLE out = handleOf(file.file);
+    if (kept.hasAcl) {
+        auto security = const_cast<char*>(kept.acl.data());
+        BOOL present = FALSE, defaulted = FALSE;
+        PACL dacl = nullptr;
+        SECURITY_DESCRIPTOR_CONTROL control = 0;
+        DWORD revision = 0;
+        if (!::GetSecurityDescriptorDacl(security, &present, &dacl, &defaulted) ||
+            !::GetSecurityDescriptorControl(security, &control, &revision))
+            return false;
+        const SECURITY_INFORMATION what =
+            DACL_SECURITY_INFORMATION |
+            (control & SE_DACL_PROTECTED ? PROTECTED_DACL_SECURITY_INFORMATION
+                                         : UNPROTECTED_DACL_SECURITY_INFORMATION);
+        if (::SetSecurityInfo(out, SE_FILE_OBJECT, what, nullptr, nullptr, dacl, nullptr) !=
+            ERROR_SUCCESS)
+            return false;
+    }
+    FILE_BASIC_INFO basic{};
+    basic.FileAttributes = target.facts.permissions;
+    ::SetFileInformationByHandle(out, FileBasicInfo, &basic, sizeof basic);
+    return true;
+}
+
+std::optional<NewFile> Win32CopyPrimitives::createAnonymous(const CopyTarget&, std::uint32_t) {
+    return std::nullopt; // Windows files have names; a delete disposition stands in
+}
+
+std::error_code Win32CopyPrimitives::createNamed(const CopyTarget& target, const HostString& name,
+                                                 std::uint32_t, NewFile& file) {
+    file.file = openHandle(target.folderPath + name, GENERIC_WRITE | DELETE | WRITE_DAC, 0,
+                           FILE_ATTRIBUTE_NORMAL, CREATE_NEW);
+    if (!file.file.valid())
+        return lastError();
+    file.name = name;
+    // Deleted by the system should the process die before the rename clears it.
+    setDeleted(handleOf(file.file), true);
+    return {};
+}
+
+std::error_code Win32CopyPrimitives::linkAnonymous(NewFile&, const CopyTarget&, const HostString&) {
+    return std::make_error_code(std::errc::not_supported);
+}
+
+std::error_code Win32CopyPrimitives::publish(NewFile& file, const CopyTarget& target,
+                                             bool replace) {
+    const HANDLE out = handleOf(file.file);
+    if (!setDeleted(out, false))
+        return lastError();
+    // Takes the name by handle: no path is resolved a second time.
+    const std::wstring to = target.folderPath + target.name;
+    const std::size_t bytes = to.size() * sizeof(wchar_t);
+    std::vector<std::byte> buffer(offsetof(FILE_RENAME_INFO, FileName) + bytes + sizeof(wchar_t));
+    auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    info->ReplaceIfExists = replace ? TRUE : FALSE;
+    info->RootDirectory = nullptr;
+    info->FileNameLength = static_cast<DWORD>(bytes);
+    std::copy(to.begin(), to.end(), info->FileName);
+    if (::SetFileInformationByHandle(out, FileRenameInfo, info, static_cast<DWORD>(buffer.size())))
+        return {};
+    const std::error_code error = lastError();
+    setDeleted(out, true);
+    return error;
+}
+
+void Win32CopyPrimitives::removeName(NewFile& file, const CopyTarget& target) {
+    if (!setDeleted(handleOf(file.file), true)) {
+        file.file.reset();
+        ::DeleteFileW((target.folderPath + file.name).c_str());
+    }
+}
+
+std::optional<FileFacts> Win32CopyPrimitives::lookAgain(const CopyTarget& target) {
+    const OsHandle now =
+        openHandle(target.folderPath + target.name, FILE_READ_ATTRIBUTES, kShareAll,
+                   FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS);
+    if (!now.valid())
+        return std::nullopt;
+    return factsOf(handleOf(now));
+}
+
+std::int64_t Win32CopyPrimitives::copyPiece(const CopySource& source, OsHandle& out,
+                                            std::int64_t offset, std::int64_t most) {
+    if (!m_buffer)
+        m_buffer.reset(new char[kPiece]);
+    OVERLAPPED from = at(offset);
+    DWORD got = 0;
+    if (!::ReadFile(handleOf(source.file), m_buffer.get(),
+                    static_cast<DWORD>(std::min<std::int64_t>(most, kPiece)), &got, &from) &&
+        ::GetLastError() != ERROR_HANDLE_EOF)
+        throwLastError();
+    for (DWORD put = 0; put < got;) {
+        OVERLAPPED to = at(offset + put);
+        DWORD wrote = 0;
+        if (!::WriteFile(handleOf(out), m_buffer.get() + put, got - put, &wrote, &to))
+            throwLastError();
+        put += wrote;
+    }
+    return got;
+}
+
+bool Win32CopyPrimitives::readsAt(const CopySource& source, std::int64_t offset) {
+    char probe;
+    OVERLAPPED from = at(offset);
+    DWORD got = 0;
+    return ::ReadFile(handleOf(source.file), &probe, 1, &got, &from) && got > 0;
+}
+
+FileFacts Win32CopyPrimitives::sourceNow(const CopySource& source) {
+    return factsOf(handleOf(source.file));
+}
+
+std::error_code Win32CopyPrimitives::takeTime(OsHandle& out, const CopySource& source) {
+    const auto modified = static_cast<std::uint64_t>(source.facts.modified);
+    const FILETIME time{static_cast<DWORD>(modified), static_cast<DWORD>(modified >> 32)};
+    return ::SetFileTime(handleOf(out), nullptr, nullptr, &time) ? std::error_code() : lastError();
+}
+
+std::optional<FileFacts> Win32CopyPrimitives::holdAgain(CopyTarget& target) {
+    target.file = openHandle(target.folderPath + target.name, READ_CONTROL | FILE_READ_ATTRIBUTES,
+                             kShareAll, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS);
+    if (!target.file.valid())
+        return std::nullopt;
+    return factsOf(handleOf(target.file));
+}
+
+OsHandle Win32CopyPrimitives::openInPlace(CopyTarget& target, FileFacts& opened) {
+    OsHandle out = openHandle(target.folderPath + target.name, GENERIC_WRITE, FILE_SHARE_READ,
+                              FILE_FLAG_OPEN_REPARSE_POINT);
+    if (!out.valid())
+        throwLastError();
+    opened = factsOf(handleOf(out));
+    return out;
+}
+
+void Win32CopyPrimitives::reserve(OsHandle& out, std::int64_t size) {
+    FILE_ALLOCATION_INFO reserve{};
+    reserve.AllocationSize.QuadPart = size;
+    if (!::SetFileInformationByHandle(handleOf(out), FileAllocationInfo, &reserve, sizeof reserve))
+        throwLastError();
+}
+
+void Win32CopyPrimitives::setLength(OsHandle& out, std::int64_t size) {
+    FILE_END_OF_FILE_INFO end{};
+    end.EndOfFile.QuadPart = size;
+    if (!::SetFileInformationByHandle(handleOf(out), FileEndOfFileInfo, &end, sizeof end))
+        throwLastError();
+}
+
+// Asked of the folder's security, never by a trial file.
+bool Win32CopyPrimitives::folderTakesNewFiles(const CopyTarget& target) {
+    OsHandle opened;
+    OsHandle::Native folder = target.folder;
+    if (folder == OsHandle::kNone) {
+        opened = openHandle(target.folderPath, READ_CONTROL | FILE_READ_ATTRIBUTES, kShareAll,
+                            FILE_FLAG_BACKUP_SEMANTICS);
+        if (!opened.valid())
+            throwLastError();
+        folder = opened.get();
+    }
+    PSECURITY_DESCRIPTOR security = nullptr;
+    const DWORD what =
+        OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+    if (const DWORD error = ::GetSecurityInfo(handleOf(folder), SE_FILE_OBJECT, what, nullptr,
+                                              nullptr, nullptr, nullptr, &security);
+        error != ERROR_SUCCESS)
+        throw PlatformError::fromWin32(error);
+    const std::unique_ptr<void, decltype(&::LocalFree)> held(security, &::LocalFree);
+    return granted(security, FILE_ADD_FILE);
+}
+
+bool Win32CopyPrimitives::folderKeepsName(const CopyTarget&) {
+    return false; // no sticky folders here
+}
+
+// Names compare without regard to case, as Windows does.
+std::string Win32CopyPrimitives::placeKey(const CopyTarget& target) {
+    std::wstring key = target.folderPath + target.name;
+    ::CharUpperBuffW(key.data(), static_cast<DWORD>(key.size()));
+    return std::string(reinterpret_cast<const char*>(key.data()), key.size() * sizeof(wchar_t));
+}

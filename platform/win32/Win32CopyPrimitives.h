@@ -1,0 +1,41 @@
+#pragma once
+
+#include "platform/CopyPrimitives.h"
+
+#include <memory>
+
+// The copy's calls on a Windows host: CreateFileW, a delete disposition on the new file,
+// rename by handle, the DACL.
+class Win32CopyPrimitives : public CopyPrimitives {
+  public:
+    CopySource openSource(const HostString& path) override;
+    void lookUp(const HostString& path, CopyTarget& target) override;
+    std::optional<HostString> finalPath(const HostString& path) override;
+    bool mayWrite(const CopyTarget& target) override;
+    std::optional<KeptFacts> readKept(const CopyTarget& target) override;
+    bool carryKept(NewFile& file, const CopyTarget& target, const KeptFacts& kept) override;
+    std::optional<NewFile> createAnonymous(const CopyTarget& target,
+                                           std::uint32_t permissions) override;
+    std::error_code createNamed(const CopyTarget& target, const HostString& name,
+                                std::uint32_t permissions, NewFile& file) override;
+    std::error_code linkAnonymous(NewFile& file, const CopyTarget& target,
+                                  const HostString& name) override;
+    std::error_code publish(NewFile& file, const CopyTarget& target, bool replace) override;
+    void removeName(NewFile& file, const CopyTarget& target) override;
+    std::optional<FileFacts> lookAgain(const CopyTarget& target) override;
+    std::int64_t copyPiece(const CopySource& source, OsHandle& out, std::int64_t at,
+                           std::int64_t most) override;
+    bool readsAt(const CopySource& source, std::int64_t at) override;
+    FileFacts sourceNow(const CopySource& source) override;
+    std::error_code takeTime(OsHandle& out, const CopySource& source) override;
+    std::optional<FileFacts> holdAgain(CopyTarget& target) override;
+    OsHandle openInPlace(CopyTarget& target, FileFacts& opened) override;
+    void reserve(OsHandle& out, std::int64_t size) override;
+    void setLength(OsHandle& out, std::int64_t size) override;
+    bool folderTakesNewFiles(const CopyTarget& target) override;
+    bool folderKeepsName(const CopyTarget& target) override;
+    std::string placeKey(const CopyTarget& target) override;
+
+  private:
+    std::unique_ptr<char[]> m_buffer;
+};

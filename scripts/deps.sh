@@ -22,7 +22,7 @@ for need in "${@:-run}"; do
     package) packages+=("${checks[@]}") && purposes+=("making and checking the package") ;;
     screenshots) packages+=("${desktop[@]}" "${display[@]}" openbox imagemagick
         qt6-gtk-platformtheme gnome-themes-extra) && purposes+=("taking screenshots") ;;
-    windows) packages+=(g++-mingw-w64-x86-64-posix wine wine64 dpkg-dev zip wixl) &&
+    windows) packages+=(g++-mingw-w64-x86-64-posix wine wine64 dpkg-dev zip wixl msitools) &&
         purposes+=("building and testing for Windows") ;;
     *) echo "deps.sh: unknown need '$need'" >&2 && exit 2 ;;
     esac

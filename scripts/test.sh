@@ -25,7 +25,7 @@ if [ "$(id -u)" = 0 ]; then
     # Permission rules must hold without root's privileges too.
     unprivileged=$(mktemp -d)
     leftovers+=("$unprivileged")
-    tests=(testCopyToTarget testPosixCopy testSaveAsMany testBatchCommand)
+    tests=(testCopyToTarget testCopySequence testSaveAsMany testBatchCommand)
     install -m 0755 "${tests[@]/#/$release/tests/}" "$unprivileged"
     install -d -o 65534 -g 65534 "$unprivileged/reports"
     chmod 0755 "$unprivileged"

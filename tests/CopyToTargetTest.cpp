@@ -60,7 +60,7 @@ TEST_F(CopyToTargetTest, bothProbesRunInOrderEvenWhenTheSourceIsMissing) {
     copy(win(dir / "missing.txt"), win(dir / "out/a.txt"));
     ASSERT_EQ(files.calls.size(), 2u);
     EXPECT_EQ(files.calls[0].rfind("openExisting:", 0), 0u);
-    EXPECT_EQ(files.calls[1], "attributes:" + narrow(win(dir / "out")) + "\\");
+    EXPECT_EQ(files.calls[1], "probeFolder:" + narrow(win(dir / "out")) + "\\");
     EXPECT_FALSE(fs::exists(dir / "out/a.txt"));
 }
 

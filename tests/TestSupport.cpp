@@ -122,6 +122,11 @@ std::uint32_t FaultyFileServices::attributes(std::u16string_view path) {
     return m_real->attributes(path);
 }
 
+bool FaultyFileServices::probeFolder(std::u16string_view path) {
+    enter("probeFolder", path);
+    return m_real->probeFolder(path);
+}
+
 bool FaultyFileServices::openExisting(std::u16string_view path) {
     enter("openExisting", path);
     return m_real->openExisting(path);

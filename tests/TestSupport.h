@@ -71,6 +71,7 @@ class FaultyFileServices : public FileServices {
 
     std::int64_t lastModified(std::u16string_view path) override;
     std::uint32_t attributes(std::u16string_view path) override;
+    bool probeFolder(std::u16string_view path) override;
     bool openExisting(std::u16string_view path) override;
     std::vector<std::u16string> findOrdinaryFiles(std::u16string_view pattern,
                                                   std::size_t limit) override;

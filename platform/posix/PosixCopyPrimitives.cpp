@@ -183,7 +183,7 @@ bool PosixCopyPrimitives::mayWrite(const CopyTarget& target) {
 }
 
 std::string PosixCopyPrimitives::inodePath(const CopyTarget& target) const {
-    return useProc() ? procPath(fdOf(target.file)) : target.folderPath + target.name;
+    return useProc() ? procPath(fdOf(target.file)).c_str() : target.folderPath + target.name;
 }
 
 std::optional<KeptFacts> PosixCopyPrimitives::readKept(const CopyTarget& target) {

@@ -117,13 +117,22 @@ std::uint32_t PosixFileServices::attributes(std::u16string_view path) {
     return bits == 0 ? AttributeNormal : bits;
 }
 
+const std::string& PosixFileServices::hostSource(std::u16string_view path) {
+    if (path != m_source || m_source.empty()) {
+        m_hostSource = toHostPath(path);
+        m_source = path;
+    }
+    return m_hostSource;
+}
+
 bool PosixFileServices::openExisting(std::u16string_view path) {
-    std::string host;
+    const std::string* mapped = nullptr;
     try {
-        host = toHostPath(path);
+        mapped = &hostSource(path);
     } catch (const PlatformError&) {
         return false;
     }
+    const std::string& host = *mapped;
     // An open without access (O_PATH) fails exactly where stat fails and needs no permission
     // on the file itself; stat answers the same in one call and never blocks.
     struct stat info {};
@@ -247,7 +256,8 @@ void PosixFileServices::checkCopy(std::u16string_view source, std::u16string_vie
 void PosixFileServices::copyEach(std::u16string_view source, std::u16string_view destination,
                                  CopyListener& listener, bool checkOnly) {
     const auto copyOne = [&](const std::u16string& from, const std::u16string& to) {
-        const std::string hostFrom = toHostPath(from), hostTo = toHostPath(to);
+        const std::string& hostFrom = hostSource(from);
+        const std::string hostTo = toHostPath(to);
         return checkOnly ? m_copy.check(hostFrom, hostTo) : m_copy.copy(hostFrom, hostTo);
     };
     if (!copyEachFile(*this, source, destination, listener, copyOne))

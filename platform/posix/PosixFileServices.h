@@ -27,9 +27,13 @@ class PosixFileServices : public FileServices {
     CopySeams& copySeams() { return m_primitives.seams; }
 
   private:
+    // The host form of the file to copy, which every line names alike.
+    const std::string& hostSource(std::u16string_view path);
     void copyEach(std::u16string_view source, std::u16string_view destination,
                   CopyListener& listener, bool checkOnly);
 
+    std::u16string m_source;
+    std::string m_hostSource;
     PosixCopyPrimitives m_primitives;
     CopySequence m_copy{m_primitives};
 };

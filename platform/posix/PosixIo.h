@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstddef>
+#include <cstdio>
 #include <string>
 #include <string_view>
 #include <sys/stat.h>
@@ -53,9 +54,17 @@ inline bool sameFile(const struct stat& a, const struct stat& b) {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-// The path through /proc that reaches an open file itself, whatever its name is now.
-inline std::string procPath(int fd) {
-    return "/proc/self/fd/" + std::to_string(fd);
+// The path through /proc that reaches an open file itself, whatever its name is now; made
+// without allocating, as it is made for every copy.
+struct ProcPath {
+    char text[32];
+    const char* c_str() const { return text; }
+};
+
+inline ProcPath procPath(int fd) {
+    ProcPath path;
+    std::snprintf(path.text, sizeof path.text, "/proc/self/fd/%d", fd);
+    return path;
 }
 
 // read() that goes on when interrupted; 0 at the end of the file.

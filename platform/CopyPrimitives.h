@@ -151,6 +151,11 @@ class CopyPrimitives {
     // Space for `size` bytes, so that a full disk cannot stop the write half-way.
     virtual void reserve(OsHandle& out, std::int64_t size) = 0;
     virtual void setLength(OsHandle& out, std::int64_t size) = 0;
+    // Writes the data of `out` through to the disk (before a truncation that could otherwise
+    // reach the disk first).
+    virtual void syncData(OsHandle& out) = 0;
+    // A copy wrote `out` in the target's folder: its file system is made durable later.
+    virtual void wrote(const CopyTarget& target, OsHandle& out) = 0;
 
     // For a dry run: whether the target's folder takes new files, whether it keeps the
     // target's name from a rename by this process, and a key naming the target's place.

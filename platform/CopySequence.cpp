@@ -197,6 +197,7 @@ CopyOutcome CopySequence::create(const CopySource& source, const CopyTarget& tar
             throw changed();
         if (error)
             return create(source, target, true);
+        m_host.wrote(target, file.out());
         return CopyOutcome::Created;
     }
     const std::error_code error = m_host.publish(file.file(), target, false);
@@ -205,6 +206,7 @@ CopyOutcome CopySequence::create(const CopySource& source, const CopyTarget& tar
     if (error)
         throw PlatformError::fromCode(error);
     file.release();
+    m_host.wrote(target, file.out());
     return CopyOutcome::Created;
 }
 
@@ -250,6 +252,7 @@ CopyOutcome CopySequence::replace(const CopySource& source, CopyTarget& target,
         return writeInPlace(source, target);
     }
     file->release();
+    m_host.wrote(target, file->out());
     return CopyOutcome::Replaced;
 }
 
@@ -270,8 +273,11 @@ CopyOutcome CopySequence::writeInPlace(const CopySource& source, CopyTarget& tar
     const std::int64_t size = source.facts.size;
     m_host.reserve(out, size);
     writeContent(source, out);
+    // The new content reaches the disk before the old end is cut off.
+    m_host.syncData(out);
     m_host.setLength(out, size);
     takeTime(out, source, true);
+    m_host.wrote(target, out);
     out.close();
     return CopyOutcome::InPlace;
 }

@@ -87,6 +87,10 @@ class FileServices {
     // Windows form; empty when Windows rules cannot carry it. Nothing for any other name,
     // which is used as written.
     virtual std::optional<std::u16string> mapNativeName(std::u16string_view name) = 0;
+    // Makes what copies wrote since the last call durable, once per file system they wrote
+    // to, and lets go of what earlier lines held; throws PlatformError when the system reports
+    // that written data was lost. Nothing to do where the host flushes per file (Windows).
+    virtual void makeDurable() {}
     // The folder of the running executable.
     virtual std::u16string installationFolder() = 0;
 };

@@ -228,6 +228,11 @@ std::optional<std::u16string> FaultyFileServices::mapNativeName(std::u16string_v
     return m_real->mapNativeName(name);
 }
 
+void FaultyFileServices::makeDurable() {
+    enter("makeDurable", {});
+    m_real->makeDurable();
+}
+
 std::u16string FaultyFileServices::installationFolder() {
     enter("installationFolder", {});
     return installationFolderOverride.empty() ? m_real->installationFolder()

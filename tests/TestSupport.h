@@ -84,6 +84,7 @@ class FaultyFileServices : public FileServices {
     void checkCopy(std::u16string_view source, std::u16string_view destination,
                    CopyListener& listener) override;
     std::optional<std::u16string> mapNativeName(std::u16string_view name) override;
+    void makeDurable() override;
     std::u16string installationFolder() override;
 
     std::int64_t lengthOverride = -1;

@@ -409,6 +409,39 @@ void PosixCopyPrimitives::setLength(OsHandle& out, std::int64_t size) {
         throwErrno();
 }
 
+void PosixCopyPrimitives::syncData(OsHandle& out) {
+    if (::fdatasync(fdOf(out)) != 0)
+        throwErrno();
+}
+
+void PosixCopyPrimitives::wrote(const CopyTarget& target, OsHandle& out) {
+    // Asked once per folder, not per target.
+    auto known = m_folderDevices.find(target.folderPath);
+    if (known == m_folderDevices.end()) {
+        struct stat folder {};
+        if (::fstat(fdOf(target.folder), &folder) != 0)
+            throwErrno();
+        if (m_folderDevices.size() >= 4096)
+            m_folderDevices.clear();
+        known = m_folderDevices.emplace(target.folderPath, folder.st_dev).first;
+    }
+    if (!m_written.contains(known->second)) {
+        OsHandle kept(::fcntl(fdOf(out), F_DUPFD_CLOEXEC, 0));
+        if (!kept.valid())
+            throwErrno();
+        m_written.emplace(known->second, std::move(kept));
+    }
+}
+
+std::error_code PosixCopyPrimitives::syncWritten() {
+    std::error_code failure;
+    for (auto& [device, file] : m_written)
+        if (::syncfs(fdOf(file)) != 0 && !failure)
+            failure = lastError();
+    m_written.clear();
+    return failure;
+}
+
 bool PosixCopyPrimitives::folderTakesNewFiles(const CopyTarget& target) {
     return ::faccessat(fdOf(target.folder), "", W_OK | X_OK, AT_EACCESS | AT_EMPTY_PATH) == 0;
 }

@@ -2,10 +2,12 @@
 
 #include "platform/CopyPrimitives.h"
 
+#include <map>
 #include <memory>
 #include <string>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <unordered_map>
 
 // The copy's calls on a POSIX host: openat, O_TMPFILE, linkat, renameat, extended attributes.
 // What the probes of a line looked up is used by the copy that follows it.
@@ -45,6 +47,10 @@ class PosixCopyPrimitives : public CopyPrimitives {
     OsHandle openInPlace(CopyTarget& target, FileFacts& opened) override;
     void reserve(OsHandle& out, std::int64_t size) override;
     void setLength(OsHandle& out, std::int64_t size) override;
+    void syncData(OsHandle& out) override;
+    void wrote(const CopyTarget& target, OsHandle& out) override;
+    // Syncs each file system written to since the last call, once; the first failure.
+    std::error_code syncWritten();
     bool folderTakesNewFiles(const CopyTarget& target) override;
     bool folderKeepsName(const CopyTarget& target) override;
     std::string placeKey(const CopyTarget& target) override;
@@ -68,4 +74,8 @@ class PosixCopyPrimitives : public CopyPrimitives {
     std::string m_folderPath;
     OsHandle m_folder;
     std::unique_ptr<char[]> m_buffer;
+    // A file open for writing on each file system written to, by device; and the device of
+    // the folders written to lately.
+    std::map<dev_t, OsHandle> m_written;
+    std::unordered_map<std::string, dev_t> m_folderDevices;
 };

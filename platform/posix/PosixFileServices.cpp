@@ -273,6 +273,13 @@ std::optional<std::u16string> PosixFileServices::mapNativeName(std::u16string_vi
     return nativeToWindows(name).value_or(std::u16string());
 }
 
+void PosixFileServices::makeDurable() {
+    const std::error_code failure = m_primitives.syncWritten();
+    m_primitives.releaseHeld();
+    if (failure)
+        throw PlatformError::fromCode(failure);
+}
+
 std::u16string PosixFileServices::installationFolder() {
     char buffer[PATH_MAX];
     const ssize_t length = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);

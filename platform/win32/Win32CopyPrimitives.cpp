@@ -354,6 +354,12 @@ void Win32CopyPrimitives::setLength(OsHandle& out, std::int64_t size) {
         throwLastError();
 }
 
+// As the platform's own copy, nothing is flushed (a flush here is per file, at a price per
+// target).
+void Win32CopyPrimitives::syncData(OsHandle&) {}
+
+void Win32CopyPrimitives::wrote(const CopyTarget&, OsHandle&) {}
+
 // Asked of the folder's security, never by a trial file.
 bool Win32CopyPrimitives::folderTakesNewFiles(const CopyTarget& target) {
     OsHandle opened;

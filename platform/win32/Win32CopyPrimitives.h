@@ -32,6 +32,8 @@ class Win32CopyPrimitives : public CopyPrimitives {
     OsHandle openInPlace(CopyTarget& target, FileFacts& opened) override;
     void reserve(OsHandle& out, std::int64_t size) override;
     void setLength(OsHandle& out, std::int64_t size) override;
+    void syncData(OsHandle& out) override;
+    void wrote(const CopyTarget& target, OsHandle& out) override;
     bool folderTakesNewFiles(const CopyTarget& target) override;
     bool folderKeepsName(const CopyTarget& target) override;
     std::string placeKey(const CopyTarget& target) override;

@@ -142,6 +142,8 @@ class CheckingFiles : public FileServices {
         return m_real.mapNativeName(name);
     }
     std::u16string installationFolder() override { return m_real.installationFolder(); }
+    // A dry run wrote nothing; the real services let go of what the probes held.
+    void makeDurable() override { m_real.makeDurable(); }
 
   private:
     FileServices& m_real;
@@ -206,7 +208,7 @@ class ConsoleHost : public CommandHost, public MessageBoxes, public OutcomeObser
             return kUsageError;
         if (m_inputMissing)
             return kInputMessage;
-        return m_notCopied || m_errorReport ? kSomeNotCopied : 0;
+        return m_notCopied || m_errorReport || m_notDurable ? kSomeNotCopied : 0;
     }
 
     // CommandHost
@@ -290,8 +292,15 @@ class ConsoleHost : public CommandHost, public MessageBoxes, public OutcomeObser
         ++(failure.refusal() == Refusal::None ? m_failed : m_refused);
         row(failure.refusal() == Refusal::None ? "failed" : "refused", oneLine(detail));
     }
-    // Nothing written by a dry run, and lines left uncopied by a receipt that failed.
-    bool ended() override { return !m_options.dryRun && !m_receiptFailed; }
+    void notDurable(const PlatformError& failure) override {
+        clearProgress();
+        m_console.err << "quorvane-batch: what was copied may not be on disk: "
+                      << utf8(failure.description()) << '\n';
+        m_notDurable = true;
+    }
+    // Nothing written by a dry run, lines left uncopied by a receipt that failed, copies that
+    // may not be on disk.
+    bool ended() override { return !m_options.dryRun && !m_receiptFailed && !m_notDurable; }
 
   private:
     using Clock = std::chrono::steady_clock;
@@ -338,7 +347,7 @@ class ConsoleHost : public CommandHost, public MessageBoxes, public OutcomeObser
     std::string m_name;
     bool m_handing = false, m_told = false;
     bool m_inputMissing = false, m_errorReport = false, m_notCopied = false;
-    bool m_receiptFailed = false, m_progressShown = false;
+    bool m_receiptFailed = false, m_notDurable = false, m_progressShown = false;
     Clock::time_point m_start = Clock::now();
     int m_created = 0, m_replaced = 0, m_skipped = 0, m_refused = 0, m_failed = 0;
 };

@@ -36,6 +36,8 @@ class OutcomeObserver : public CopyListener {
     virtual bool handing(int index, std::u16string_view name) = 0;
     // `detail` is the system's text where there is one (an unreachable folder), else empty.
     virtual void skipped(Skip why, std::u16string_view detail) = 0;
+    // What the run wrote could not be made durable (the system's write-back failed).
+    virtual void notDurable(const PlatformError& failure) = 0;
     // The run is over. False when "Done." would claim work that was not done (nothing written,
     // or a run stopped early), so that it is not said.
     virtual bool ended() = 0;

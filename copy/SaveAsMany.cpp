@@ -144,6 +144,13 @@ void PushButton3_Click(CommandHost& host) {
          148},
         {148,
          [&] {
+             // "Done." means on disk. A failure is absorbed, as a copy's is; an observer is told.
+             try {
+                 files.makeDurable();
+             } catch (const PlatformError& failure) {
+                 if (observer)
+                     observer->notDurable(failure);
+             }
              host.setMousePointer(PointerDefault);
              return kNextStep;
          },

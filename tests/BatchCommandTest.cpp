@@ -260,7 +260,8 @@ struct StatusRow {
     std::vector<std::string> arguments; // SOURCE, LIST and BAD stand for paths
     std::string list;
     int status;
-    std::string message; // a line standard error must hold
+    std::string message;       // a line standard error must hold
+    std::string failCall = {}; // a file service to fail once
 };
 
 class BatchStatusTest : public BatchCommandTest, public testing::WithParamInterface<StatusRow> {};
@@ -268,6 +269,8 @@ class BatchStatusTest : public BatchCommandTest, public testing::WithParamInterf
 TEST_P(BatchStatusTest, exitStatusesInTheirPrecedence) {
     const StatusRow& row = GetParam();
     list(row.list);
+    if (!row.failCall.empty())
+        files.failOn(row.failCall);
     std::vector<std::string> arguments;
     for (const std::string& argument : row.arguments)
         arguments.push_back(argument == "SOURCE" ? (dir / "source.txt").string()
@@ -319,7 +322,14 @@ INSTANTIATE_TEST_SUITE_P(
                   1,
                   "quorvane-batch: Overflow\nquorvane-batch: in Tarnwick2021/08/31.Form1."
                   "PushButton3_Click at line 138\nquorvane-batch: Please email"},
-        StatusRow{"exactlyTheLastLine", {"SOURCE", "LIST"}, lines(32768, ""), 1, "at line 146"}),
+        StatusRow{"exactlyTheLastLine", {"SOURCE", "LIST"}, lines(32768, ""), 1, "at line 146"},
+        // No "Done." between the failure and the summary: it would claim the copies are on disk.
+        StatusRow{"notOnDisk",
+                  {"SOURCE", "LIST"},
+                  "\n",
+                  1,
+                  "on disk: Injected makeDurable failure\nquorvane-batch: 0 created",
+                  "makeDurable"}),
     [](const auto& info) { return info.param.name; });
 
 TEST_F(BatchCommandTest, helpAndVersionGoToStandardOutput) {

@@ -161,15 +161,18 @@ TEST_F(SaveAsManyTest, aClickDuringARunEndsAtOnceWithoutAWord) {
     EXPECT_FALSE(host.busyFlag);
 }
 
-TEST_F(SaveAsManyTest, theWaitPointerShowsWhileCopying) {
-    list(target("a.txt"));
-    std::vector<int> pointers;
+// What the run wrote is made durable once, under the wait pointer, before "Done." claims it.
+TEST_F(SaveAsManyTest, theWaitPointerShowsWhileCopyingAndDoneFollowsWhatIsOnDisk) {
+    list(target("a.txt") + "\n" + target("b.txt"));
+    std::vector<std::string> events;
     host.files.onCall = [&](const std::string& call) {
-        if (call == "copyFile")
-            pointers.push_back(host.pointer);
+        if (call == "copyFile" || call == "makeDurable")
+            events.push_back(call + (host.pointer == PointerWait ? " waiting" : ""));
     };
+    host.boxes.onShow = [&](const ShownBox& box) { events.push_back(narrow(box.prompt)); };
     run();
-    EXPECT_EQ(pointers, std::vector<int>{PointerWait});
+    EXPECT_EQ(events, (std::vector<std::string>{"copyFile waiting", "copyFile waiting",
+                                                "makeDurable waiting", "Done."}));
     EXPECT_EQ(host.pointer, PointerDefault);
 }
 
@@ -220,7 +223,7 @@ struct FailureRow {
     std::string hostCall; // a host call to fail, or empty
     std::string fileCall; // a file service to fail, or empty
     int nth;
-    int line;                            // the line number reported
+    int line;                            // the line number reported; 0: none, it is absorbed
     std::vector<std::u16string> notices; // the plain messages that follow, in order
     int copied;                          // targets copied out of two
 };
@@ -236,7 +239,8 @@ TEST_P(SaveAsManyFailureTest, reportsTheStepAndResumesWhereTheTableSays) {
     if (!row.fileCall.empty())
         host.files.failOn(row.fileCall, row.nth);
     run();
-    EXPECT_EQ(host.boxes.reportedLines(), std::vector<int>{row.line});
+    EXPECT_EQ(host.boxes.reportedLines(),
+              row.line ? std::vector<int>{row.line} : std::vector<int>{});
     std::vector<std::u16string> notices;
     for (const ShownBox& box : host.boxes.shown)
         if (box.title.empty())
@@ -259,7 +263,8 @@ INSTANTIATE_TEST_SUITE_P(
                     FailureRow{"waitPointer112", "setMousePointer", "", 1, 112, {kDone}, 2},
                     FailureRow{"read132", "", "openForReading", 1, 132, {kDone}, 0},
                     FailureRow{"copy144", "", "openExisting", 1, 144, {kDone}, 1},
-                    FailureRow{"defaultPointer148", "setMousePointer", "", 2, 148, {kDone}, 2}),
+                    FailureRow{"defaultPointer148", "setMousePointer", "", 2, 148, {kDone}, 2},
+                    FailureRow{"notDurableIsAbsorbed148", "", "makeDurable", 1, 0, {kDone}, 2}),
     [](const auto& info) { return info.param.name; });
 
 TEST_F(SaveAsManyTest, aFailedLookupGoesOnAsThoughTheFileWereFound) {

@@ -33,9 +33,9 @@ constexpr std::string_view kUsage =
     "A FILE or LIST starting with / is a path of this system; any other is read as the window's\n"
     "boxes would hold it (Z:\\home\\ann\\list.txt).\n"
     "Exit status: 0 all copied or skipped for a missing folder, 1 a source missing, a folder\n"
-    "out of reach, a copy refused or failed, or an error reported, 2 a missing input, 64 a\n"
-    "usage error (a receipt that is FILE or LIST included) or a receipt that cannot be\n"
-    "written.\n";
+    "out of reach, a copy refused or failed, an error reported, or copies that may not be on\n"
+    "disk, 2 a missing input, 64 a usage error (a receipt that is FILE or LIST included) or a\n"
+    "receipt that cannot be written.\n";
 
 std::string utf8(std::u16string_view text) {
     return encodeUtf8Lossless(text).value_or(std::string());

@@ -99,6 +99,10 @@ std::string refusalName(Refusal refusal) {
         return "acl";
     case Refusal::SourceChanged:
         return "source-changed";
+    case Refusal::ForeignInSticky:
+        return "foreign-in-sticky";
+    case Refusal::AppendOnly:
+        return "append-only";
     case Refusal::None:
         break;
     }

@@ -108,6 +108,11 @@ class CopyPrimitives {
     virtual std::optional<HostString> finalPath(const HostString& path) = 0;
     // Whether the process may write the checked file itself.
     virtual bool mayWrite(const CopyTarget& target) = 0;
+    // Whether the checked file lies in a folder others may write, owned by neither this process
+    // nor the folder's owner: a file planted there for others to write into.
+    virtual bool plantedInSharedFolder(const CopyTarget& target) = 0;
+    // Whether a new file can be given the checked file's owner and group.
+    virtual bool mayKeepOwner(const CopyTarget& target) = 0;
     // What the checked file keeps; nothing when it cannot be read.
     virtual std::optional<KeptFacts> readKept(const CopyTarget& target) = 0;
     // Gives the new file the old one's owner, permissions and what it keeps; false when the
@@ -129,7 +134,9 @@ class CopyPrimitives {
     // file_exists when not replacing and the name is taken.
     virtual std::error_code publish(NewFile& file, const CopyTarget& target, bool replace) = 0;
     // Removes the new file's temporary name.
-    virtual void removeName(NewFile& file, const CopyTarget& target) = 0;
+    virtual std::error_code removeName(NewFile& file, const CopyTarget& target) = 0;
+    // Whether the target's folder lets names be added but never removed or renamed.
+    virtual bool folderIsAppendOnly(const CopyTarget& target) = 0;
     // What the target's name holds now; nothing when it holds nothing.
     virtual std::optional<FileFacts> lookAgain(const CopyTarget& target) = 0;
 

@@ -43,7 +43,10 @@ class CopySequence::Pending {
         : m_host(other.m_host), m_target(other.m_target), m_file(std::move(other.m_file)) {
         other.m_file.name.clear();
     }
-    ~Pending() { discard(); }
+    ~Pending() {
+        if (!m_file.name.empty())
+            m_host.removeName(m_file, m_target);
+    }
 
     NewFile& file() { return m_file; }
     OsHandle& out() { return m_file.file; }
@@ -51,10 +54,15 @@ class CopySequence::Pending {
     void setName(HostString name) { m_file.name = std::move(name); }
     // The name now belongs to the target.
     void release() { m_file.name.clear(); }
+    // Removes the temporary name; a name that stays is reported, never left silently.
     void discard() {
-        if (!m_file.name.empty())
-            m_host.removeName(m_file, m_target);
-        m_file.name.clear();
+        if (m_file.name.empty())
+            return;
+        const std::error_code error = m_host.removeName(m_file, m_target);
+        const HostString name = std::exchange(m_file.name, {});
+        if (error)
+            throw PlatformError(u"temporary file left: " + std::u16string(name.begin(), name.end()),
+                                error);
     }
 
   private:
@@ -117,6 +125,9 @@ KeptFacts CopySequence::judge(const CopyTarget& target, const CopySource& source
         throw PlatformError::refused(Refusal::ReadOnly);
     if (facts.sameFile(source.facts))
         throw PlatformError::refused(Refusal::SameFile);
+    // For root too, as the kernel's protection of such folders does.
+    if (m_host.plantedInSharedFolder(target))
+        throw PlatformError::refused(Refusal::ForeignInSticky);
     // The Windows copy needs write access to the file itself.
     if (!m_host.mayWrite(target))
         throw PlatformError::refused(Refusal::NotWritable);
@@ -138,8 +149,10 @@ CopyOutcome CopySequence::foresee(const CopySource& source, const CopyTarget& ta
         return CopyOutcome::Created;
     }
     judge(target, source);
-    return takesFiles && !m_host.folderKeepsName(target) ? CopyOutcome::Replaced
-                                                         : CopyOutcome::InPlace;
+    return takesFiles && !m_host.folderKeepsName(target) && m_host.mayKeepOwner(target) &&
+                   !m_host.folderIsAppendOnly(target)
+               ? CopyOutcome::Replaced
+               : CopyOutcome::InPlace;
 }
 
 CopySequence::Pending CopySequence::newFile(const CopyTarget& target, std::uint32_t permissions,
@@ -147,6 +160,9 @@ CopySequence::Pending CopySequence::newFile(const CopyTarget& target, std::uint3
     if (anonymous)
         if (std::optional<NewFile> file = m_host.createAnonymous(target, permissions))
             return Pending(m_host, target, std::move(*file));
+    // A temporary name there could never be removed.
+    if (m_host.folderIsAppendOnly(target))
+        throw PlatformError::refused(Refusal::AppendOnly);
     for (int attempt = 0;; ++attempt) {
         NewFile file;
         const std::error_code error =
@@ -213,6 +229,11 @@ CopyOutcome CopySequence::create(const CopySource& source, const CopyTarget& tar
 CopyOutcome CopySequence::replace(const CopySource& source, CopyTarget& target,
                                   const KeptFacts& kept, bool named) {
     m_target = &target;
+    // A new file the process cannot give the old owner would take the owner's file from them:
+    // the old file is written over instead, keeping its owner and every name.
+    // Where no temporary name could be removed again, the old file is written over too.
+    if (!m_host.mayKeepOwner(target) || m_host.folderIsAppendOnly(target))
+        return writeInPlace(source, target);
     std::optional<Pending> file;
     try {
         file.emplace(newFile(target, target.facts.permissions, !named));

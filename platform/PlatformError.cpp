@@ -19,9 +19,9 @@ PlatformError PlatformError::fromErrno(int code) {
 }
 
 bool PlatformError::isNotFound() const {
-    return isMissing() || isOneOf(m_code, {std::errc::filename_too_long,
-                                           std::errc::illegal_byte_sequence,
-                                           std::errc::no_such_device});
+    return isMissing() ||
+           isOneOf(m_code, {std::errc::filename_too_long, std::errc::illegal_byte_sequence,
+                            std::errc::no_such_device});
 }
 
 bool PlatformError::isMissing() const {
@@ -47,14 +47,19 @@ PlatformError PlatformError::refused(Refusal refusal) {
     case Refusal::NotRegular:
         return make(u"Not an ordinary file.", std::errc::invalid_argument);
     case Refusal::DanglingLink:
-        return make(u"The destination is a link to nothing.",
-                    std::errc::no_such_file_or_directory);
+        return make(u"The destination is a link to nothing.", std::errc::no_such_file_or_directory);
     case Refusal::Acl:
         return make(u"The destination's access control list cannot be kept.",
                     std::errc::not_supported);
     case Refusal::SourceChanged:
         return make(u"The source changed during the copy.",
                     std::errc::resource_unavailable_try_again);
+    case Refusal::ForeignInSticky:
+        return make(u"The destination belongs to another user in a folder others may write.",
+                    std::errc::permission_denied);
+    case Refusal::AppendOnly:
+        return make(u"The destination's folder is append-only and takes no temporary file.",
+                    std::errc::operation_not_permitted);
     case Refusal::None:
         break;
     }

@@ -16,6 +16,8 @@ enum class Refusal {
     DanglingLink,
     Acl,
     SourceChanged,
+    ForeignInSticky,
+    AppendOnly,
 };
 
 // The one failure a platform call raises: the description the error report shows, and what
@@ -23,14 +25,13 @@ enum class Refusal {
 // Win32 errors), so that callers can tell "nothing there" from a real fault by std::errc.
 class PlatformError : public std::runtime_error {
   public:
-    PlatformError(std::u16string description, std::error_code code,
-                  Refusal refusal = Refusal::None)
+    PlatformError(std::u16string description, std::error_code code, Refusal refusal = Refusal::None)
         : std::runtime_error("platform failure"), m_description(std::move(description)),
           m_code(code), m_refusal(refusal) {}
     // An errno value, on either host.
     PlatformError(std::u16string description, int errnoValue = 0, Refusal refusal = Refusal::None)
-        : PlatformError(std::move(description), std::error_code(errnoValue, std::generic_category()),
-                        refusal) {}
+        : PlatformError(std::move(description),
+                        std::error_code(errnoValue, std::generic_category()), refusal) {}
 
     const std::u16string& description() const { return m_description; }
     const std::error_code& code() const { return m_code; }

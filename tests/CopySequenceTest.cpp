@@ -330,6 +330,33 @@ TEST_F(CopySequenceTest, aKilledCopyLeavesNothingBehind) {
     EXPECT_TRUE(leftovers(dir.path()).empty());
 }
 
+// A folder that takes names but never gives one up keeps no temporary name: a present target
+// is written in place, an absent one linked straight from the anonymous file, and where there
+// is none the copy is refused. (A dry run cannot tell that a file system has no anonymous files
+// without making one, so the last row has no dry run.)
+TEST_F(CopySequenceTest, anAppendOnlyFolderGetsNoNameItCannotRemove) {
+    const fs::path log = dir / "log";
+    fs::create_directory(log);
+    writeFile(log / "present.txt", "old");
+    if (std::system(("chattr +a '" + log.string() + "' 2>/dev/null").c_str()) != 0)
+        GTEST_SKIP() << "cannot mark a folder append-only here (needs root and a file system "
+                        "with the flag)";
+    const std::unique_ptr<const fs::path, void (*)(const fs::path*)> unmark(&log, [](auto* path) {
+        (void)!std::system(("chattr -a '" + path->string() + "'").c_str());
+    });
+    const std::u16string source = win(dir / "source.txt");
+    for (const char* target : {"log/present.txt", "log/absent.txt"}) {
+        const std::string foreseen = copyResult(files, source, win(dir / target), true);
+        EXPECT_EQ(copyResult(files, source, win(dir / target), false), foreseen) << target;
+        EXPECT_EQ(readFile(dir / target), "new content") << target;
+    }
+    EXPECT_EQ(copyResult(files, source, win(log / "present.txt"), true), "in place");
+    files.copySeams().noAnonymousFiles = true;
+    EXPECT_EQ(copy("log/other.txt"), refused(Refusal::AppendOnly));
+    EXPECT_FALSE(fs::exists(log / "other.txt"));
+    EXPECT_TRUE(leftovers(dir.path()).empty());
+}
+
 namespace {
 
 struct stat statOf(const fs::path& path) {
@@ -390,6 +417,7 @@ struct PermissionRow {
     uid_t folderOwner;
     mode_t folderMode;
     uid_t fileOwner; // 0 with no mode: no file
+    gid_t fileGroup;
     mode_t fileMode;
     std::string outcome;
     bool sameInode;
@@ -409,7 +437,7 @@ TEST_P(CopyPermissionTest, theFileItselfMustBeWritableAndTheDryRunSaysSo) {
     fs::create_directory(folder);
     if (row.fileMode) {
         writeFile(target, "old");
-        ASSERT_EQ(::chown(target.c_str(), row.fileOwner, row.fileOwner), 0);
+        ASSERT_EQ(::chown(target.c_str(), row.fileOwner, row.fileGroup), 0);
         ::chmod(target.c_str(), row.fileMode);
     }
     ASSERT_EQ(::chown(folder.c_str(), row.folderOwner, row.folderOwner), 0);
@@ -444,23 +472,27 @@ TEST_P(CopyPermissionTest, theFileItselfMustBeWritableAndTheDryRunSaysSo) {
         EXPECT_EQ(readFile(target), copied ? "new content" : "old");
         EXPECT_EQ(statOf(target).st_ino == before.st_ino, row.sameInode);
         EXPECT_EQ(statOf(target).st_mode & 07777, row.fileMode);
+        EXPECT_EQ(statOf(target).st_uid, row.fileOwner) << "no user takes another's file";
     } else {
         EXPECT_FALSE(fs::exists(target));
     }
     EXPECT_TRUE(leftovers(dir.path()).empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, CopyPermissionTest,
-                         testing::Values(PermissionRow{"othersFileInOwnFolder", 65534, 0755, 0,
-                                                       0644, refused(Refusal::NotWritable), true},
-                                         PermissionRow{"ownFileInOwnFolder", 65534, 0755, 65534,
-                                                       0640, "replaced", false},
-                                         PermissionRow{"openFileInClosedFolderInPlace", 0, 0755, 0,
-                                                       0666, "in place", true},
-                                         PermissionRow{"othersOpenFileInStickyFolderInPlace", 0,
-                                                       01777, 1234, 0666, "in place", true},
-                                         PermissionRow{"absentInClosedFolder", 0, 0755, 0, 0,
-                                                       refused(Refusal::None), false}),
-                         [](const auto& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(
+    Rows, CopyPermissionTest,
+    testing::Values(
+        PermissionRow{"othersFileInOwnFolder", 65534, 0755, 0, 0, 0644,
+                      refused(Refusal::NotWritable), true},
+        PermissionRow{"ownFileInOwnFolder", 65534, 0755, 65534, 65534, 0640, "replaced", false},
+        PermissionRow{"othersFileWritableByGroupInPlace", 65534, 0755, 0, 65534, 0660, "in place",
+                      true},
+        PermissionRow{"openFileInClosedFolderInPlace", 0, 0755, 0, 0, 0666, "in place", true},
+        PermissionRow{"folderOwnersFileInStickyFolderInPlace", 1234, 01777, 1234, 1234, 0666,
+                      "in place", true},
+        PermissionRow{"plantedFileInStickyFolderRefused", 0, 01777, 1234, 1234, 0666,
+                      refused(Refusal::ForeignInSticky), true},
+        PermissionRow{"absentInClosedFolder", 0, 0755, 0, 0, 0, refused(Refusal::None), false}),
+    [](const auto& info) { return info.param.name; });
 
 #endif

@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -92,6 +94,9 @@ PosixCopyPrimitives::PosixCopyPrimitives()
     : m_uid(::geteuid()), m_gid(::getegid()), m_proc(::access("/proc/self/fd", F_OK) == 0) {
     m_umask = ::umask(022);
     ::umask(m_umask);
+    m_groups.resize(static_cast<std::size_t>(std::max(::getgroups(0, nullptr), 0)));
+    m_groups.resize(static_cast<std::size_t>(
+        std::max(::getgroups(static_cast<int>(m_groups.size()), m_groups.data()), 0)));
 }
 
 void PosixCopyPrimitives::sourceProbed(std::string_view path, const struct stat& info) {
@@ -182,6 +187,24 @@ bool PosixCopyPrimitives::mayWrite(const CopyTarget& target) {
     throwErrno();
 }
 
+bool PosixCopyPrimitives::plantedInSharedFolder(const CopyTarget& target) {
+    if (target.facts.owner == m_uid)
+        return false;
+    struct stat folder {};
+    if (::fstat(fdOf(target.folder), &folder) != 0)
+        throwErrno();
+    return (folder.st_mode & S_ISVTX) && (folder.st_mode & (S_IWOTH | S_IWGRP)) &&
+           target.facts.owner != folder.st_uid;
+}
+
+// Root may give a file to anyone; others only keep their own file, in a group of theirs.
+bool PosixCopyPrimitives::mayKeepOwner(const CopyTarget& target) {
+    const FileFacts& old = target.facts;
+    return m_uid == 0 ||
+           (old.owner == m_uid && (old.group == m_gid || std::find(m_groups.begin(), m_groups.end(),
+                                                                   old.group) != m_groups.end()));
+}
+
 std::string PosixCopyPrimitives::inodePath(const CopyTarget& target) const {
     return useProc() ? procPath(fdOf(target.file)).c_str() : target.folderPath + target.name;
 }
@@ -223,7 +246,7 @@ bool PosixCopyPrimitives::carryKept(NewFile& file, const CopyTarget& target,
     const int fd = fdOf(file.file);
     const FileFacts& old = target.facts;
     if ((old.owner != m_uid || old.group != m_gid) && ::fchown(fd, old.owner, old.group) != 0)
-        (void)!::fchown(fd, static_cast<uid_t>(-1), old.group);
+        throwErrno();
     // Exactly the old file's own ACL, never the one a new file inherits from its folder.
     bool inherited = false;
     if (kept.hasAcl) {
@@ -307,8 +330,24 @@ std::error_code PosixCopyPrimitives::publish(NewFile& file, const CopyTarget& ta
     return ::renameat(folder, from, folder, to) == 0 ? std::error_code() : lastError();
 }
 
-void PosixCopyPrimitives::removeName(NewFile& file, const CopyTarget& target) {
-    ::unlinkat(fdOf(target.folder), file.name.c_str(), 0);
+std::error_code PosixCopyPrimitives::removeName(NewFile& file, const CopyTarget& target) {
+    return ::unlinkat(fdOf(target.folder), file.name.c_str(), 0) == 0 ? std::error_code()
+                                                                      : lastError();
+}
+
+// Asked once per folder per run: the flags need a descriptor opened for reading.
+bool PosixCopyPrimitives::folderIsAppendOnly(const CopyTarget& target) {
+    const auto known = m_appendOnly.find(target.folderPath);
+    if (known != m_appendOnly.end())
+        return known->second;
+    int flags = 0;
+    const OsHandle folder(::openat(fdOf(target.folder), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const bool marked = folder.valid() && ::ioctl(fdOf(folder), FS_IOC_GETFLAGS, &flags) == 0 &&
+                        (flags & (FS_APPEND_FL | FS_IMMUTABLE_FL)) != 0;
+    if (m_appendOnly.size() >= 4096)
+        m_appendOnly.clear();
+    m_appendOnly.emplace(target.folderPath, marked);
+    return marked;
 }
 
 std::optional<FileFacts> PosixCopyPrimitives::lookAgain(const CopyTarget& target) {

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unordered_map>
+#include <vector>
 
 // The copy's calls on a POSIX host: openat, O_TMPFILE, linkat, renameat, extended attributes.
 // What the probes of a line looked up is used by the copy that follows it.
@@ -27,6 +28,8 @@ class PosixCopyPrimitives : public CopyPrimitives {
     void lookUp(const HostString& path, CopyTarget& target) override;
     std::optional<HostString> finalPath(const HostString& path) override;
     bool mayWrite(const CopyTarget& target) override;
+    bool plantedInSharedFolder(const CopyTarget& target) override;
+    bool mayKeepOwner(const CopyTarget& target) override;
     std::optional<KeptFacts> readKept(const CopyTarget& target) override;
     bool carryKept(NewFile& file, const CopyTarget& target, const KeptFacts& kept) override;
     std::optional<NewFile> createAnonymous(const CopyTarget& target,
@@ -36,7 +39,8 @@ class PosixCopyPrimitives : public CopyPrimitives {
     std::error_code linkAnonymous(NewFile& file, const CopyTarget& target,
                                   const HostString& name) override;
     std::error_code publish(NewFile& file, const CopyTarget& target, bool replace) override;
-    void removeName(NewFile& file, const CopyTarget& target) override;
+    std::error_code removeName(NewFile& file, const CopyTarget& target) override;
+    bool folderIsAppendOnly(const CopyTarget& target) override;
     std::optional<FileFacts> lookAgain(const CopyTarget& target) override;
     std::int64_t copyPiece(const CopySource& source, OsHandle& out, std::int64_t at,
                            std::int64_t most) override;
@@ -63,6 +67,7 @@ class PosixCopyPrimitives : public CopyPrimitives {
     uid_t m_uid;
     gid_t m_gid;
     mode_t m_umask;
+    std::vector<gid_t> m_groups;
     bool m_proc;
     // The last source opened, and what the source probe last found.
     OsHandle m_source;
@@ -78,4 +83,6 @@ class PosixCopyPrimitives : public CopyPrimitives {
     // the folders written to lately.
     std::map<dev_t, OsHandle> m_written;
     std::unordered_map<std::string, dev_t> m_folderDevices;
+    // Folders found append-only or immutable, and not, this run.
+    std::unordered_map<std::string, bool> m_appendOnly;
 };

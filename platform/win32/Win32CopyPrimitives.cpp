@@ -191,6 +191,14 @@ bool Win32CopyPrimitives::mayWrite(const CopyTarget& target) {
     throwLastError();
 }
 
+bool Win32CopyPrimitives::plantedInSharedFolder(const CopyTarget&) {
+    return false; // no folders of that kind here
+}
+
+bool Win32CopyPrimitives::mayKeepOwner(const CopyTarget&) {
+    return true; // the owner of a replaced file is not carried here
+}
+
 std::optional<KeptFacts> Win32CopyPrimitives::readKept(const CopyTarget& target) {
     PSECURITY_DESCRIPTOR security = nullptr;
     if (::GetSecurityInfo(handleOf(target.file), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
@@ -270,11 +278,15 @@ std::error_code Win32CopyPrimitives::publish(NewFile& file, const CopyTarget& ta
     return error;
 }
 
-void Win32CopyPrimitives::removeName(NewFile& file, const CopyTarget& target) {
-    if (!setDeleted(handleOf(file.file), true)) {
-        file.file.reset();
-        ::DeleteFileW((target.folderPath + file.name).c_str());
-    }
+std::error_code Win32CopyPrimitives::removeName(NewFile& file, const CopyTarget& target) {
+    if (setDeleted(handleOf(file.file), true))
+        return {};
+    file.file.reset();
+    return ::DeleteFileW((target.folderPath + file.name).c_str()) ? std::error_code() : lastError();
+}
+
+bool Win32CopyPrimitives::folderIsAppendOnly(const CopyTarget&) {
+    return false; // no such folders here
 }
 
 std::optional<FileFacts> Win32CopyPrimitives::lookAgain(const CopyTarget& target) {

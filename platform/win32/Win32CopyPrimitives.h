@@ -12,6 +12,8 @@ class Win32CopyPrimitives : public CopyPrimitives {
     void lookUp(const HostString& path, CopyTarget& target) override;
     std::optional<HostString> finalPath(const HostString& path) override;
     bool mayWrite(const CopyTarget& target) override;
+    bool plantedInSharedFolder(const CopyTarget& target) override;
+    bool mayKeepOwner(const CopyTarget& target) override;
     std::optional<KeptFacts> readKept(const CopyTarget& target) override;
     bool carryKept(NewFile& file, const CopyTarget& target, const KeptFacts& kept) override;
     std::optional<NewFile> createAnonymous(const CopyTarget& target,
@@ -21,7 +23,8 @@ class Win32CopyPrimitives : public CopyPrimitives {
     std::error_code linkAnonymous(NewFile& file, const CopyTarget& target,
                                   const HostString& name) override;
     std::error_code publish(NewFile& file, const CopyTarget& target, bool replace) override;
-    void removeName(NewFile& file, const CopyTarget& target) override;
+    std::error_code removeName(NewFile& file, const CopyTarget& target) override;
+    bool folderIsAppendOnly(const CopyTarget& target) override;
     std::optional<FileFacts> lookAgain(const CopyTarget& target) override;
     std::int64_t copyPiece(const CopySource& source, OsHandle& out, std::int64_t at,
                            std::int64_t most) override;

@@ -50,7 +50,8 @@ struct FileFacts {
     std::uint64_t volume = 0;
     std::uint64_t index = 0;
     std::int64_t size = 0;
-    std::int64_t modified = 0; // in the host's units; only compared
+    std::int64_t allocated = 0; // bytes the file takes on disk; below its size it has holes
+    std::int64_t modified = 0;  // in the host's units; only compared
     bool readOnly = false;
     bool hidden = false;
     std::uint32_t permissions = 0; // mode bits on POSIX, attribute bits on Windows
@@ -144,6 +145,12 @@ class CopyPrimitives {
     // end of the source.
     virtual std::int64_t copyPiece(const CopySource& source, OsHandle& out, std::int64_t at,
                                    std::int64_t most) = 0;
+    // The next range of data in the source at or after `at`, as [start, end); nothing when only
+    // a hole follows.
+    virtual std::optional<std::pair<std::int64_t, std::int64_t>> nextData(const CopySource& source,
+                                                                          std::int64_t at) = 0;
+    // Makes [from, to) of `out` a hole, so that no old byte survives there.
+    virtual void punchHole(OsHandle& out, std::int64_t from, std::int64_t to) = 0;
     // True when the source yields a byte at `at`.
     virtual bool readsAt(const CopySource& source, std::int64_t at) = 0;
     // The source's facts now.

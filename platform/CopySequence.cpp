@@ -174,16 +174,38 @@ CopySequence::Pending CopySequence::newFile(const CopyTarget& target, std::uint3
     }
 }
 
-// Copies the source whole as it was opened; a source that yields other than its size, or
-// changed meanwhile, fails the copy.
-void CopySequence::writeContent(const CopySource& source, OsHandle& out) {
-    const std::int64_t size = source.facts.size;
-    for (std::int64_t done = 0; done < size;) {
-        const std::int64_t got = m_host.copyPiece(source, out, done, std::min(size - done, kPiece));
+// Copies [from, to) of the source; a source that yields less fails the copy.
+void CopySequence::copyRange(const CopySource& source, OsHandle& out, std::int64_t from,
+                             std::int64_t to) {
+    for (std::int64_t done = from; done < to;) {
+        const std::int64_t got = m_host.copyPiece(source, out, done, std::min(to - done, kPiece));
         if (got == 0)
             throw PlatformError::refused(Refusal::SourceChanged);
         done += got;
         reach(CopyPoint::ContentCopied, *m_target);
+    }
+}
+
+// Copies the source whole as it was opened; a source that yields other than its size, or
+// changed meanwhile, fails the copy. A source with holes is copied range by range of data and
+// the copy keeps the holes; written in place, the old bytes in them are punched out.
+void CopySequence::writeContent(const CopySource& source, OsHandle& out, bool inPlace) {
+    const std::int64_t size = source.facts.size;
+    if (source.facts.allocated >= size) {
+        copyRange(source, out, 0, size);
+    } else {
+        for (std::int64_t at = 0; at < size;) {
+            const auto data = m_host.nextData(source, at);
+            const std::int64_t start = data ? std::min(data->first, size) : size;
+            const std::int64_t end = data ? std::min(data->second, size) : size;
+            if (inPlace && start > at)
+                m_host.punchHole(out, at, start);
+            copyRange(source, out, start, end);
+            at = std::max(end, at + 1);
+        }
+        // A hole at the end is no write: the length says it. In place, the length is set last.
+        if (!inPlace)
+            m_host.setLength(out, size);
     }
     // Files such as those under /proc say they are empty and yet have content.
     if (size == 0 && m_host.readsAt(source, 0))
@@ -204,7 +226,7 @@ void CopySequence::takeTime(OsHandle& out, const CopySource& source, bool inPlac
 CopyOutcome CopySequence::create(const CopySource& source, const CopyTarget& target, bool named) {
     m_target = &target;
     Pending file = newFile(target, source.facts.permissions, !named);
-    writeContent(source, file.out());
+    writeContent(source, file.out(), false);
     takeTime(file.out(), source, false);
     reach(CopyPoint::BeforeLastCheck, target);
     if (file.anonymous()) {
@@ -244,7 +266,7 @@ CopyOutcome CopySequence::replace(const CopySource& source, CopyTarget& target,
     }
     if (!m_host.carryKept(file->file(), target, kept))
         throw PlatformError::refused(Refusal::Acl);
-    writeContent(source, file->out());
+    writeContent(source, file->out(), false);
     takeTime(file->out(), source, false);
     for (int attempt = 0; file->anonymous(); ++attempt) {
         HostString name = temporaryName();
@@ -293,7 +315,7 @@ CopyOutcome CopySequence::writeInPlace(const CopySource& source, CopyTarget& tar
         throw changed();
     const std::int64_t size = source.facts.size;
     m_host.reserve(out, size);
-    writeContent(source, out);
+    writeContent(source, out, true);
     // The new content reaches the disk before the old end is cut off.
     m_host.syncData(out);
     m_host.setLength(out, size);

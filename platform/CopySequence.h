@@ -26,7 +26,8 @@ class CopySequence {
     KeptFacts judge(const CopyTarget& target, const CopySource& source);
     CopyOutcome foresee(const CopySource& source, const CopyTarget& target);
     Pending newFile(const CopyTarget& target, std::uint32_t permissions, bool anonymous);
-    void writeContent(const CopySource& source, OsHandle& out);
+    void copyRange(const CopySource& source, OsHandle& out, std::int64_t from, std::int64_t to);
+    void writeContent(const CopySource& source, OsHandle& out, bool inPlace);
     void takeTime(OsHandle& out, const CopySource& source, bool inPlace);
     CopyOutcome create(const CopySource& source, const CopyTarget& target, bool named);
     CopyOutcome replace(const CopySource& source, CopyTarget& target, const KeptFacts& kept,

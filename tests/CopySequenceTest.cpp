@@ -359,6 +359,48 @@ TEST_F(CopySequenceTest, anAppendOnlyFolderGetsNoNameItCannotRemove) {
 
 namespace {
 
+std::int64_t allocated(const fs::path& path) {
+    struct stat info {};
+    ::stat(path.c_str(), &info);
+    return std::int64_t{info.st_blocks} * 512;
+}
+
+// A file of `size` bytes with data only at its start and in its middle.
+void writeSparse(const fs::path& path, std::int64_t size) {
+    writeFile(path, "head");
+    fs::resize_file(path, static_cast<std::uintmax_t>(size));
+    std::fstream(path, std::ios::in | std::ios::out | std::ios::binary).seekp(size / 2) << "middle";
+}
+
+} // namespace
+
+// A source with holes is copied range by range of data and the copy keeps the holes; written
+// in place (here: in an append-only folder), no old byte survives in them.
+TEST_F(CopySequenceTest, aSourceWithHolesIsCopiedWithItsHoles) {
+    constexpr std::int64_t kSize = 32 << 20;
+    const fs::path sparse = dir / "sparse.bin", log = dir / "log";
+    writeSparse(sparse, kSize);
+    if (allocated(sparse) >= kSize / 2)
+        GTEST_SKIP() << "this file system keeps no holes";
+    const std::string content = readFile(sparse);
+    EXPECT_EQ(copyOutcome(files, win(sparse), win(dir / "out/new.bin")), "copied");
+    EXPECT_EQ(readFile(dir / "out/new.bin"), content);
+    EXPECT_LT(allocated(dir / "out/new.bin"), kSize / 2);
+
+    fs::create_directory(log);
+    writeFile(log / "dense.bin", std::string(kSize + 4096, 'x'));
+    if (std::system(("chattr +a '" + log.string() + "' 2>/dev/null").c_str()) != 0)
+        GTEST_SKIP() << "cannot mark a folder append-only here, to write in place";
+    const std::unique_ptr<const fs::path, void (*)(const fs::path*)> unmark(&log, [](auto* path) {
+        (void)!std::system(("chattr -a '" + path->string() + "'").c_str());
+    });
+    EXPECT_EQ(copyResult(files, win(sparse), win(log / "dense.bin"), false), "in place");
+    EXPECT_EQ(readFile(log / "dense.bin"), content);
+    EXPECT_LT(allocated(log / "dense.bin"), kSize / 2);
+}
+
+namespace {
+
 struct stat statOf(const fs::path& path) {
     struct stat info {};
     ::lstat(path.c_str(), &info);

@@ -46,6 +46,7 @@ FileFacts factsOf(const struct stat& info, std::string_view name) {
     facts.volume = info.st_dev;
     facts.index = info.st_ino;
     facts.size = info.st_size;
+    facts.allocated = std::int64_t{info.st_blocks} * 512;
     facts.modified = nanoseconds(info.st_mtim);
     // Read-only by its mode bits, also for root.
     facts.readOnly = (info.st_mode & 0222) == 0;
@@ -387,6 +388,43 @@ std::int64_t PosixCopyPrimitives::copyPiece(const CopySource& source, OsHandle& 
         put += std::max<ssize_t>(n, 0);
     }
     return got;
+}
+
+std::optional<std::pair<std::int64_t, std::int64_t>>
+PosixCopyPrimitives::nextData(const CopySource& source, std::int64_t at) {
+    const int in = fdOf(source.file);
+    const off_t start = ::lseek(in, at, SEEK_DATA);
+    if (start < 0) {
+        if (errno == ENXIO)
+            return std::nullopt;
+        if (errno == EINVAL || isUnsupported(errno)) // no holes known here: all data
+            return std::pair(at, source.facts.size);
+        throwErrno();
+    }
+    const off_t end = ::lseek(in, start, SEEK_HOLE);
+    if (end < 0)
+        throwErrno();
+    return std::pair<std::int64_t, std::int64_t>(start, end);
+}
+
+void PosixCopyPrimitives::punchHole(OsHandle& out, std::int64_t from, std::int64_t to) {
+    if (::fallocate(fdOf(out), FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, from, to - from) == 0)
+        return;
+    if (errno != EOPNOTSUPP && errno != ENOSYS)
+        throwErrno();
+    // Where holes cannot be punched, the range is written with zeros.
+    if (!m_buffer)
+        m_buffer.reset(new char[kBufferSize]);
+    std::fill_n(m_buffer.get(), kBufferSize, '\0');
+    for (std::int64_t at = from; at < to;) {
+        const ssize_t put = ::pwrite(fdOf(out), m_buffer.get(),
+                                     static_cast<std::size_t>(std::min<std::int64_t>(
+                                         to - at, static_cast<std::int64_t>(kBufferSize))),
+                                     at);
+        if (put < 0 && errno != EINTR)
+            throwErrno();
+        at += std::max<ssize_t>(put, 0);
+    }
 }
 
 bool PosixCopyPrimitives::readsAt(const CopySource& source, std::int64_t at) {

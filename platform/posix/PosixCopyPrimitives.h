@@ -44,6 +44,9 @@ class PosixCopyPrimitives : public CopyPrimitives {
     std::optional<FileFacts> lookAgain(const CopyTarget& target) override;
     std::int64_t copyPiece(const CopySource& source, OsHandle& out, std::int64_t at,
                            std::int64_t most) override;
+    std::optional<std::pair<std::int64_t, std::int64_t>> nextData(const CopySource& source,
+                                                                  std::int64_t at) override;
+    void punchHole(OsHandle& out, std::int64_t from, std::int64_t to) override;
     bool readsAt(const CopySource& source, std::int64_t at) override;
     FileFacts sourceNow(const CopySource& source) override;
     std::error_code takeTime(OsHandle& out, const CopySource& source) override;

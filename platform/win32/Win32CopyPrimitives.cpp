@@ -50,6 +50,7 @@ FileFacts factsOf(HANDLE file) {
     facts.index = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
     facts.size = static_cast<std::int64_t>((static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) |
                                            info.nFileSizeLow);
+    facts.allocated = facts.size;
     facts.modified = ticks(info.ftLastWriteTime);
     facts.readOnly = bits & FILE_ATTRIBUTE_READONLY;
     facts.hidden = bits & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
@@ -317,6 +318,14 @@ std::int64_t Win32CopyPrimitives::copyPiece(const CopySource& source, OsHandle& 
     }
     return got;
 }
+
+// Sparse files are copied whole here: their size is what they take.
+std::optional<std::pair<std::int64_t, std::int64_t>>
+Win32CopyPrimitives::nextData(const CopySource& source, std::int64_t at) {
+    return std::pair(at, source.facts.size);
+}
+
+void Win32CopyPrimitives::punchHole(OsHandle&, std::int64_t, std::int64_t) {}
 
 bool Win32CopyPrimitives::readsAt(const CopySource& source, std::int64_t offset) {
     char probe;

@@ -103,6 +103,8 @@ std::string refusalName(Refusal refusal) {
         return "foreign-in-sticky";
     case Refusal::AppendOnly:
         return "append-only";
+    case Refusal::NoSpace:
+        return "no-space";
     case Refusal::None:
         break;
     }

@@ -163,7 +163,10 @@ class CopyPrimitives {
     // The checked file opened for writing over, and the facts of what was opened.
     virtual OsHandle openInPlace(CopyTarget& target, FileFacts& opened) = 0;
     // Space for `size` bytes, so that a full disk cannot stop the write half-way.
-    virtual void reserve(OsHandle& out, std::int64_t size) = 0;
+    // True only where the reservation guarantees the space on this file system.
+    virtual bool reserve(OsHandle& out, std::int64_t size) = 0;
+    // Bytes free for this process on the file system of `out`.
+    virtual std::int64_t freeSpace(OsHandle& out) = 0;
     virtual void setLength(OsHandle& out, std::int64_t size) = 0;
     // Writes the data of `out` through to the disk (before a truncation that could otherwise
     // reach the disk first).

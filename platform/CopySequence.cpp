@@ -314,7 +314,9 @@ CopyOutcome CopySequence::writeInPlace(const CopySource& source, CopyTarget& tar
     if (!opened.sameFile(target.facts))
         throw changed();
     const std::int64_t size = source.facts.size;
-    m_host.reserve(out, size);
+    // Written over only when the space is known to be there: a torn target is worse than none.
+    if (!m_host.reserve(out, size) && m_host.freeSpace(out) < source.facts.allocated)
+        throw PlatformError::refused(Refusal::NoSpace);
     writeContent(source, out, true);
     // The new content reaches the disk before the old end is cut off.
     m_host.syncData(out);

@@ -60,6 +60,9 @@ PlatformError PlatformError::refused(Refusal refusal) {
     case Refusal::AppendOnly:
         return make(u"The destination's folder is append-only and takes no temporary file.",
                     std::errc::operation_not_permitted);
+    case Refusal::NoSpace:
+        return make(u"There is not enough space on the disk to write the destination over.",
+                    std::errc::no_space_on_device);
     case Refusal::None:
         break;
     }

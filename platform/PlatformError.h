@@ -18,6 +18,7 @@ enum class Refusal {
     SourceChanged,
     ForeignInSticky,
     AppendOnly,
+    NoSpace,
 };
 
 // The one failure a platform call raises: the description the error report shows, and what

@@ -399,6 +399,37 @@ TEST_F(CopySequenceTest, aSourceWithHolesIsCopiedWithItsHoles) {
     EXPECT_LT(allocated(log / "dense.bin"), kSize / 2);
 }
 
+// Written in place where no reservation counts (ext4 without extents), the copy goes on only
+// when the free space covers the source; otherwise it is refused and the target stays whole.
+TEST_F(CopySequenceTest, inPlaceWithoutRoomIsRefusedAndTheTargetStaysWhole) {
+    const fs::path image = dir / "ext4.img", mount = dir / "mnt", log = mount / "log";
+    fs::create_directory(mount);
+    writeFile(image, "");
+    fs::resize_file(image, 32 << 20);
+    const std::string quoted = "'" + image.string() + "' '" + mount.string() + "'";
+    if (::geteuid() != 0 || std::system(("mkfs.ext4 -q -O ^extent,^64bit '" + image.string() +
+                                         "' >/dev/null 2>&1 && mount -o loop " + quoted)
+                                            .c_str()) != 0)
+        GTEST_SKIP() << "cannot make and mount an ext4 image without extents (needs root)";
+    const std::unique_ptr<const fs::path, void (*)(const fs::path*)> unmount(&mount, [](auto* m) {
+        (void)!std::system(
+            ("chattr -a '" + m->string() + "/log'; umount '" + m->string() + "'").c_str());
+    });
+    fs::create_directory(log);
+    const std::string old(8 << 20, 'o');
+    writeFile(log / "target.bin", old);
+    ASSERT_EQ(std::system(("chattr +a '" + log.string() + "'").c_str()), 0);
+    const auto room = static_cast<std::int64_t>(fs::space(mount).available);
+    writeFile(mount / "fill", std::string(static_cast<std::size_t>(room - (6 << 20)), 'f'));
+    for (const auto& [size, outcome] : {std::pair{12 << 20, refused(Refusal::NoSpace)},
+                                        std::pair{2 << 20, std::string("in place")}}) {
+        writeFile(dir / "big.bin", std::string(static_cast<std::size_t>(size), 'n'));
+        EXPECT_EQ(copyResult(files, win(dir / "big.bin"), win(log / "target.bin"), false), outcome);
+        EXPECT_EQ(readFile(log / "target.bin"),
+                  outcome == "in place" ? readFile(dir / "big.bin") : old);
+    }
+}
+
 namespace {
 
 struct stat statOf(const fs::path& path) {

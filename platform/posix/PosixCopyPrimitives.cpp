@@ -8,7 +8,10 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <linux/fs.h>
+#include <linux/magic.h>
 #include <sys/ioctl.h>
+#include <sys/statfs.h>
+#include <sys/statvfs.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -475,10 +478,37 @@ OsHandle PosixCopyPrimitives::openInPlace(CopyTarget& target, FileFacts& opened)
     return out;
 }
 
-void PosixCopyPrimitives::reserve(OsHandle& out, std::int64_t size) {
-    if (size > 0 && ::fallocate(fdOf(out), FALLOC_FL_KEEP_SIZE, 0, size) != 0 &&
-        !isUnsupported(errno))
+// A reservation counts on tmpfs, on ext4 in a file with extents, and on XFS once shared
+// blocks are unshared; ext4 without extents cannot reserve, and copy-on-write file systems
+// (btrfs) need new space for every block written over however much was reserved.
+bool PosixCopyPrimitives::reserve(OsHandle& out, std::int64_t size) {
+    const int fd = fdOf(out);
+    struct statfs system {};
+    if (size == 0 || ::fstatfs(fd, &system) != 0)
+        return size == 0;
+    int mode = FALLOC_FL_KEEP_SIZE;
+    int flags = 0;
+    switch (system.f_type) {
+    case TMPFS_MAGIC:
+        break;
+    case EXT4_SUPER_MAGIC:
+        if (::ioctl(fd, FS_IOC_GETFLAGS, &flags) != 0 || !(flags & FS_EXTENT_FL))
+            return false;
+        break;
+    case XFS_SUPER_MAGIC:
+        mode |= FALLOC_FL_UNSHARE_RANGE;
+        break;
+    default:
+        return false;
+    }
+    return ::fallocate(fd, mode, 0, size) == 0;
+}
+
+std::int64_t PosixCopyPrimitives::freeSpace(OsHandle& out) {
+    struct statvfs system {};
+    if (::fstatvfs(fdOf(out), &system) != 0)
         throwErrno();
+    return static_cast<std::int64_t>(system.f_bavail) * static_cast<std::int64_t>(system.f_frsize);
 }
 
 void PosixCopyPrimitives::setLength(OsHandle& out, std::int64_t size) {

@@ -52,7 +52,8 @@ class PosixCopyPrimitives : public CopyPrimitives {
     std::error_code takeTime(OsHandle& out, const CopySource& source) override;
     std::optional<FileFacts> holdAgain(CopyTarget& target) override;
     OsHandle openInPlace(CopyTarget& target, FileFacts& opened) override;
-    void reserve(OsHandle& out, std::int64_t size) override;
+    bool reserve(OsHandle& out, std::int64_t size) override;
+    std::int64_t freeSpace(OsHandle& out) override;
     void setLength(OsHandle& out, std::int64_t size) override;
     void syncData(OsHandle& out) override;
     void wrote(const CopyTarget& target, OsHandle& out) override;

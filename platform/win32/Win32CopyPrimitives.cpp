@@ -6,6 +6,7 @@
 #include <aclapi.h>
 #include <algorithm>
 #include <cstddef>
+#include <limits>
 #include <vector>
 
 namespace {
@@ -361,11 +362,17 @@ OsHandle Win32CopyPrimitives::openInPlace(CopyTarget& target, FileFacts& opened)
     return out;
 }
 
-void Win32CopyPrimitives::reserve(OsHandle& out, std::int64_t size) {
+bool Win32CopyPrimitives::reserve(OsHandle& out, std::int64_t size) {
     FILE_ALLOCATION_INFO reserve{};
     reserve.AllocationSize.QuadPart = size;
     if (!::SetFileInformationByHandle(handleOf(out), FileAllocationInfo, &reserve, sizeof reserve))
         throwLastError();
+    return true;
+}
+
+std::int64_t Win32CopyPrimitives::freeSpace(OsHandle&) {
+    return std::numeric_limits<std::int64_t>::max(); // asked only where a reservation does not
+                                                     // count, which is never here
 }
 
 void Win32CopyPrimitives::setLength(OsHandle& out, std::int64_t size) {

@@ -1,8 +1,8 @@
 // Times "Start Saving" against a raw copy loop (open, stat the folder, copy_file_range over the
-// target) and a minimal safe loop (an anonymous file linked or renamed in a folder opened once)
-// in the same run, measures the memory long lists take, and times quorvane-batch beside a cp
-// loop and tee. Usage: quorvane_bench [work-folder]
-// [repeats] [only-this-size-in-bytes, or "batch"]
+// target) and a minimal safe loop (an anonymous file linked or renamed in a folder opened once),
+// each followed by one syncfs as "Start Saving" ends with one per file system, in the same run,
+// measures the memory long lists take, and times quorvane-batch beside a cp loop and tee. Usage:
+// quorvane_bench [work-folder] [repeats] [only-this-size-in-bytes, or "batch"]
 
 #include "copy/SaveAsMany.h"
 #include "platform/MessageBoxes.h"
@@ -188,8 +188,16 @@ void runCase(const fs::path& work, std::size_t size, int count, int repeats) {
             if (host.lastMessage() != u"Done." || !fs::exists(targets.back()))
                 std::abort();
         };
-        const auto runSafe = [&] { safeCopy(source.string(), targets); };
-        const auto runRaw = [&] { rawCopy(source.string(), targets); };
+        // "Done." means on disk: each baseline is made durable as ours is, by one syncfs.
+        const auto durable = [&](auto copy) {
+            copy(source.string(), targets);
+            const int folder = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            if (folder < 0 || ::syncfs(folder) != 0)
+                std::abort();
+            ::close(folder);
+        };
+        const auto runSafe = [&] { durable(safeCopy); };
+        const auto runRaw = [&] { durable(rawCopy); };
         // A first untimed pass warms the caches; then the order rotates to cancel drift.
         timed(ours, runOurs);
         ours.clear();

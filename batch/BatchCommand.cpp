@@ -133,8 +133,9 @@ class CheckingFiles : public FileServices {
     std::unique_ptr<InputFile> openForReading(std::u16string_view path) override {
         return m_real.openForReading(path);
     }
-    std::size_t decodeAnsi(std::string_view bytes, bool last, std::u16string& text) override {
-        return m_real.decodeAnsi(bytes, last, text);
+    std::size_t decodeAnsi(std::string_view bytes, bool atStart, bool last,
+                           std::u16string& text) override {
+        return m_real.decodeAnsi(bytes, atStart, last, text);
     }
     void copyFile(std::u16string_view source, std::u16string_view destination,
                   CopyListener& listener) override {

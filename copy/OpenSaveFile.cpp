@@ -40,6 +40,7 @@ std::u16string ReadWholeFile(FileServices& files, std::u16string_view path) {
     std::vector<char> buffer(2 * kPiece);
     std::size_t held = 0;
     std::optional<bool> utf16;
+    bool atStart = true; // the held bytes begin at offset 0 of the file
     for (;;) {
         const std::size_t got = file->read(buffer.data() + held, kPiece);
         const bool last = got == 0;
@@ -54,9 +55,10 @@ std::u16string ReadWholeFile(FileServices& files, std::u16string_view path) {
         const std::string_view bytes(buffer.data(), held);
         // A lone last byte of UTF-16 is no character.
         const std::size_t used =
-            *utf16 ? appendUtf16Le(bytes, text) : files.decodeAnsi(bytes, last, text);
+            *utf16 ? appendUtf16Le(bytes, text) : files.decodeAnsi(bytes, atStart, last, text);
         if (last)
             return text;
+        atStart = atStart && used == 0;
         held -= used;
         std::memmove(buffer.data(), buffer.data() + used, held);
     }

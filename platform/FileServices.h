@@ -70,9 +70,12 @@ class FileServices {
     virtual std::int64_t fileLength(std::u16string_view path) = 0;
     virtual std::string readWholeFile(std::u16string_view path) = 0;
     virtual std::unique_ptr<InputFile> openForReading(std::u16string_view path) = 0;
-    // Appends the text of one piece of bytes in the ANSI code page and returns how many bytes
-    // it used: unless `last`, a character cut at the end of the piece waits for the next.
-    virtual std::size_t decodeAnsi(std::string_view bytes, bool last, std::u16string& text) = 0;
+    // Appends the text of one piece of a file's bytes in the ANSI code page and returns how
+    // many bytes it used: unless `last`, a character cut at the end of the piece waits for the
+    // next. `atStart`: the piece begins at offset 0 of the file (where a UTF-8 code page's
+    // byte-order mark is no text).
+    virtual std::size_t decodeAnsi(std::string_view bytes, bool atStart, bool last,
+                                   std::u16string& text) = 0;
     // Copies one file whole, replacing an existing destination file. A destination ending in
     // "\" is a folder that takes the source's name. A plain source's outcome is told and its
     // failure thrown; each match of a wildcard source is tried and its outcome or failure told,

@@ -91,10 +91,6 @@ std::size_t appendUtf8Text(std::string_view bytes, bool atStart, bool last, std:
     return appendUtf8Lossless(bytes, last, text);
 }
 
-std::size_t appendUtf8Text(std::string_view bytes, bool last, std::u16string& text) {
-    return appendUtf8Text(bytes, text.empty(), last, text);
-}
-
 std::u16string decodeUtf8Lossless(std::string_view bytes) {
     std::u16string text;
     text.reserve(bytes.size());

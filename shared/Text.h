@@ -17,8 +17,6 @@ std::size_t appendUtf8Lossless(std::string_view bytes, bool last, std::u16string
 // its start (`atStart`: the bytes begin at offset 0) is no part of the text, and a piece there
 // that may be the start of one waits for more. A mark anywhere else is a character.
 std::size_t appendUtf8Text(std::string_view bytes, bool atStart, bool last, std::u16string& text);
-// Until every reader says where its bytes begin: the start is taken as "text still empty".
-std::size_t appendUtf8Text(std::string_view bytes, bool last, std::u16string& text);
 
 // Inverse of decodeUtf8Lossless. Empty when the text holds U+0000 or a lone surrogate
 // outside U+DC80..U+DCFF, which no host name can carry.

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <utility>
 
 struct ReadRow {
     const char* name;
@@ -48,6 +49,32 @@ INSTANTIATE_TEST_SUITE_P(
         ReadRow{"utf16AcrossPieces", "\xFF\xFE" + std::string(65535, 'a') + std::string(1, '\0'),
                 u"\uFEFF" + std::u16string(32767, u'\x6161') + u"\x0061"}),
     [](const auto& info) { return info.param.name; });
+
+// File services whose first read hands out 3 bytes at most, as a slow file system may.
+class ShortFirstRead : public FaultyFileServices {
+    std::unique_ptr<InputFile> openForReading(std::u16string_view path) override {
+        class Short : public InputFile {
+          public:
+            explicit Short(std::unique_ptr<InputFile> real) : m_real(std::move(real)) {}
+            std::size_t read(char* buffer, std::size_t size) override {
+                return m_real->read(buffer, std::exchange(m_first, false) ? 3 : size);
+            }
+
+          private:
+            std::unique_ptr<InputFile> m_real;
+            bool m_first = true;
+        };
+        return std::make_unique<Short>(FaultyFileServices::openForReading(path));
+    }
+};
+
+TEST(ReadWholeFilePieces, aMarkIsDroppedAtTheStartOfTheFileOnly) {
+    TempDir dir;
+    writeFile(dir / "list.txt", "\xEF\xBB\xBF\xEF\xBB\xBFx");
+    ShortFirstRead files;
+    EXPECT_EQ(ReadWholeFile(files, win(dir / "list.txt")),
+              hostIsUtf8() ? u"\uFEFFx" : u"\u00EF\u00BB\u00BF\u00EF\u00BB\u00BFx");
+}
 
 TEST(ReadWholeFileFailures, missingIsEmptyAndReadFailuresPassOn) {
     TempDir dir;

@@ -70,7 +70,7 @@ bool symlinkIfSupported(const std::filesystem::path& to, const std::filesystem::
 
 bool hostIsUtf8() {
     std::u16string text;
-    hostFileServices()->decodeAnsi("\xC3\xA9", true, text);
+    hostFileServices()->decodeAnsi("\xC3\xA9", true, true, text);
     return text == u"\u00E9";
 }
 
@@ -153,10 +153,10 @@ std::unique_ptr<InputFile> FaultyFileServices::openForReading(std::u16string_vie
     return m_real->openForReading(path);
 }
 
-std::size_t FaultyFileServices::decodeAnsi(std::string_view bytes, bool last,
+std::size_t FaultyFileServices::decodeAnsi(std::string_view bytes, bool atStart, bool last,
                                            std::u16string& text) {
     enter("decodeAnsi", {});
-    return m_real->decodeAnsi(bytes, last, text);
+    return m_real->decodeAnsi(bytes, atStart, last, text);
 }
 
 void FaultyFileServices::copyFile(std::u16string_view source, std::u16string_view destination,

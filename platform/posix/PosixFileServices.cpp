@@ -239,8 +239,9 @@ std::unique_ptr<InputFile> PosixFileServices::openForReading(std::u16string_view
     return std::make_unique<PosixInputFile>(openRegular(path));
 }
 
-std::size_t PosixFileServices::decodeAnsi(std::string_view bytes, bool last, std::u16string& text) {
-    return appendUtf8Text(bytes, last, text);
+std::size_t PosixFileServices::decodeAnsi(std::string_view bytes, bool atStart, bool last,
+                                          std::u16string& text) {
+    return appendUtf8Text(bytes, atStart, last, text);
 }
 
 void PosixFileServices::copyFile(std::u16string_view source, std::u16string_view destination,

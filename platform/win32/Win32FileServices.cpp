@@ -146,10 +146,11 @@ std::unique_ptr<InputFile> Win32FileServices::openForReading(std::u16string_view
     return std::make_unique<Win32InputFile>(openForRead(path));
 }
 
-std::size_t Win32FileServices::decodeAnsi(std::string_view bytes, bool last, std::u16string& text) {
+std::size_t Win32FileServices::decodeAnsi(std::string_view bytes, bool atStart, bool last,
+                                          std::u16string& text) {
     const UINT codePage = ::GetACP();
     if (codePage == CP_UTF8)
-        return appendUtf8Text(bytes, last, text);
+        return appendUtf8Text(bytes, atStart, last, text);
     // A double-byte code page's lead byte at the end of a piece waits for its trail byte.
     std::size_t usable = bytes.size();
     CPINFO info{};

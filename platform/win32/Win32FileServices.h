@@ -16,7 +16,8 @@ class Win32FileServices : public FileServices {
     std::int64_t fileLength(std::u16string_view path) override;
     std::string readWholeFile(std::u16string_view path) override;
     std::unique_ptr<InputFile> openForReading(std::u16string_view path) override;
-    std::size_t decodeAnsi(std::string_view bytes, bool last, std::u16string& text) override;
+    std::size_t decodeAnsi(std::string_view bytes, bool atStart, bool last,
+                           std::u16string& text) override;
     void copyFile(std::u16string_view source, std::u16string_view destination,
                   CopyListener& listener) override;
     void checkCopy(std::u16string_view source, std::u16string_view destination,

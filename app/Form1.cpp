@@ -1,6 +1,6 @@
 #include "app/Form1.h"
 
-#include "app/Guarded.h"
+#include "app/report/Guarded.h"
 #include "assist/FilePickers.h"
 #include "assist/Help.h"
 #include "assist/Samples.h"

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "app/StartUp.h"
-#include "app/WindowHost.h"
+#include "app/report/WindowHost.h"
 
 #include <QCursor>
 #include <QWidget>

@@ -1,6 +1,6 @@
 #include "app/Form1.h"
-#include "platform/Console.h"
 #include "platform/FileServices.h"
+#include "platform/Host.h"
 #include "platform/qt/QtPlatform.h"
 
 #include <QApplication>

@@ -1,7 +1,7 @@
 #include "assist/FilePickers.h"
 
-#include "app/Guarded.h"
-#include "app/WindowHost.h"
+#include "app/report/Guarded.h"
+#include "app/report/WindowHost.h"
 #include "platform/CommonDialog.h"
 
 #include <functional>

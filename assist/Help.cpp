@@ -1,7 +1,7 @@
 #include "assist/Help.h"
 
-#include "app/Guarded.h"
-#include "app/WindowHost.h"
+#include "app/report/Guarded.h"
+#include "app/report/WindowHost.h"
 #include "platform/MessageBoxes.h"
 
 void PushButton5_Click(WindowHost& window) {

@@ -1,7 +1,7 @@
 #include "assist/Samples.h"
 
-#include "app/Guarded.h"
-#include "app/WindowHost.h"
+#include "app/report/Guarded.h"
+#include "app/report/WindowHost.h"
 #include "platform/FileServices.h"
 #include "platform/MessageBoxes.h"
 #include "platform/Shell.h"

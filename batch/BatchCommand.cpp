@@ -1,5 +1,6 @@
 #include "batch/BatchCommand.h"
 
+#include "base/Text.h"
 #include "copy/Main.h"
 #include "copy/SaveAsMany.h"
 #include "platform/Console.h"
@@ -7,7 +8,6 @@
 #include "platform/MessageBoxes.h"
 #include "platform/PlatformError.h"
 #include "shared/SharedRoutines.h"
-#include "shared/Text.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,6 +1,7 @@
 #include "batch/BatchCommand.h"
 #include "platform/Console.h"
 #include "platform/FileServices.h"
+#include "platform/Host.h"
 
 #include <iostream>
 

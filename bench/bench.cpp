@@ -4,11 +4,11 @@
 // measures the memory long lists take, and times quorvane-batch beside a cp loop and tee. Usage:
 // quorvane_bench [work-folder] [repeats] [only-this-size-in-bytes, or "batch"]
 
+#include "base/Text.h"
 #include "copy/SaveAsMany.h"
+#include "platform/FileServices.h"
+#include "platform/Host.h"
 #include "platform/MessageBoxes.h"
-#include "platform/posix/PosixFileServices.h"
-#include "platform/posix/WindowsPath.h"
-#include "shared/Text.h"
 
 #include <algorithm>
 #include <chrono>
@@ -43,7 +43,7 @@ class HeadlessHost : public CommandHost, public MessageBoxes {
     int mousePointer() const override { return m_pointer; }
     void setMousePointer(int pointer) override { m_pointer = pointer; }
     MessageBoxes& messageBoxes() override { return *this; }
-    FileServices& fileServices() override { return m_files; }
+    FileServices& fileServices() override { return *m_files; }
     int msgBox(std::u16string_view prompt, int, std::u16string_view) override {
         m_last = prompt;
         return MsgBoxOk;
@@ -56,7 +56,7 @@ class HeadlessHost : public CommandHost, public MessageBoxes {
     std::u16string m_source, m_list, m_last;
     bool m_busy = false;
     int m_pointer = PointerDefault;
-    PosixFileServices m_files;
+    std::unique_ptr<FileServices> m_files = hostFileServices();
 };
 
 using Clock = std::chrono::steady_clock;
@@ -172,7 +172,7 @@ void runCase(const fs::path& work, std::size_t size, int count, int repeats) {
     const fs::path listFile = dir / "list.txt";
     std::ofstream(listFile, std::ios::binary) << list;
 
-    HeadlessHost host(toWindowsPath(source.string()), toWindowsPath(listFile.string()));
+    HeadlessHost host(windowsFormOf(source), windowsFormOf(listFile));
     for (const bool present : {false, true}) {
         std::vector<double> ours, safe, raw;
         const auto timed = [&](std::vector<double>& into, const auto& copy) {
@@ -261,7 +261,7 @@ void measureList(const fs::path& work, const char* label, double bar,
         std::abort();
     const pid_t child = ::fork();
     if (child == 0) {
-        HeadlessHost host(toWindowsPath(source.string()), toWindowsPath(listFile.string()));
+        HeadlessHost host(windowsFormOf(source), windowsFormOf(listFile));
         const long before = peakResidentKiB();
         PushButton3_Click(host);
         const long rise = peakResidentKiB() - before;

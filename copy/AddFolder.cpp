@@ -1,9 +1,9 @@
 #include "copy/AddFolder.h"
 
+#include "base/Text.h"
 #include "platform/FileServices.h"
 #include "platform/PlatformError.h"
 #include "shared/SharedRoutines.h"
-#include "shared/Text.h"
 
 bool IsExistingFile(FileServices& files, std::u16string_view path) {
     if (!hasWildcard(path))

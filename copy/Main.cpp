@@ -1,10 +1,10 @@
 #include "copy/Main.h"
 
+#include "base/Text.h"
 #include "copy/AddFolder.h"
 #include "platform/FileServices.h"
 #include "platform/PlatformError.h"
 #include "shared/SharedRoutines.h"
-#include "shared/Text.h"
 
 namespace {
 

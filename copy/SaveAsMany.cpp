@@ -1,13 +1,13 @@
 #include "copy/SaveAsMany.h"
 
-#include "app/Guarded.h"
+#include "app/report/Guarded.h"
+#include "base/Text.h"
 #include "copy/Main.h"
 #include "copy/OpenSaveFile.h"
 #include "platform/FileServices.h"
 #include "platform/MessageBoxes.h"
 #include "platform/PlatformError.h"
 #include "shared/SharedRoutines.h"
-#include "shared/Text.h"
 
 #include <cerrno>
 #include <vector>

@@ -6,8 +6,6 @@
 #include <string_view>
 #include <vector>
 
-class FileServices;
-
 // What a console program needs of its host.
 
 // The program's arguments as wide text, without the program's name: argv decoded losslessly
@@ -37,6 +35,3 @@ class OutputFile {
 // Opens a file for writing at a path as the user typed it, creating it when absent, without
 // emptying it.
 std::unique_ptr<OutputFile> openOutputFile(std::u16string_view path);
-
-// The host's file services.
-std::unique_ptr<FileServices> hostFileServices();

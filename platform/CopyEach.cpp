@@ -1,7 +1,7 @@
 #include "platform/CopyEach.h"
 
+#include "base/Text.h"
 #include "platform/PlatformError.h"
-#include "shared/Text.h"
 
 bool copyEachFile(FileServices& files, std::u16string_view source, std::u16string_view destination,
                   CopyListener& listener,

@@ -1,6 +1,6 @@
 #include "platform/PlatformError.h"
 
-#include "shared/Text.h"
+#include "base/Text.h"
 
 #include <algorithm>
 #include <initializer_list>

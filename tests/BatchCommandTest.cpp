@@ -1,5 +1,5 @@
 #include "batch/BatchCommand.h"
-#include "shared/Text.h"
+#include "base/Text.h"
 #include "tests/TestSupport.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,5 @@
 #include "copy/Main.h"
+#include "platform/Host.h"
 #include "tests/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -6,8 +7,6 @@
 #include <algorithm>
 #include <set>
 #ifndef _WIN32
-#include "platform/posix/PosixFileServices.h"
-
 #include <cstring>
 #include <fcntl.h>
 #include <sys/mount.h>
@@ -179,11 +178,11 @@ TEST_F(CopyToTargetTest, fifoAndDeviceSourcesAreNotFoundAndNeverBlock) {
     copy(win(dir / "fifo"), win(dir / "out/a.txt"));
     copy(u"Z:\\dev\\null", win(dir / "out/b.txt"));
     EXPECT_TRUE(onlyFiles(dir / "out", {}));
-    PosixFileServices real;
+    const std::unique_ptr<FileServices> real = hostFileServices();
     RecordingListener listener;
-    EXPECT_THROW(real.copyFile(win(dir / "fifo"), win(dir / "out/c.txt"), listener),
+    EXPECT_THROW(real->copyFile(win(dir / "fifo"), win(dir / "out/c.txt"), listener),
                  std::exception);
-    EXPECT_TRUE(real.findOrdinaryFiles(win(dir / "fifo"), 1).empty());
+    EXPECT_TRUE(real->findOrdinaryFiles(win(dir / "fifo"), 1).empty());
 }
 
 TEST_F(CopyToTargetTest, aFullDiskLeavesTheOldTargetWhole) {

@@ -1,5 +1,5 @@
-#include "app/ErrorReport.h"
-#include "app/Guarded.h"
+#include "app/report/ErrorReport.h"
+#include "app/report/Guarded.h"
 #include "platform/PlatformError.h"
 #include "tests/TestSupport.h"
 

@@ -1,5 +1,5 @@
 #include "app/Form1.h"
-#include "app/ErrorReport.h"
+#include "app/report/ErrorReport.h"
 #include "platform/PlatformError.h"
 #include "platform/qt/MessageDialog.h"
 #include "platform/qt/QtPlatform.h"

@@ -1,12 +1,10 @@
 #include "tests/TestSupport.h"
 
-#include "platform/Console.h"
+#include "base/Text.h"
+#include "platform/Host.h"
 #include "platform/PlatformError.h"
-#include "shared/Text.h"
 #ifdef _WIN32
 #include <windows.h>
-#else
-#include "platform/posix/WindowsPath.h"
 #endif
 
 #include <fstream>
@@ -49,11 +47,7 @@ std::string readFile(const std::filesystem::path& path) {
 }
 
 std::u16string win(const std::filesystem::path& path) {
-#ifdef _WIN32
-    return std::filesystem::path(path).make_preferred().u16string();
-#else
-    return toWindowsPath(path.string());
-#endif
+    return windowsFormOf(path);
 }
 
 void hide([[maybe_unused]] const std::filesystem::path& path) {

@@ -1,4 +1,4 @@
-#include "shared/Text.h"
+#include "base/Text.h"
 
 #include <gtest/gtest.h>
 

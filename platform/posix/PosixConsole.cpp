@@ -1,9 +1,10 @@
 #include "platform/Console.h"
+#include "platform/Host.h"
 
+#include "base/Text.h"
 #include "platform/posix/PosixFileServices.h"
 #include "platform/posix/PosixIo.h"
 #include "platform/posix/WindowsPath.h"
-#include "shared/Text.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -84,4 +85,8 @@ std::unique_ptr<OutputFile> openOutputFile(std::u16string_view path) {
 
 std::unique_ptr<FileServices> hostFileServices() {
     return std::make_unique<PosixFileServices>();
+}
+
+std::u16string windowsFormOf(const std::filesystem::path& hostPath) {
+    return toWindowsPath(hostPath.string());
 }

@@ -1,10 +1,10 @@
 #include "platform/posix/PosixFileServices.h"
 
+#include "base/Text.h"
 #include "platform/CopyEach.h"
 #include "platform/PlatformError.h"
 #include "platform/posix/PosixIo.h"
 #include "platform/posix/WindowsPath.h"
-#include "shared/Text.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,7 +1,7 @@
 #include "platform/posix/WindowsPath.h"
 
+#include "base/Text.h"
 #include "platform/PlatformError.h"
-#include "shared/Text.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,8 +1,8 @@
 // The Qt platform's pieces that differ by host: here a POSIX desktop.
+#include "base/Text.h"
 #include "platform/PlatformError.h"
 #include "platform/posix/WindowsPath.h"
 #include "platform/qt/QtPlatform.h"
-#include "shared/Text.h"
 
 #include <QFile>
 #include <QProcess>

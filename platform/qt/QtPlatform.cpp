@@ -1,8 +1,8 @@
 #include "platform/qt/QtPlatform.h"
 
+#include "base/Text.h"
 #include "platform/PlatformError.h"
 #include "platform/qt/MessageDialog.h"
-#include "shared/Text.h"
 
 #include <QAccessibleWidget>
 #include <QApplication>

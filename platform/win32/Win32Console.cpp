@@ -1,4 +1,5 @@
 #include "platform/Console.h"
+#include "platform/Host.h"
 
 #include "platform/win32/Win32FileServices.h"
 #include "platform/win32/Win32Io.h"
@@ -95,4 +96,8 @@ std::unique_ptr<OutputFile> openOutputFile(std::u16string_view path) {
 
 std::unique_ptr<FileServices> hostFileServices() {
     return std::make_unique<Win32FileServices>();
+}
+
+std::u16string windowsFormOf(const std::filesystem::path& hostPath) {
+    return std::filesystem::path(hostPath).make_preferred().u16string();
 }

@@ -1,8 +1,8 @@
 #include "platform/win32/Win32FileServices.h"
 
+#include "base/Text.h"
 #include "platform/CopyEach.h"
 #include "platform/win32/Win32Io.h"
-#include "shared/Text.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "app/ErrorReport.h"
+#include "app/report/ErrorReport.h"
 
 #include "platform/MessageBoxes.h"
 

@@ -1,8 +1,8 @@
-#include "app/Guarded.h"
+#include "app/report/Guarded.h"
 
-#include "app/ErrorReport.h"
+#include "app/report/ErrorReport.h"
+#include "base/Text.h"
 #include "platform/PlatformError.h"
-#include "shared/Text.h"
 
 #include <cassert>
 #include <new>

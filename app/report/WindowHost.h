@@ -1,6 +1,6 @@
 #pragma once
 
-#include "copy/SaveAsMany.h"
+#include "app/report/CommandHost.h"
 
 #include <cstdint>
 #include <string>

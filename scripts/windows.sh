@@ -153,6 +153,7 @@ if ! $core_only; then
     installed="$WINEPREFIX/drive_c/Program Files/Quorvane"
     fail() { echo "windows.sh: the installer $*" >&2 && exit 1; }
     wine msiexec /i "$installer" /qn || fail "did not install"
+    [ -n "$(find "$WINEPREFIX/drive_c" -name Quorvane.lnk)" ] || fail "made no Start-menu entry"
     batch_version=$(wine "$installed/quorvane-batch.exe" --version | tr -d '\r')
     [ "$batch_version" = "quorvane-batch $version" ] || fail "installed no working program"
     here="Z:${scratch//\//\\}"

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
 #include <linux/fs.h>
@@ -31,6 +32,27 @@ int fdOf(OsHandle::Native native) {
 std::error_code lastError() {
     return {errno, std::generic_category()};
 }
+
+// The process's file-creation mask. Linux shows it in /proc/self/status; elsewhere it is read
+// by setting it and setting it back, which changes it for every thread for a moment, so it is
+// read once, as the program loads, before any thread starts.
+mode_t readUmask() {
+    if (std::FILE* status = std::fopen("/proc/self/status", "re")) {
+        char line[256];
+        unsigned mask = 0;
+        bool found = false;
+        while (!found && std::fgets(line, sizeof line, status))
+            found = std::sscanf(line, "Umask: %o", &mask) == 1;
+        std::fclose(status);
+        if (found)
+            return static_cast<mode_t>(mask);
+    }
+    const mode_t mask = ::umask(022);
+    ::umask(mask);
+    return mask;
+}
+
+const mode_t kUmask = readUmask();
 
 bool isUnsupported(int error) {
     return error == ENOTSUP || error == EOPNOTSUPP || error == ENOSYS;
@@ -96,8 +118,6 @@ void OsHandle::close() {
 
 PosixCopyPrimitives::PosixCopyPrimitives()
     : m_uid(::geteuid()), m_gid(::getegid()), m_proc(::access("/proc/self/fd", F_OK) == 0) {
-    m_umask = ::umask(022);
-    ::umask(m_umask);
     m_groups.resize(static_cast<std::size_t>(std::max(::getgroups(0, nullptr), 0)));
     m_groups.resize(static_cast<std::size_t>(
         std::max(::getgroups(static_cast<int>(m_groups.size()), m_groups.data()), 0)));
@@ -265,7 +285,7 @@ bool PosixCopyPrimitives::carryKept(NewFile& file, const CopyTarget& target,
     }
     // Set-user-ID and set-group-ID never travel with a copy.
     const mode_t mode = old.permissions & 0777;
-    if (!kept.hasAcl && (inherited || (mode & ~m_umask) != mode) && ::fchmod(fd, mode) != 0)
+    if (!kept.hasAcl && (inherited || (mode & ~kUmask) != mode) && ::fchmod(fd, mode) != 0)
         throwErrno();
     for (const auto& [name, value] : kept.attributes)
         if (::fsetxattr(fd, name.c_str(), value.data(), value.size(), 0) != 0)

@@ -70,7 +70,6 @@ class PosixCopyPrimitives : public CopyPrimitives {
 
     uid_t m_uid;
     gid_t m_gid;
-    mode_t m_umask;
     std::vector<gid_t> m_groups;
     bool m_proc;
     // The last source opened, and what the source probe last found.

@@ -412,5 +412,5 @@ void Form1::applySkin() {
 }
 
 void Form1::loadHandPointer(const std::u16string& path) {
-    m_hand = cursorFromFile(m_services.files.readWholeFile(path));
+    m_hand = cursorFromFile(m_services.files.readFileBytes(path));
 }

@@ -5,6 +5,7 @@
 #include "copy/SaveAsMany.h"
 #include "platform/Console.h"
 #include "platform/FileServices.h"
+#include "platform/ForwardingFileServices.h"
 #include "platform/MessageBoxes.h"
 #include "platform/PlatformError.h"
 #include "shared/SharedRoutines.h"
@@ -111,49 +112,16 @@ std::string refusalName(Refusal refusal) {
     return "refused";
 }
 
-// The file services with every copy replaced by its check: a dry run writes nothing.
-class CheckingFiles : public FileServices {
+// The file services with every copy replaced by its check: a dry run writes nothing. The real
+// services still let go of what the probes held when the run is made durable.
+class CheckingFiles : public ForwardingFileServices {
   public:
-    explicit CheckingFiles(FileServices& real) : m_real(real) {}
+    using ForwardingFileServices::ForwardingFileServices;
 
-    std::int64_t lastModified(std::u16string_view path) override {
-        return m_real.lastModified(path);
-    }
-    std::uint32_t attributes(std::u16string_view path) override { return m_real.attributes(path); }
-    bool probeFolder(std::u16string_view path) override { return m_real.probeFolder(path); }
-    bool openExisting(std::u16string_view path) override { return m_real.openExisting(path); }
-    std::vector<std::u16string> findOrdinaryFiles(std::u16string_view pattern,
-                                                  std::size_t limit) override {
-        return m_real.findOrdinaryFiles(pattern, limit);
-    }
-    std::int64_t fileLength(std::u16string_view path) override { return m_real.fileLength(path); }
-    std::string readWholeFile(std::u16string_view path) override {
-        return m_real.readWholeFile(path);
-    }
-    std::unique_ptr<InputFile> openForReading(std::u16string_view path) override {
-        return m_real.openForReading(path);
-    }
-    std::size_t decodeAnsi(std::string_view bytes, bool atStart, bool last,
-                           std::u16string& text) override {
-        return m_real.decodeAnsi(bytes, atStart, last, text);
-    }
     void copyFile(std::u16string_view source, std::u16string_view destination,
                   CopyListener& listener) override {
-        m_real.checkCopy(source, destination, listener);
+        real().checkCopy(source, destination, listener);
     }
-    void checkCopy(std::u16string_view source, std::u16string_view destination,
-                   CopyListener& listener) override {
-        m_real.checkCopy(source, destination, listener);
-    }
-    std::optional<std::u16string> mapNativeName(std::u16string_view name) override {
-        return m_real.mapNativeName(name);
-    }
-    std::u16string installationFolder() override { return m_real.installationFolder(); }
-    // A dry run wrote nothing; the real services let go of what the probes held.
-    void makeDurable() override { m_real.makeDurable(); }
-
-  private:
-    FileServices& m_real;
 };
 
 struct Options {

@@ -68,7 +68,8 @@ class FileServices {
     virtual std::vector<std::u16string> findOrdinaryFiles(std::u16string_view pattern,
                                                           std::size_t limit) = 0;
     virtual std::int64_t fileLength(std::u16string_view path) = 0;
-    virtual std::string readWholeFile(std::u16string_view path) = 0;
+    // Every byte of a file, as it is on disk.
+    virtual std::string readFileBytes(std::u16string_view path) = 0;
     virtual std::unique_ptr<InputFile> openForReading(std::u16string_view path) = 0;
     // Appends the text of one piece of a file's bytes in the ANSI code page and returns how
     // many bytes it used: unless `last`, a character cut at the end of the piece waits for the

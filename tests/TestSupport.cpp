@@ -137,9 +137,9 @@ std::int64_t FaultyFileServices::fileLength(std::u16string_view path) {
     return lengthOverride >= 0 ? lengthOverride : m_real->fileLength(path);
 }
 
-std::string FaultyFileServices::readWholeFile(std::u16string_view path) {
-    enter("readWholeFile", path);
-    return m_real->readWholeFile(path);
+std::string FaultyFileServices::readFileBytes(std::u16string_view path) {
+    enter("readFileBytes", path);
+    return m_real->readFileBytes(path);
 }
 
 std::unique_ptr<InputFile> FaultyFileServices::openForReading(std::u16string_view path) {

@@ -216,7 +216,7 @@ std::int64_t PosixFileServices::fileLength(std::u16string_view path) {
     return info.st_size;
 }
 
-std::string PosixFileServices::readWholeFile(std::u16string_view path) {
+std::string PosixFileServices::readFileBytes(std::u16string_view path) {
     const FileDescriptor fd = openRegular(path);
     struct stat info {};
     if (::fstat(fd.get(), &info) != 0)

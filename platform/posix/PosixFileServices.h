@@ -14,7 +14,7 @@ class PosixFileServices : public FileServices {
     std::vector<std::u16string> findOrdinaryFiles(std::u16string_view pattern,
                                                   std::size_t limit) override;
     std::int64_t fileLength(std::u16string_view path) override;
-    std::string readWholeFile(std::u16string_view path) override;
+    std::string readFileBytes(std::u16string_view path) override;
     std::unique_ptr<InputFile> openForReading(std::u16string_view path) override;
     std::size_t decodeAnsi(std::string_view bytes, bool atStart, bool last,
                            std::u16string& text) override;

@@ -126,7 +126,7 @@ std::int64_t Win32FileServices::fileLength(std::u16string_view path) {
                                      data.nFileSizeLow);
 }
 
-std::string Win32FileServices::readWholeFile(std::u16string_view path) {
+std::string Win32FileServices::readFileBytes(std::u16string_view path) {
     const Handle file = openForRead(path);
     std::string bytes(1 << 16, '\0');
     std::size_t used = 0;

@@ -110,11 +110,11 @@ TEST_F(BatchCommandTest, aWildcardSourceGivesARowPerMatchAndAMissingSourceIsNoSo
     EXPECT_EQ(result.status, 0);
     // A single leading backslash makes the source a share: found by the look-up (on the
     // current drive), never copied.
-    const fs::path cwd = fs::current_path();
-    fs::current_path(dir.path());
-    result = run(
-        {"--receipt", "-", narrow(win(dir / "source.txt")).substr(2), (dir / "list.txt").string()});
-    fs::current_path(cwd);
+    {
+        const InFolder inDir(dir.path());
+        result = run({"--receipt", "-", narrow(win(dir / "source.txt")).substr(2),
+                      (dir / "list.txt").string()});
+    }
     EXPECT_EQ(result.receipt, "1\t" + out("") + "\tno-source\t\n2\t\tblank\t\n");
     EXPECT_EQ(result.status, 1);
 }

@@ -64,17 +64,17 @@ TEST_F(CopyToTargetTest, bothProbesRunInOrderEvenWhenTheSourceIsMissing) {
 }
 
 TEST_F(CopyToTargetTest, targetsWithoutAnExistingFolderCopyNothing) {
-    const fs::path cwd = fs::current_path();
-    fs::current_path(dir.path());
-    copy(source(), u"bare.txt");
-    std::u16string slashes = win(dir / "out/slash.txt");
-    std::replace(slashes.begin(), slashes.end(), u'\\', u'/');
-    copy(source(), slashes);
-    copy(source(), win(dir / "nofolder/a.txt"));
-    copy(u"   ", win(dir / "out/a.txt"));
-    copy(source(), u"  ");
-    copy(source(), win(dir / "out") + u"\\" + std::u16string(32768, u'a'));
-    fs::current_path(cwd);
+    {
+        const InFolder inDir(dir.path());
+        copy(source(), u"bare.txt");
+        std::u16string slashes = win(dir / "out/slash.txt");
+        std::replace(slashes.begin(), slashes.end(), u'\\', u'/');
+        copy(source(), slashes);
+        copy(source(), win(dir / "nofolder/a.txt"));
+        copy(u"   ", win(dir / "out/a.txt"));
+        copy(source(), u"  ");
+        copy(source(), win(dir / "out") + u"\\" + std::u16string(32768, u'a'));
+    }
     EXPECT_TRUE(onlyFiles(dir.path(), {"source.txt", "out"}));
     EXPECT_TRUE(onlyFiles(dir / "out", {}));
     EXPECT_EQ(files.calls.size(), 6u) << "blank and overlong names reach no probe";
@@ -84,10 +84,10 @@ TEST_F(CopyToTargetTest, folderTargetsRelativeTargetsAndSpacesInPaths) {
     copy(source(), win(dir / "out") + u"\\");
     EXPECT_EQ(readFile(dir / "out/source.txt"), "new content");
 
-    const fs::path cwd = fs::current_path();
-    fs::current_path(dir.path());
-    copy(source(), u"out\\relative.txt");
-    fs::current_path(cwd);
+    {
+        const InFolder inDir(dir.path());
+        copy(source(), u"out\\relative.txt");
+    }
     EXPECT_EQ(readFile(dir / "out/relative.txt"), "new content");
 
     // Doubled separators inside the path fold to one.

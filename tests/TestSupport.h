@@ -12,6 +12,25 @@
 #include <vector>
 
 // A fresh folder under the system's temporary folder, removed at the end of the test.
+// The current folder for as long as it lives; the old one comes back also when a test stops
+// early, so that the next test does not run in a folder that is gone.
+class InFolder {
+  public:
+    explicit InFolder(const std::filesystem::path& folder)
+        : m_back(std::filesystem::current_path()) {
+        std::filesystem::current_path(folder);
+    }
+    ~InFolder() {
+        std::error_code ignored;
+        std::filesystem::current_path(m_back, ignored);
+    }
+    InFolder(const InFolder&) = delete;
+    InFolder& operator=(const InFolder&) = delete;
+
+  private:
+    std::filesystem::path m_back;
+};
+
 class TempDir {
   public:
     TempDir();

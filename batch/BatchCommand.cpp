@@ -106,6 +106,8 @@ std::string refusalName(Refusal refusal) {
         return "append-only";
     case Refusal::NoSpace:
         return "no-space";
+    case Refusal::Busy:
+        return "busy";
     case Refusal::None:
         break;
     }
@@ -394,7 +396,7 @@ int RunBatch(const std::vector<std::u16string>& arguments, FileServices& files,
             return 0;
         }
         if (argument == u"--version") {
-            console.out << "quorvane-batch 1.0.0\n";
+            console.out << "quorvane-batch " QUORVANE_VERSION "\n";
             return 0;
         }
     }

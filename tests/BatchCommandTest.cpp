@@ -333,7 +333,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return info.param.name; });
 
 TEST_F(BatchCommandTest, helpAndVersionGoToStandardOutput) {
-    EXPECT_EQ(run({"--version"}).receipt, "quorvane-batch 1.0.0\n");
+    EXPECT_EQ(run({"--version"}).receipt, "quorvane-batch " QUORVANE_VERSION "\n");
     const Outcome help = run({"--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_TRUE(help.receipt.starts_with("Usage: quorvane-batch")) << help.receipt;

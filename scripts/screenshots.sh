@@ -4,7 +4,7 @@
 # screenshots.sh [BUILD_DIR] [OUT_DIR]
 set -euo pipefail
 cd "$(dirname "$0")/.."
-build=${1:-build/test}
+build=${1:-build/release}
 out=${2:-docs}
 
 bash scripts/deps.sh screenshots

@@ -106,6 +106,8 @@ std::string refusalName(Refusal refusal) {
         return "append-only";
     case Refusal::NoSpace:
         return "no-space";
+    case Refusal::Busy:
+        return "busy";
     case Refusal::None:
         break;
     }

@@ -85,6 +85,7 @@ struct CopyTarget {
 struct NewFile {
     OsHandle file;
     HostString name;
+    std::uint32_t attributes = 0; // Windows: what the file takes with the target's name
 };
 
 // What a replaced target keeps besides its permission bits and owner: its own access control
@@ -134,6 +135,13 @@ class CopyPrimitives {
     // Moves the named new file to the target's name, over what is there when `replace`;
     // file_exists when not replacing and the name is taken.
     virtual std::error_code publish(NewFile& file, const CopyTarget& target, bool replace) = 0;
+    // Whether another program holds the target's file open, which only a host whose opens
+    // exclude each other can tell: with `evenSharing`, also one that lets it be renamed over,
+    // seen only once a rename over it failed.
+    virtual bool heldElsewhere(const CopyTarget& target, bool evenSharing) = 0;
+    // Moves the named new file over a target another program holds, where the file system
+    // lets the old file live on without a name for its holders; an error where it does not.
+    virtual std::error_code publishOverHeld(NewFile& file, const CopyTarget& target) = 0;
     // Removes the new file's temporary name.
     virtual std::error_code removeName(NewFile& file, const CopyTarget& target) = 0;
     // Whether the target's folder lets names be added but never removed or renamed.

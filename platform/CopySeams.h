@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <system_error>
 
 // The points of a copy where a test may act: each lies between a check and the use it guards.
 enum class CopyPoint {
@@ -15,6 +16,14 @@ struct CopyHolding {
     bool target = false; // the checked target file itself
 };
 
+// Host calls a test may make fail (Windows only), for faults Wine cannot produce.
+enum class HostCall {
+    CreateTemporary, // creating the temporary file
+    MarkDeleted,     // its delete disposition, set right after it is created
+    SetAttributes,   // the attributes the new file takes before its rename
+    Rename,          // the rename over the target
+};
+
 // Test seams of the copy: a call at each point, and fallbacks forced for the file systems and
 // kernels this machine does not have.
 struct CopySeams {
@@ -25,4 +34,6 @@ struct CopySeams {
     bool noAnonymousFiles = false; // as on a file system without O_TMPFILE
     bool noProcLinks = false;      // as without /proc: anonymous files are named by AT_EMPTY_PATH
     bool noEmptyPathLinks = false; // as where AT_EMPTY_PATH needs a capability we lack
+    // Windows only: the error a host call fails with instead of being made; none when empty.
+    std::function<std::error_code(HostCall)> fail;
 };

@@ -149,6 +149,9 @@ CopyOutcome CopySequence::foresee(const CopySource& source, const CopyTarget& ta
         return CopyOutcome::Created;
     }
     judge(target, source);
+    // Only a program that lets nobody delete the file can be seen before the rename.
+    if (m_host.heldElsewhere(target, false))
+        throw PlatformError::refused(Refusal::Busy);
     return takesFiles && !m_host.folderKeepsName(target) && m_host.mayKeepOwner(target) &&
                    !m_host.folderIsAppendOnly(target)
                ? CopyOutcome::Replaced
@@ -287,7 +290,16 @@ CopyOutcome CopySequence::replace(const CopySource& source, CopyTarget& target,
     // Held across the rename, the old file would outlive it (and on Windows stop it).
     target.file.reset();
     // A rename never writes through a link, so the instant after that check is harmless.
-    const std::error_code error = m_host.publish(file->file(), target, true);
+    std::error_code error = m_host.publish(file->file(), target, true);
+    // A target another program holds refuses the rename as a folder would; it is never written
+    // over under its reader.
+    if (error && refusesNewFiles(error) && m_host.heldElsewhere(target, true)) {
+        if (m_host.publishOverHeld(file->file(), target)) {
+            file->discard();
+            throw PlatformError::refused(Refusal::Busy);
+        }
+        error.clear();
+    }
     if (error) {
         if (!refusesNewFiles(error)) // a sticky folder keeps another user's name
             throw PlatformError::fromCode(error);

@@ -63,6 +63,9 @@ PlatformError PlatformError::refused(Refusal refusal) {
     case Refusal::NoSpace:
         return make(u"There is not enough space on the disk to write the destination over.",
                     std::errc::no_space_on_device);
+    case Refusal::Busy:
+        return make(u"The destination is open in another program.",
+                    std::errc::device_or_resource_busy);
     case Refusal::None:
         break;
     }

@@ -19,6 +19,7 @@ enum class Refusal {
     ForeignInSticky,
     AppendOnly,
     NoSpace,
+    Busy,
 };
 
 // The one failure a platform call raises: the description the error report shows, and what

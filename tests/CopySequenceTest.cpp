@@ -6,9 +6,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #ifdef _WIN32
 #include "platform/win32/Win32FileServices.h"
+#include "platform/win32/Win32Io.h"
 
 #include <windows.h>
 using HostFiles = Win32FileServices;
@@ -277,6 +279,135 @@ INSTANTIATE_TEST_SUITE_P(
                               }}),
     [](const auto& info) { return info.param.name; });
 
+// The next run of the same list refuses on both hosts alike.
+TEST_F(CopySequenceTest, aReadOnlySourceGivesAReadOnlyNewTarget) {
+    makeReadOnly(dir / "source.txt");
+    EXPECT_EQ(copy("out/new.txt"), "copied");
+    EXPECT_EQ(fs::status(dir / "out/new.txt").permissions() & fs::perms::owner_write,
+              fs::perms::none);
+    EXPECT_EQ(copy("out/new.txt"), refused(Refusal::ReadOnly));
+}
+
+#ifdef _WIN32
+
+namespace {
+
+std::vector<std::string> listing(const fs::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::recursive_directory_iterator(folder))
+        names.push_back(fs::relative(entry.path(), folder).string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// Holds a file open as another program would, sharing what `share` says.
+Handle holdOpen(const fs::path& path, DWORD share) {
+    return Handle(
+        ::CreateFileW(path.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, 0, nullptr));
+}
+
+std::function<std::error_code(HostCall)> failing(HostCall which, DWORD error) {
+    return [which, error](HostCall call) {
+        return call == which ? std::error_code(static_cast<int>(error), std::system_category())
+                             : std::error_code();
+    };
+}
+
+} // namespace
+
+// Trailing dots and spaces, "..", and devices are read as the system reads them, once.
+TEST_F(CopySequenceTest, namesLandWhereTheSystemsOwnCopyPutsThem) {
+    for (const char* folder : {"mine/d", "system/d"})
+        fs::create_directories(dir / folder);
+    for (const std::wstring name : {L"x.", L"y ", L"d\\..\\z.", L"d\\w . "}) {
+        const std::wstring mine = (dir / "mine").wstring() + L"\\" + name;
+        EXPECT_TRUE(::CopyFileW((dir / "source.txt").c_str(),
+                                ((dir / "system").wstring() + L"\\" + name).c_str(), TRUE));
+        EXPECT_EQ(copyResult(files, win(dir / "source.txt"), fromWide(mine), true), "created");
+        EXPECT_EQ(copyResult(files, win(dir / "source.txt"), fromWide(mine), false), "created");
+    }
+    EXPECT_EQ(listing(dir / "mine"), listing(dir / "system"));
+    for (const char16_t* device : {u"NUL", u"CON"}) {
+        EXPECT_EQ(copyOutcome(files, device, win(dir / "out/plain.txt")),
+                  refused(Refusal::NotRegular));
+        EXPECT_EQ(copyOutcome(files, win(dir / "source.txt"), device),
+                  refused(Refusal::NotRegular));
+    }
+    EXPECT_EQ(readFile(dir / "out/plain.txt"), "old");
+}
+
+struct BusyRow {
+    const char* name;
+    DWORD share;    // what the other program shares
+    bool noNewFile; // the folder refuses the temporary file: only in place is left
+    bool foreseen;  // whether the dry run can see it
+};
+
+class CopyBusyTest : public CopySequenceTest, public testing::WithParamInterface<BusyRow> {};
+
+// A target another program holds open is never written over under it: the copy is refused
+// and the target stays whole.
+TEST_P(CopyBusyTest, aTargetOpenElsewhereIsBusyAndStaysWhole) {
+    const BusyRow& row = GetParam();
+    const Handle reader = holdOpen(dir / "out/plain.txt", row.share);
+    ASSERT_TRUE(reader.valid());
+    if (row.noNewFile)
+        files.copySeams().fail = failing(HostCall::CreateTemporary, ERROR_ACCESS_DENIED);
+    if (row.foreseen) {
+        EXPECT_EQ(copyResult(files, win(dir / "source.txt"), win(dir / "out/plain.txt"), true),
+                  refused(Refusal::Busy));
+    }
+    EXPECT_EQ(copy("out/plain.txt"), refused(Refusal::Busy));
+    EXPECT_EQ(readFile(dir / "out/plain.txt"), "old");
+    EXPECT_TRUE(leftovers(dir.path()).empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, CopyBusyTest,
+    testing::Values(BusyRow{"readerSharingNoDelete", FILE_SHARE_READ | FILE_SHARE_WRITE, false,
+                            true},
+                    BusyRow{"readerOfAFolderRefusingNewFiles",
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, true, false}),
+    [](const auto& info) { return info.param.name; });
+
+// Where the folder takes no new file the target is written over: first the new content, then
+// the old end cut, never the other way round.
+TEST_F(CopySequenceTest, inPlaceWritesTheWholeSourceOverLongerAndShorterTargets) {
+    files.copySeams().fail = failing(HostCall::CreateTemporary, ERROR_ACCESS_DENIED);
+    writeFile(dir / "out/long.txt", "old content, longer than the new");
+    for (const char* target : {"out/long.txt", "out/plain.txt"}) {
+        EXPECT_EQ(copyResult(files, win(dir / "source.txt"), win(dir / target), false), "in place");
+        EXPECT_EQ(readFile(dir / target), "new content") << target;
+    }
+}
+
+// The temporary file is hidden by its attribute while it exists (a leading dot hides nothing
+// here); any of its steps failing leaves the target as it was and nothing behind.
+TEST_F(CopySequenceTest, theTemporaryFileIsHiddenAndEveryFailedStepLeavesNothing) {
+    std::vector<DWORD> seen;
+    at(CopyPoint::ContentCopied, [&] {
+        for (const std::string& left : leftovers(dir / "out"))
+            seen.push_back(::GetFileAttributesA(left.c_str()) & FILE_ATTRIBUTE_HIDDEN);
+    });
+    EXPECT_EQ(copy("out/plain.txt"), "copied");
+    EXPECT_EQ(seen, std::vector<DWORD>{FILE_ATTRIBUTE_HIDDEN});
+    EXPECT_EQ(::GetFileAttributesW((dir / "out/plain.txt").c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u);
+    files.copySeams().at = nullptr;
+    writeFile(dir / "out/plain.txt", "old");
+    for (const HostCall call : {HostCall::CreateTemporary, HostCall::MarkDeleted,
+                                HostCall::SetAttributes, HostCall::Rename}) {
+        files.copySeams().fail = failing(call, ERROR_INVALID_PARAMETER);
+        for (const char* target : {"out/plain.txt", "out/absent.txt"})
+            EXPECT_EQ(copy(target), refused(Refusal::None))
+                << target << " " << static_cast<int>(call);
+        EXPECT_EQ(readFile(dir / "out/plain.txt"), "old");
+        EXPECT_FALSE(fs::exists(dir / "out/absent.txt"));
+        EXPECT_TRUE(leftovers(dir.path()).empty());
+    }
+}
+
+#endif
+
 // The rows below need what only the POSIX host has: /proc, fork, kernels without anonymous
 // files, ACLs, other users.
 #ifndef _WIN32
@@ -294,9 +425,9 @@ TEST_F(CopySequenceTest, aFileThatSaysItIsEmptyButIsNotFailsAndAnEmptyOneCopies)
 // named temporary file where neither can be had.
 TEST_F(CopySequenceTest, everyWayOfNamingTheNewFileCopiesAndLeavesNothing) {
     const std::vector<CopySeams> ways = {{},
-                                         {{}, {}, false, true, false},
-                                         {{}, {}, false, true, true},
-                                         {{}, {}, true, false, false}};
+                                         {{}, {}, false, true, false, {}},
+                                         {{}, {}, false, true, true, {}},
+                                         {{}, {}, true, false, false, {}}};
     for (std::size_t way = 0; way < ways.size(); ++way) {
         files.copySeams() = ways[way];
         writeFile(dir / "source.txt", "content " + std::to_string(way));

@@ -354,6 +354,15 @@ std::error_code PosixCopyPrimitives::publish(NewFile& file, const CopyTarget& ta
     return ::renameat(folder, from, folder, to) == 0 ? std::error_code() : lastError();
 }
 
+// Opens here never exclude each other: a file another program holds is renamed over as any.
+bool PosixCopyPrimitives::heldElsewhere(const CopyTarget&, bool) {
+    return false;
+}
+
+std::error_code PosixCopyPrimitives::publishOverHeld(NewFile&, const CopyTarget&) {
+    return std::make_error_code(std::errc::not_supported);
+}
+
 std::error_code PosixCopyPrimitives::removeName(NewFile& file, const CopyTarget& target) {
     return ::unlinkat(fdOf(target.folder), file.name.c_str(), 0) == 0 ? std::error_code()
                                                                       : lastError();

@@ -39,6 +39,8 @@ class PosixCopyPrimitives : public CopyPrimitives {
     std::error_code linkAnonymous(NewFile& file, const CopyTarget& target,
                                   const HostString& name) override;
     std::error_code publish(NewFile& file, const CopyTarget& target, bool replace) override;
+    bool heldElsewhere(const CopyTarget& target, bool evenSharing) override;
+    std::error_code publishOverHeld(NewFile& file, const CopyTarget& target) override;
     std::error_code removeName(NewFile& file, const CopyTarget& target) override;
     bool folderIsAppendOnly(const CopyTarget& target) override;
     std::optional<FileFacts> lookAgain(const CopyTarget& target) override;

@@ -6,6 +6,7 @@
 #include <aclapi.h>
 #include <algorithm>
 #include <cstddef>
+#include <cstring>
 #include <limits>
 #include <vector>
 
@@ -13,6 +14,13 @@ namespace {
 
 constexpr DWORD kPiece = 1 << 20;
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+// What a replaced target keeps of its attributes, and a new one of its source's: the rest
+// (hidden, system, compressed, encrypted...) is not for a plain attribute set to give.
+constexpr DWORD kCarried =
+    FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+// Declared by the headers only for later versions of Windows than the one the build targets.
+const auto kRenameInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(22);
+constexpr DWORD kRenameReplace = 0x1, kRenamePosix = 0x2;
 
 HANDLE handleOf(OsHandle::Native native) {
     return reinterpret_cast<HANDLE>(native);
@@ -37,16 +45,17 @@ std::int64_t ticks(const FILETIME& time) {
                                      time.dwLowDateTime);
 }
 
-// The facts of an open file; a file on disk that is not a folder is regular.
+// The facts of an open file; a file on disk that is not a folder is regular. A device or a
+// pipe answers few queries, so its type is asked first.
 FileFacts factsOf(HANDLE file) {
+    FileFacts facts;
+    if (::GetFileType(file) != FILE_TYPE_DISK)
+        return facts;
     BY_HANDLE_FILE_INFORMATION info{};
     if (!::GetFileInformationByHandle(file, &info))
         throwLastError();
-    FileFacts facts;
     const DWORD bits = info.dwFileAttributes;
-    facts.kind = (bits & FILE_ATTRIBUTE_DIRECTORY)       ? FileKind::Folder
-                 : ::GetFileType(file) != FILE_TYPE_DISK ? FileKind::Other
-                                                         : FileKind::Regular;
+    facts.kind = bits & FILE_ATTRIBUTE_DIRECTORY ? FileKind::Folder : FileKind::Regular;
     facts.volume = info.dwVolumeSerialNumber;
     facts.index = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
     facts.size = static_cast<std::int64_t>((static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) |
@@ -71,6 +80,37 @@ std::wstring finalPathOf(HANDLE file) {
             return path.substr(0, length);
         path.resize(length + 1);
     }
+}
+
+// A path as the system resolves it, once: "." and ".." taken, trailing dots and spaces cut
+// from the last name, in the "\\?\" form that later calls take literally and without the
+// MAX_PATH limit. A device ("\\.\NUL") is no file to copy.
+std::wstring normalPath(const std::wstring& path) {
+    if (path.starts_with(LR"(\\?\)"))
+        return path;
+    std::wstring full(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length =
+            ::GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+        if (length == 0)
+            throwLastError();
+        if (length < full.size()) {
+            full.resize(length);
+            break;
+        }
+        full.resize(length);
+    }
+    if (full.starts_with(LR"(\\.\)"))
+        throw PlatformError::refused(Refusal::NotRegular);
+    if (full.starts_with(LR"(\\)"))
+        return LR"(\\?\UNC\)" + full.substr(2);
+    return LR"(\\?\)" + full;
+}
+
+bool setAttributes(HANDLE file, DWORD attributes) {
+    FILE_BASIC_INFO basic{};
+    basic.FileAttributes = attributes ? attributes : FILE_ATTRIBUTE_NORMAL;
+    return ::SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic);
 }
 
 bool setDeleted(HANDLE file, bool deleted) {
@@ -127,7 +167,7 @@ void OsHandle::close() {
 
 CopySource Win32CopyPrimitives::openSource(const HostString& path) {
     CopySource source;
-    source.owned = openHandle(path, GENERIC_READ, kShareAll, FILE_FLAG_SEQUENTIAL_SCAN);
+    source.owned = openHandle(normalPath(path), GENERIC_READ, kShareAll, FILE_FLAG_SEQUENTIAL_SCAN);
     if (!source.owned.valid())
         throwLastError();
     source.file = source.owned.get();
@@ -135,7 +175,10 @@ CopySource Win32CopyPrimitives::openSource(const HostString& path) {
     return source;
 }
 
-void Win32CopyPrimitives::lookUp(const HostString& path, CopyTarget& target) {
+void Win32CopyPrimitives::lookUp(const HostString& given, CopyTarget& target) {
+    // Every later path is built from this one form, so that the name lands where the system's
+    // own copy would put it and the dry run keys it alike.
+    const std::wstring path = normalPath(given);
     const DWORD own = ::GetFileAttributesW(path.c_str());
     if (own == INVALID_FILE_ATTRIBUTES) {
         const PlatformError error = PlatformError::fromWin32(::GetLastError());
@@ -166,6 +209,8 @@ void Win32CopyPrimitives::lookUp(const HostString& path, CopyTarget& target) {
     if (!target.file.valid())
         throwLastError();
     target.facts = factsOf(handleOf(target.file));
+    if (target.facts.kind == FileKind::Other)
+        return;
     const std::wstring final = finalPathOf(handleOf(target.file));
     const std::size_t cut = final.find_last_of(L'\\') + 1;
     target.folderPath = final.substr(0, cut);
@@ -174,7 +219,7 @@ void Win32CopyPrimitives::lookUp(const HostString& path, CopyTarget& target) {
 
 std::optional<HostString> Win32CopyPrimitives::finalPath(const HostString& path) {
     const OsHandle file =
-        openHandle(path, FILE_READ_ATTRIBUTES, kShareAll, FILE_FLAG_BACKUP_SEMANTICS);
+        openHandle(normalPath(path), FILE_READ_ATTRIBUTES, kShareAll, FILE_FLAG_BACKUP_SEMANTICS);
     if (file.valid())
         return finalPathOf(handleOf(file));
     const PlatformError error = PlatformError::fromWin32(::GetLastError());
@@ -213,8 +258,7 @@ std::optional<KeptFacts> Win32CopyPrimitives::readKept(const CopyTarget& target)
     return kept;
 }
 
-bool Win32CopyPrimitives::carryKept(NewFile& file, const CopyTarget& target,
-                                    const KeptFacts& kept) {
+bool Win32CopyPrimitives::carryKept(NewFile& file, const CopyTarget&, const KeptFacts& kept) {
     const HANDLE out = handleOf(file.file);
     if (kept.hasAcl) {
         auto security = const_cast<char*>(kept.acl.data());
@@ -233,9 +277,6 @@ bool Win32CopyPrimitives::carryKept(NewFile& file, const CopyTarget& target,
             ERROR_SUCCESS)
             return false;
     }
-    FILE_BASIC_INFO basic{};
-    basic.FileAttributes = target.facts.permissions;
-    ::SetFileInformationByHandle(out, FileBasicInfo, &basic, sizeof basic);
     return true;
 }
 
@@ -243,15 +284,37 @@ std::optional<NewFile> Win32CopyPrimitives::createAnonymous(const CopyTarget&, s
     return std::nullopt; // Windows files have names; a delete disposition stands in
 }
 
+DWORD Win32CopyPrimitives::deleteRefusal(const CopyTarget& target) {
+    const OsHandle probe = openHandle(target.folderPath + target.name, DELETE, kShareAll,
+                                      FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS);
+    return probe.valid() ? ERROR_SUCCESS : ::GetLastError();
+}
+
+std::error_code Win32CopyPrimitives::fault(HostCall call) const {
+    return seams.fail ? seams.fail(call) : std::error_code();
+}
+
+// Hidden, as a leading dot does not make it here; deleted by the system should the process
+// die before the rename clears the mark, and not kept at all where the mark cannot be set.
 std::error_code Win32CopyPrimitives::createNamed(const CopyTarget& target, const HostString& name,
-                                                 std::uint32_t, NewFile& file) {
-    file.file = openHandle(target.folderPath + name, GENERIC_WRITE | DELETE | WRITE_DAC, 0,
-                           FILE_ATTRIBUTE_NORMAL, CREATE_NEW);
+                                                 std::uint32_t permissions, NewFile& file) {
+    const std::wstring path = target.folderPath + name;
+    if (const std::error_code error = fault(HostCall::CreateTemporary))
+        return error;
+    file.file =
+        openHandle(path, GENERIC_WRITE | DELETE | WRITE_DAC, 0, FILE_ATTRIBUTE_HIDDEN, CREATE_NEW);
     if (!file.file.valid())
         return lastError();
+    std::error_code error = fault(HostCall::MarkDeleted);
+    if (!error && !setDeleted(handleOf(file.file), true))
+        error = lastError();
+    if (error) {
+        file.file.reset();
+        ::DeleteFileW(path.c_str());
+        return error;
+    }
     file.name = name;
-    // Deleted by the system should the process die before the rename clears it.
-    setDeleted(handleOf(file.file), true);
+    file.attributes = permissions & kCarried;
     return {};
 }
 
@@ -259,28 +322,64 @@ std::error_code Win32CopyPrimitives::linkAnonymous(NewFile&, const CopyTarget&, 
     return std::make_error_code(std::errc::not_supported);
 }
 
-std::error_code Win32CopyPrimitives::publish(NewFile& file, const CopyTarget& target,
-                                             bool replace) {
+// Takes the name by handle: no path is resolved a second time. The mark comes off and the
+// file shows with its own attributes only now; both go back on when the rename fails.
+std::error_code Win32CopyPrimitives::rename(NewFile& file, const CopyTarget& target, DWORD flags) {
     const HANDLE out = handleOf(file.file);
     if (!setDeleted(out, false))
         return lastError();
-    // Takes the name by handle: no path is resolved a second time.
+    std::error_code error = fault(HostCall::SetAttributes);
+    if (!error && !setAttributes(out, file.attributes))
+        error = lastError();
+    if (error) {
+        removeName(file, target);
+        throw PlatformError::fromCode(error);
+    }
     const std::wstring to = target.folderPath + target.name;
     const std::size_t bytes = to.size() * sizeof(wchar_t);
     std::vector<std::byte> buffer(offsetof(FILE_RENAME_INFO, FileName) + bytes + sizeof(wchar_t));
     auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
-    info->ReplaceIfExists = replace ? TRUE : FALSE;
+    // Before the flags word, the same place held a replace byte alone.
+    std::memcpy(info, &flags, sizeof flags);
     info->RootDirectory = nullptr;
     info->FileNameLength = static_cast<DWORD>(bytes);
     std::copy(to.begin(), to.end(), info->FileName);
-    if (::SetFileInformationByHandle(out, FileRenameInfo, info, static_cast<DWORD>(buffer.size())))
+    error = fault(HostCall::Rename);
+    const FILE_INFO_BY_HANDLE_CLASS kind = flags & kRenamePosix ? kRenameInfoEx : FileRenameInfo;
+    if (!error && !::SetFileInformationByHandle(out, kind, info, static_cast<DWORD>(buffer.size())))
+        error = lastError();
+    if (!error)
         return {};
-    const std::error_code error = lastError();
+    setAttributes(out, FILE_ATTRIBUTE_HIDDEN);
     setDeleted(out, true);
-    return error;
+    // Windows refuses a rename over a file open elsewhere as access denied; Wine says so as a
+    // sharing violation.
+    return error.value() == ERROR_SHARING_VIOLATION
+               ? std::error_code(ERROR_ACCESS_DENIED, std::system_category())
+               : error;
+}
+
+std::error_code Win32CopyPrimitives::publish(NewFile& file, const CopyTarget& target,
+                                             bool replace) {
+    return rename(file, target, replace ? kRenameReplace : 0);
+}
+
+// Opened for delete: refused with a sharing violation only to a program that holds it without
+// sharing delete, granted to one that shares it (whose handle then still stops the rename), and
+// refused as access denied where the file may not be deleted at all.
+bool Win32CopyPrimitives::heldElsewhere(const CopyTarget& target, bool evenSharing) {
+    const DWORD error = deleteRefusal(target);
+    return error == ERROR_SHARING_VIOLATION || (evenSharing && error == ERROR_SUCCESS);
+}
+
+// With POSIX semantics the old file loses its name at once and lives on for its holders.
+std::error_code Win32CopyPrimitives::publishOverHeld(NewFile& file, const CopyTarget& target) {
+    return rename(file, target, kRenameReplace | kRenamePosix);
 }
 
 std::error_code Win32CopyPrimitives::removeName(NewFile& file, const CopyTarget& target) {
+    // A read-only file takes no delete mark.
+    setAttributes(handleOf(file.file), FILE_ATTRIBUTE_HIDDEN);
     if (setDeleted(handleOf(file.file), true))
         return {};
     file.file.reset();
@@ -353,26 +452,45 @@ std::optional<FileFacts> Win32CopyPrimitives::holdAgain(CopyTarget& target) {
     return factsOf(handleOf(target.file));
 }
 
+// Shared with no one: a file another program reads is never written over under it.
 OsHandle Win32CopyPrimitives::openInPlace(CopyTarget& target, FileFacts& opened) {
-    OsHandle out = openHandle(target.folderPath + target.name, GENERIC_WRITE, FILE_SHARE_READ,
-                              FILE_FLAG_OPEN_REPARSE_POINT);
+    OsHandle out = openHandle(target.folderPath + target.name, GENERIC_WRITE | FILE_READ_ATTRIBUTES,
+                              0, FILE_FLAG_OPEN_REPARSE_POINT);
+    if (!out.valid() && ::GetLastError() == ERROR_SHARING_VIOLATION)
+        throw PlatformError::refused(Refusal::Busy);
     if (!out.valid())
         throwLastError();
     opened = factsOf(handleOf(out));
     return out;
 }
 
+// An allocation below the end of the file would move the end down and cut the old content
+// before the new is written: it is only ever grown. A compressed or sparse file takes its space
+// as it is written, so nothing it is given counts.
 bool Win32CopyPrimitives::reserve(OsHandle& out, std::int64_t size) {
+    FILE_BASIC_INFO basic{};
+    FILE_STANDARD_INFO standard{};
+    if (!::GetFileInformationByHandleEx(handleOf(out), FileBasicInfo, &basic, sizeof basic) ||
+        !::GetFileInformationByHandleEx(handleOf(out), FileStandardInfo, &standard,
+                                        sizeof standard) ||
+        basic.FileAttributes & (FILE_ATTRIBUTE_COMPRESSED | FILE_ATTRIBUTE_SPARSE_FILE))
+        return false;
+    if (standard.AllocationSize.QuadPart >= size)
+        return true;
     FILE_ALLOCATION_INFO reserve{};
     reserve.AllocationSize.QuadPart = size;
-    if (!::SetFileInformationByHandle(handleOf(out), FileAllocationInfo, &reserve, sizeof reserve))
-        throwLastError();
-    return true;
+    return ::SetFileInformationByHandle(handleOf(out), FileAllocationInfo, &reserve,
+                                        sizeof reserve);
 }
 
-std::int64_t Win32CopyPrimitives::freeSpace(OsHandle&) {
-    return std::numeric_limits<std::int64_t>::max(); // asked only where a reservation does not
-                                                     // count, which is never here
+std::int64_t Win32CopyPrimitives::freeSpace(OsHandle& out) {
+    const std::wstring path = finalPathOf(handleOf(out));
+    ULARGE_INTEGER free{};
+    if (!::GetDiskFreeSpaceExW(path.substr(0, path.find_last_of(L'\\') + 1).c_str(), &free, nullptr,
+                               nullptr))
+        throwLastError();
+    return static_cast<std::int64_t>(
+        std::min<std::uint64_t>(free.QuadPart, std::numeric_limits<std::int64_t>::max()));
 }
 
 void Win32CopyPrimitives::setLength(OsHandle& out, std::int64_t size) {
@@ -410,8 +528,9 @@ bool Win32CopyPrimitives::folderTakesNewFiles(const CopyTarget& target) {
     return granted(security, FILE_ADD_FILE);
 }
 
-bool Win32CopyPrimitives::folderKeepsName(const CopyTarget&) {
-    return false; // no sticky folders here
+// Where the target may not be deleted, nothing may be renamed over it either.
+bool Win32CopyPrimitives::folderKeepsName(const CopyTarget& target) {
+    return deleteRefusal(target) == ERROR_ACCESS_DENIED;
 }
 
 // Names compare without regard to case, as Windows does.

@@ -3,6 +3,7 @@
 #include "platform/CopyPrimitives.h"
 
 #include <memory>
+#include <windows.h>
 
 // The copy's calls on a Windows host: CreateFileW, a delete disposition on the new file,
 // rename by handle, the DACL.
@@ -23,6 +24,8 @@ class Win32CopyPrimitives : public CopyPrimitives {
     std::error_code linkAnonymous(NewFile& file, const CopyTarget& target,
                                   const HostString& name) override;
     std::error_code publish(NewFile& file, const CopyTarget& target, bool replace) override;
+    bool heldElsewhere(const CopyTarget& target, bool evenSharing) override;
+    std::error_code publishOverHeld(NewFile& file, const CopyTarget& target) override;
     std::error_code removeName(NewFile& file, const CopyTarget& target) override;
     bool folderIsAppendOnly(const CopyTarget& target) override;
     std::optional<FileFacts> lookAgain(const CopyTarget& target) override;
@@ -46,5 +49,10 @@ class Win32CopyPrimitives : public CopyPrimitives {
     std::string placeKey(const CopyTarget& target) override;
 
   private:
+    // The error an open of the target for deleting it meets; ERROR_SUCCESS when it opens.
+    static DWORD deleteRefusal(const CopyTarget& target);
+    std::error_code fault(HostCall call) const;
+    std::error_code rename(NewFile& file, const CopyTarget& target, DWORD flags);
+
     std::unique_ptr<char[]> m_buffer;
 };

@@ -49,6 +49,7 @@ struct FileFacts {
     FileKind kind = FileKind::Other;
     std::uint64_t volume = 0;
     std::uint64_t index = 0;
+    std::uint64_t indexHigh = 0; // where the host's file numbers are 128 bits wide
     std::int64_t size = 0;
     std::int64_t allocated = 0; // bytes the file takes on disk; below its size it has holes
     std::int64_t modified = 0;  // in the host's units; only compared
@@ -58,7 +59,7 @@ struct FileFacts {
     std::uint32_t owner = 0, group = 0;
 
     bool sameFile(const FileFacts& other) const {
-        return volume == other.volume && index == other.index;
+        return volume == other.volume && index == other.index && indexHigh == other.indexHigh;
     }
 };
 

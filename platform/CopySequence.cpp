@@ -137,7 +137,7 @@ KeptFacts CopySequence::judge(const CopyTarget& target, const CopySource& source
     return std::move(*kept);
 }
 
-CopyOutcome CopySequence::foresee(const CopySource& source, const CopyTarget& target) {
+CopyOutcome CopySequence::foresee(const CopySource& source, CopyTarget target) {
     const bool takesFiles = m_host.folderTakesNewFiles(target);
     std::string key = m_host.placeKey(target);
     if (!target.present) {
@@ -149,6 +149,9 @@ CopyOutcome CopySequence::foresee(const CopySource& source, const CopyTarget& ta
         return CopyOutcome::Created;
     }
     judge(target, source);
+    // Held, the checked file would stand in the way of the questions below, as it would of
+    // the rename it is let go before.
+    target.file.reset();
     // Only a program that lets nobody delete the file can be seen before the rename.
     if (m_host.heldElsewhere(target, false))
         throw PlatformError::refused(Refusal::Busy);

@@ -24,7 +24,7 @@ class CopySequence {
 
     CopyTarget resolve(const HostString& destination);
     KeptFacts judge(const CopyTarget& target, const CopySource& source);
-    CopyOutcome foresee(const CopySource& source, const CopyTarget& target);
+    CopyOutcome foresee(const CopySource& source, CopyTarget target);
     Pending newFile(const CopyTarget& target, std::uint32_t permissions, bool anonymous);
     void copyRange(const CopySource& source, OsHandle& out, std::int64_t from, std::int64_t to);
     void writeContent(const CopySource& source, OsHandle& out, bool inPlace);

@@ -370,6 +370,21 @@ INSTANTIATE_TEST_SUITE_P(
                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, true, false}),
     [](const auto& info) { return info.param.name; });
 
+// Held from the checks to the last one, the target can be neither deleted nor moved over.
+TEST_F(CopySequenceTest, theHeldTargetCanBeNeitherDeletedNorMovedOver) {
+    writeFile(dir / "out/other.txt", "other");
+    std::vector<bool> refused;
+    at(CopyPoint::ContentCopied, [&] {
+        std::error_code error;
+        refused.push_back(!fs::remove(dir / "out/plain.txt", error) && error);
+        fs::rename(dir / "out/other.txt", dir / "out/plain.txt", error);
+        refused.push_back(static_cast<bool>(error));
+    });
+    EXPECT_EQ(copy("out/plain.txt"), "copied");
+    EXPECT_EQ(refused, (std::vector<bool>{true, true}));
+    EXPECT_EQ(readFile(dir / "out/plain.txt"), "new content");
+}
+
 // Where the folder takes no new file the target is written over: first the new content, then
 // the old end cut, never the other way round.
 TEST_F(CopySequenceTest, inPlaceWritesTheWholeSourceOverLongerAndShorterTargets) {

@@ -56,8 +56,16 @@ FileFacts factsOf(HANDLE file) {
         throwLastError();
     const DWORD bits = info.dwFileAttributes;
     facts.kind = bits & FILE_ATTRIBUTE_DIRECTORY ? FileKind::Folder : FileKind::Regular;
-    facts.volume = info.dwVolumeSerialNumber;
-    facts.index = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    // The 128-bit number where the file system has it: ReFS's 64-bit index is not unique.
+    if (FILE_ID_INFO id{}; ::GetFileInformationByHandleEx(file, FileIdInfo, &id, sizeof id)) {
+        facts.volume = id.VolumeSerialNumber;
+        std::memcpy(&facts.index, id.FileId.Identifier, sizeof facts.index);
+        std::memcpy(&facts.indexHigh, id.FileId.Identifier + sizeof facts.index,
+                    sizeof facts.indexHigh);
+    } else {
+        facts.volume = info.dwVolumeSerialNumber;
+        facts.index = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    }
     facts.size = static_cast<std::int64_t>((static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) |
                                            info.nFileSizeLow);
     facts.allocated = facts.size;
@@ -203,9 +211,14 @@ void Win32CopyPrimitives::lookUp(const HostString& given, CopyTarget& target) {
         target.facts.hidden = own & FILE_ATTRIBUTE_HIDDEN;
         return;
     }
-    // Held until the last check, so that the file's index cannot pass to a file swapped in.
-    target.file = openHandle(path, READ_CONTROL | FILE_READ_ATTRIBUTES, kShareAll,
-                             FILE_FLAG_BACKUP_SEMANTICS);
+    // Held until the last check, so that the file's index cannot pass to a file swapped in, and
+    // so that nothing deletes it or is moved over it meanwhile: only an open with data access
+    // takes part in sharing. A file this process cannot read is held by what it can open.
+    target.file = openHandle(path, FILE_READ_DATA | READ_CONTROL | FILE_READ_ATTRIBUTES,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_FLAG_BACKUP_SEMANTICS);
+    if (!target.file.valid() && ::GetLastError() == ERROR_ACCESS_DENIED)
+        target.file = openHandle(path, READ_CONTROL | FILE_READ_ATTRIBUTES, kShareAll,
+                                 FILE_FLAG_BACKUP_SEMANTICS);
     if (!target.file.valid())
         throwLastError();
     target.facts = factsOf(handleOf(target.file));
@@ -452,8 +465,10 @@ std::optional<FileFacts> Win32CopyPrimitives::holdAgain(CopyTarget& target) {
     return factsOf(handleOf(target.file));
 }
 
-// Shared with no one: a file another program reads is never written over under it.
+// Shared with no one: a file another program reads is never written over under it. The
+// hold is let go first, as it would stand in the way too; the opened file's number is checked.
 OsHandle Win32CopyPrimitives::openInPlace(CopyTarget& target, FileFacts& opened) {
+    target.file.reset();
     OsHandle out = openHandle(target.folderPath + target.name, GENERIC_WRITE | FILE_READ_ATTRIBUTES,
                               0, FILE_FLAG_OPEN_REPARSE_POINT);
     if (!out.valid() && ::GetLastError() == ERROR_SHARING_VIOLATION)

@@ -370,6 +370,30 @@ INSTANTIATE_TEST_SUITE_P(
                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, true, false}),
     [](const auto& info) { return info.param.name; });
 
+// The narrowing call as documented for UTF-8, which Wine does not enforce: no flag but
+// WC_ERR_INVALID_CHARS, no default character.
+static int strictUtf8(UINT codePage, DWORD flags, LPCWCH wide, int wideSize, LPSTR out, int outSize,
+                      LPCCH defaultChar, LPBOOL usedDefault) {
+    if (codePage != CP_UTF8 || (flags & ~DWORD{WC_ERR_INVALID_CHARS})) {
+        ::SetLastError(ERROR_INVALID_FLAGS);
+        return 0;
+    }
+    if (defaultChar || usedDefault) {
+        ::SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    return ::WideCharToMultiByte(codePage, flags, wide, wideSize, out, outSize, nullptr, nullptr);
+}
+
+// Under the system's "UTF-8" setting a source is still found, and a name UTF-8 cannot carry
+// (a lone surrogate) is not.
+TEST_F(CopySequenceTest, aUtf8CodePageStillFindsTheSource) {
+    files.ansiSeams() = {[] { return UINT{CP_UTF8}; }, strictUtf8};
+    EXPECT_TRUE(files.openExisting(win(dir / "source.txt")));
+    EXPECT_EQ(copy("out/new.txt"), "copied");
+    EXPECT_FALSE(files.openExisting(win(dir / "out") + u"\\\xD800.txt"));
+}
+
 // Held from the checks to the last one, the target can be neither deleted nor moved over.
 TEST_F(CopySequenceTest, theHeldTargetCanBeNeitherDeletedNorMovedOver) {
     writeFile(dir / "out/other.txt", "other");

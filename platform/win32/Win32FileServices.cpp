@@ -71,13 +71,21 @@ bool Win32FileServices::openExisting(std::u16string_view path) {
     if (path.find(u'\0') != path.npos)
         return false;
     const std::wstring wide = widePath(path);
+    // UTF-8 takes neither the best-fit flag nor a default character: there a name it cannot
+    // carry fails the call itself.
+    const UINT codePage = m_ansi.codePage();
+    const bool utf8 = codePage == CP_UTF8;
+    const DWORD flags = utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS;
     BOOL lossy = FALSE;
-    const int size = ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.c_str(), -1, nullptr,
-                                           0, nullptr, &lossy);
-    std::string narrow(static_cast<std::size_t>(std::max(size, 1)), '\0');
-    ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.c_str(), -1, narrow.data(), size,
-                          nullptr, &lossy);
-    if (size <= 0 || lossy)
+    BOOL* const usedDefault = utf8 ? nullptr : &lossy;
+    const int size =
+        m_ansi.toNarrow(codePage, flags, wide.c_str(), -1, nullptr, 0, nullptr, usedDefault);
+    if (size <= 0)
+        return false;
+    std::string narrow(static_cast<std::size_t>(size), '\0');
+    if (m_ansi.toNarrow(codePage, flags, wide.c_str(), -1, narrow.data(), size, nullptr,
+                        usedDefault) != size ||
+        lossy)
         return false;
     const HANDLE file =
         ::CreateFileA(narrow.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
@@ -148,7 +156,7 @@ std::unique_ptr<InputFile> Win32FileServices::openForReading(std::u16string_view
 
 std::size_t Win32FileServices::decodeAnsi(std::string_view bytes, bool atStart, bool last,
                                           std::u16string& text) {
-    const UINT codePage = ::GetACP();
+    const UINT codePage = m_ansi.codePage();
     if (codePage == CP_UTF8)
         return appendUtf8Text(bytes, atStart, last, text);
     // A double-byte code page's lead byte at the end of a piece waits for its trail byte.

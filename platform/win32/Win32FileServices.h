@@ -4,6 +4,8 @@
 #include "platform/FileServices.h"
 #include "platform/win32/Win32CopyPrimitives.h"
 
+#include <functional>
+
 // File services of a Windows host, on the wide API (the narrow one where the system's
 // routine asks for it).
 class Win32FileServices : public FileServices {
@@ -26,11 +28,19 @@ class Win32FileServices : public FileServices {
     std::u16string installationFolder() override;
 
     CopySeams& copySeams() { return m_primitives.seams; }
+    // The system's ANSI code page and its narrowing call, for a test to replace.
+    struct AnsiSeams {
+        std::function<UINT()> codePage = ::GetACP;
+        std::function<int(UINT, DWORD, LPCWCH, int, LPSTR, int, LPCCH, LPBOOL)> toNarrow =
+            ::WideCharToMultiByte;
+    };
+    AnsiSeams& ansiSeams() { return m_ansi; }
 
   private:
     void copyEach(std::u16string_view source, std::u16string_view destination,
                   CopyListener& listener, bool checkOnly);
 
+    AnsiSeams m_ansi;
     Win32CopyPrimitives m_primitives;
     CopySequence m_copy{m_primitives};
 };

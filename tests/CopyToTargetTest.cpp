@@ -143,11 +143,10 @@ TEST_F(CopyToTargetTest, theSourceItselfIsNeverATarget) {
     for (const std::u16string& spelling : spellings) {
         SCOPED_TRACE(narrow(spelling));
         // Writing the source over itself leaves the same bytes; a new file under its name or a
-        // write in place would show in the file's identity, its links or the outcome told.
+        // write in place would show in the file's identity or the outcome told.
         EXPECT_EQ(copyResult(files, source(), spelling, false), refused(Refusal::SameFile));
         copy(source(), spelling);
         EXPECT_TRUE(fs::equivalent(dir / "source.txt", dir / "out/hard.txt"));
-        EXPECT_EQ(fs::hard_link_count(dir / "source.txt"), 2u);
         EXPECT_EQ(readFile(dir / "source.txt"), "new content");
     }
     EXPECT_EQ(fs::is_symlink(dir / "out/soft.txt"), links);

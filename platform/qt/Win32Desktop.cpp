@@ -33,15 +33,38 @@ void DesktopShell::shellExecute(std::uintptr_t owner, std::u16string_view operat
                     folder.empty() ? nullptr : folder.c_str(), showCommand);
 }
 
+namespace {
+
+// The program a command line names, when it is the system's file browser: its full path in
+// the Windows folder. Looked up by name, it would be searched first in the program's folder
+// and the current one, where anyone may have planted a file of that name.
+std::wstring systemProgram(std::wstring_view line) {
+    const std::size_t start = line.starts_with(L'"') ? 1 : 0;
+    const std::size_t end = line.find_first_of(start ? L"\"" : L" \t", start);
+    const std::wstring program(line.substr(start, end == line.npos ? end : end - start));
+    if (::CompareStringOrdinal(program.c_str(), -1, L"explorer", -1, TRUE) != CSTR_EQUAL &&
+        ::CompareStringOrdinal(program.c_str(), -1, L"explorer.exe", -1, TRUE) != CSTR_EQUAL)
+        return {};
+    std::wstring folder(MAX_PATH, L'\0');
+    const UINT length = ::GetWindowsDirectoryW(folder.data(), MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        throw PlatformError::fromWin32(::GetLastError());
+    folder.resize(length);
+    return folder + L"\\explorer.exe";
+}
+
+} // namespace
+
 void DesktopShell::launch(std::u16string_view commandLine, int windowStyle) {
     std::wstring line(commandLine.begin(), commandLine.end());
+    const std::wstring program = systemProgram(line);
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = static_cast<WORD>(windowStyle);
     PROCESS_INFORMATION process{};
-    if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                          &startup, &process))
+    if (!::CreateProcessW(program.empty() ? nullptr : program.c_str(), line.data(), nullptr,
+                          nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
         throw PlatformError::fromWin32(::GetLastError());
     ::CloseHandle(process.hThread);
     ::CloseHandle(process.hProcess);

@@ -86,7 +86,9 @@ struct CopyTarget {
 struct NewFile {
     OsHandle file;
     HostString name;
-    std::uint32_t attributes = 0; // Windows: what the file takes with the target's name
+    // Windows: the attributes and creation time (0: its own) it takes with the target's name.
+    std::uint32_t attributes = 0;
+    std::int64_t created = 0;
 };
 
 // What a replaced target keeps besides its permission bits and owner: its own access control

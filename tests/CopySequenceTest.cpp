@@ -581,9 +581,10 @@ TEST_F(CopySequenceTest, inPlaceWithoutRoomIsRefusedAndTheTargetStaysWhole) {
                                          "' >/dev/null 2>&1 && mount -o loop " + quoted)
                                             .c_str()) != 0)
         GTEST_SKIP() << "cannot make and mount an ext4 image without extents (needs root)";
+    // Detached at once: the copy holds the file system it wrote to until the run ends.
     const std::unique_ptr<const fs::path, void (*)(const fs::path*)> unmount(&mount, [](auto* m) {
         (void)!std::system(
-            ("chattr -a '" + m->string() + "/log'; umount '" + m->string() + "'").c_str());
+            ("chattr -a '" + m->string() + "/log'; umount -l '" + m->string() + "'").c_str());
     });
     fs::create_directory(log);
     const std::string old(8 << 20, 'o');

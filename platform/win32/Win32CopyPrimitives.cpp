@@ -115,9 +115,11 @@ std::wstring normalPath(const std::wstring& path) {
     return LR"(\\?\)" + full;
 }
 
-bool setAttributes(HANDLE file, DWORD attributes) {
+// Times left 0 stay as they are.
+bool setAttributes(HANDLE file, DWORD attributes, std::int64_t created = 0) {
     FILE_BASIC_INFO basic{};
     basic.FileAttributes = attributes ? attributes : FILE_ATTRIBUTE_NORMAL;
+    basic.CreationTime.QuadPart = created;
     return ::SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic);
 }
 
@@ -328,6 +330,11 @@ std::error_code Win32CopyPrimitives::createNamed(const CopyTarget& target, const
     }
     file.name = name;
     file.attributes = permissions & kCarried;
+    // A replaced file keeps its creation time, as the system's own replace does.
+    if (FILE_BASIC_INFO old{};
+        target.present &&
+        ::GetFileInformationByHandleEx(handleOf(target.file), FileBasicInfo, &old, sizeof old))
+        file.created = old.CreationTime.QuadPart;
     return {};
 }
 
@@ -342,7 +349,7 @@ std::error_code Win32CopyPrimitives::rename(NewFile& file, const CopyTarget& tar
     if (!setDeleted(out, false))
         return lastError();
     std::error_code error = fault(HostCall::SetAttributes);
-    if (!error && !setAttributes(out, file.attributes))
+    if (!error && !setAttributes(out, file.attributes, file.created))
         error = lastError();
     if (error) {
         removeName(file, target);

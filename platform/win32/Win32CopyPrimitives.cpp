@@ -158,6 +158,25 @@ bool granted(PSECURITY_DESCRIPTOR security, DWORD access) {
     return status;
 }
 
+// Whether two descriptors hold the same DACL, byte for byte, with the same inheritance marks.
+bool sameDacl(PSECURITY_DESCRIPTOR one, PSECURITY_DESCRIPTOR other) {
+    constexpr SECURITY_DESCRIPTOR_CONTROL kMarks = SE_DACL_PROTECTED | SE_DACL_AUTO_INHERITED;
+    BOOL present[2] = {}, defaulted = FALSE;
+    PACL dacl[2] = {};
+    SECURITY_DESCRIPTOR_CONTROL control[2] = {};
+    DWORD revision = 0;
+    const PSECURITY_DESCRIPTOR both[2] = {one, other};
+    for (int i = 0; i < 2; ++i)
+        if (!::GetSecurityDescriptorDacl(both[i], &present[i], &dacl[i], &defaulted) ||
+            !::GetSecurityDescriptorControl(both[i], &control[i], &revision))
+            return false;
+    if (present[0] != present[1] || (control[0] & kMarks) != (control[1] & kMarks) ||
+        !dacl[0] != !dacl[1])
+        return false;
+    return !dacl[0] || (dacl[0]->AclSize == dacl[1]->AclSize &&
+                        std::memcmp(dacl[0], dacl[1], dacl[0]->AclSize) == 0);
+}
+
 } // namespace
 
 bool OsHandle::valid() const {
@@ -273,26 +292,23 @@ std::optional<KeptFacts> Win32CopyPrimitives::readKept(const CopyTarget& target)
     return kept;
 }
 
+// Written as it was (SetSecurityInfo would impose the current inheritance model on it) and
+// read back: a descriptor that does not come back with the same DACL and the same inheritance
+// marks counts as not carried.
 bool Win32CopyPrimitives::carryKept(NewFile& file, const CopyTarget&, const KeptFacts& kept) {
+    if (!kept.hasAcl)
+        return true;
     const HANDLE out = handleOf(file.file);
-    if (kept.hasAcl) {
-        auto security = const_cast<char*>(kept.acl.data());
-        BOOL present = FALSE, defaulted = FALSE;
-        PACL dacl = nullptr;
-        SECURITY_DESCRIPTOR_CONTROL control = 0;
-        DWORD revision = 0;
-        if (!::GetSecurityDescriptorDacl(security, &present, &dacl, &defaulted) ||
-            !::GetSecurityDescriptorControl(security, &control, &revision))
+    auto security = const_cast<char*>(kept.acl.data());
+    if (!::SetKernelObjectSecurity(out, DACL_SECURITY_INFORMATION, security))
+        return false;
+    std::vector<char> back(kept.acl.size());
+    for (DWORD needed = 0; !::GetKernelObjectSecurity(out, DACL_SECURITY_INFORMATION, back.data(),
+                                                      static_cast<DWORD>(back.size()), &needed);
+         back.resize(needed))
+        if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER)
             return false;
-        const SECURITY_INFORMATION what =
-            DACL_SECURITY_INFORMATION |
-            (control & SE_DACL_PROTECTED ? PROTECTED_DACL_SECURITY_INFORMATION
-                                         : UNPROTECTED_DACL_SECURITY_INFORMATION);
-        if (::SetSecurityInfo(out, SE_FILE_OBJECT, what, nullptr, nullptr, dacl, nullptr) !=
-            ERROR_SUCCESS)
-            return false;
-    }
-    return true;
+    return sameDacl(security, back.data());
 }
 
 std::optional<NewFile> Win32CopyPrimitives::createAnonymous(const CopyTarget&, std::uint32_t) {

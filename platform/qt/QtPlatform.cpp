@@ -15,6 +15,7 @@
 #include <QProcess>
 #include <QStyle>
 #include <QWidget>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <map>
@@ -235,20 +236,46 @@ void StyleSheetSkin::putProperty(int member, const DispValue& value) {
 namespace {
 
 // Qt has no style-sheet validator; what it warns of while a hidden widget takes the sheet is
-// the only word on whether it parsed.
-bool styleSheetParses(const QString& sheet) {
-    static bool failed;
-    failed = false;
-    const QtMessageHandler previous =
-        qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& message) {
+// the only word on whether it parsed. For as long as it lives, Qt's messages of this thread
+// are kept from the user and a parse failure among them noted; those of other threads go on to
+// the handler it replaced.
+class SheetParseWatch {
+  public:
+    SheetParseWatch() : m_previous(qInstallMessageHandler(&note)) {
+        s_previous = m_previous;
+        t_watching = true;
+        t_failed = false;
+    }
+    ~SheetParseWatch() {
+        t_watching = false;
+        qInstallMessageHandler(m_previous);
+    }
+    SheetParseWatch(const SheetParseWatch&) = delete;
+    SheetParseWatch& operator=(const SheetParseWatch&) = delete;
+    bool failed() const { return t_failed; }
+
+  private:
+    static void note(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+        if (t_watching) {
             if (message.contains(QLatin1String("Could not parse")))
-                failed = true;
-        });
+                t_failed = true;
+        } else if (const QtMessageHandler previous = s_previous) {
+            previous(type, context, message);
+        }
+    }
+
+    static inline thread_local bool t_watching = false;
+    static inline thread_local bool t_failed = false;
+    static inline std::atomic<QtMessageHandler> s_previous = nullptr;
+    QtMessageHandler m_previous;
+};
+
+bool styleSheetParses(const QString& sheet) {
+    const SheetParseWatch watch;
     QWidget trial;
     trial.setStyleSheet(sheet);
     trial.ensurePolished();
-    qInstallMessageHandler(previous);
-    return !failed;
+    return !watch.failed();
 }
 
 } // namespace

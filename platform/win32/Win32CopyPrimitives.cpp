@@ -76,18 +76,28 @@ FileFacts factsOf(HANDLE file) {
     return facts;
 }
 
-// The path of an open file, links resolved, as the system names it ("\\?\C:\...").
+// The path of an open file, links resolved, as the system names it ("\\?\C:\..."). The
+// normalised name reads every folder on the way, which many shares refuse, and a volume without
+// a letter has no such name: the name as opened, then the volume's GUID name, stand in.
 std::wstring finalPathOf(HANDLE file) {
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD length = ::GetFinalPathNameByHandleW(
-            file, path.data(), static_cast<DWORD>(path.size()), FILE_NAME_NORMALIZED);
-        if (length == 0)
-            throwLastError();
-        if (length < path.size())
-            return path.substr(0, length);
-        path.resize(length + 1);
+    DWORD first = ERROR_SUCCESS;
+    for (const DWORD kind :
+         {FILE_NAME_NORMALIZED | VOLUME_NAME_DOS, FILE_NAME_OPENED | VOLUME_NAME_DOS,
+          FILE_NAME_OPENED | VOLUME_NAME_GUID}) {
+        std::wstring path(MAX_PATH, L'\0');
+        for (;;) {
+            const DWORD length = ::GetFinalPathNameByHandleW(file, path.data(),
+                                                             static_cast<DWORD>(path.size()), kind);
+            if (length == 0)
+                break;
+            if (length < path.size())
+                return path.substr(0, length);
+            path.resize(length + 1);
+        }
+        if (first == ERROR_SUCCESS)
+            first = ::GetLastError();
     }
+    throw PlatformError::fromWin32(first);
 }
 
 // A path as the system resolves it, once: "." and ".." taken, trailing dots and spaces cut

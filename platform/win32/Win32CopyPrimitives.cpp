@@ -342,13 +342,21 @@ std::error_code Win32CopyPrimitives::createNamed(const CopyTarget& target, const
     const std::wstring path = target.folderPath + name;
     if (const std::error_code error = fault(HostCall::CreateTemporary))
         return error;
-    file.file =
-        openHandle(path, GENERIC_WRITE | DELETE | WRITE_DAC, 0, FILE_ATTRIBUTE_HIDDEN, CREATE_NEW);
+    const DWORD encrypted = permissions & FILE_ATTRIBUTE_ENCRYPTED;
+    file.file = openHandle(path, GENERIC_WRITE | DELETE | WRITE_DAC | FILE_READ_ATTRIBUTES, 0,
+                           FILE_ATTRIBUTE_HIDDEN | encrypted, CREATE_NEW);
     if (!file.file.valid())
         return lastError();
     std::error_code error = fault(HostCall::MarkDeleted);
     if (!error && !setDeleted(handleOf(file.file), true))
         error = lastError();
+    // Encrypted content never becomes plain text: where the new file is not encrypted (the file
+    // system cannot, or the process has no key), there is no copy.
+    FILE_BASIC_INFO made{};
+    if (!error && encrypted &&
+        !(::GetFileInformationByHandleEx(handleOf(file.file), FileBasicInfo, &made, sizeof made) &&
+          made.FileAttributes & FILE_ATTRIBUTE_ENCRYPTED))
+        error = std::error_code(ERROR_ENCRYPTION_FAILED, std::system_category());
     if (error) {
         file.file.reset();
         ::DeleteFileW(path.c_str());

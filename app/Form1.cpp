@@ -8,6 +8,7 @@
 #include "platform/FileServices.h"
 #include "platform/MessageBoxes.h"
 #include "platform/SkinEngine.h"
+#include "platform/qt/QtCommonDialog.h"
 #include "platform/qt/QtPlatform.h"
 #include "shared/SharedRoutines.h"
 

@@ -1,7 +1,12 @@
 #include "app/Form1.h"
 #include "platform/FileServices.h"
 #include "platform/Host.h"
+#include "platform/qt/ClockRandom.h"
+#include "platform/qt/DesktopShell.h"
+#include "platform/qt/QtCommonDialog.h"
+#include "platform/qt/QtMessageBoxes.h"
 #include "platform/qt/QtPlatform.h"
+#include "platform/qt/StyleSheetSkin.h"
 
 #include <QApplication>
 #include <cstdio>

@@ -1,8 +1,13 @@
 #include "app/Form1.h"
 #include "app/report/ErrorReport.h"
 #include "platform/PlatformError.h"
+#include "platform/RandomSource.h"
+#include "platform/qt/DesktopShell.h"
 #include "platform/qt/MessageDialog.h"
+#include "platform/qt/QtCommonDialog.h"
+#include "platform/qt/QtMessageBoxes.h"
 #include "platform/qt/QtPlatform.h"
+#include "platform/qt/StyleSheetSkin.h"
 #include "tests/TestSupport.h"
 
 #include <QAccessible>

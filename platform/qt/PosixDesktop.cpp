@@ -2,6 +2,8 @@
 #include "base/Text.h"
 #include "platform/PlatformError.h"
 #include "platform/posix/WindowsPath.h"
+#include "platform/qt/DesktopShell.h"
+#include "platform/qt/QtCommonDialog.h"
 #include "platform/qt/QtPlatform.h"
 
 #include <QFile>

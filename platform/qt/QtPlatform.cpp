@@ -1,37 +1,20 @@
 #include "platform/qt/QtPlatform.h"
 
-#include "base/Text.h"
 #include "platform/PlatformError.h"
-#include "platform/qt/MessageDialog.h"
 
 #include <QAccessibleWidget>
 #include <QApplication>
-#include <QFile>
-#include <QFileDialog>
 #include <QGuiApplication>
 #include <QImage>
 #include <QPalette>
 #include <QPixmap>
-#include <QProcess>
-#include <QStyle>
 #include <QWidget>
-#include <atomic>
 #include <cerrno>
-#include <chrono>
 #include <map>
-
-namespace {
 
 QString toQString(std::u16string_view text) {
     return QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size()));
 }
-
-PlatformError unsupportedMember(int member) {
-    return PlatformError(u"Member " + QString::number(member).toStdU16String() + u" not found",
-                         EINVAL);
-}
-
-} // namespace
 
 void applyDesignLook() {
     QApplication::setStyle(QStringLiteral("Fusion"));
@@ -111,195 +94,4 @@ QCursor cursorFromFile(const std::string& bytes) {
     const QPoint hotSpot =
         cursor ? QPoint(word(10), word(12)) : QPoint(image.width() / 2, image.height() / 2);
     return QCursor(QPixmap::fromImage(image), hotSpot.x(), hotSpot.y());
-}
-
-std::unique_ptr<MessageDialog> QtMessageBoxes::create(std::u16string_view prompt, int style,
-                                                      std::u16string_view title) const {
-    // Line breaks in the text are CR LF or a bare CR; Qt breaks at LF.
-    QString text = toQString(prompt);
-    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"))
-        .replace(QLatin1Char('\r'), QLatin1Char('\n'));
-    return std::make_unique<MessageDialog>(
-        QApplication::activeWindow(), text, style,
-        toQString(title.empty() ? std::u16string_view(m_title) : title));
-}
-
-int QtMessageBoxes::msgBox(std::u16string_view prompt, int style, std::u16string_view title) {
-    const std::unique_ptr<MessageDialog> box = create(prompt, style, title);
-    box->exec();
-    return box->answer();
-}
-
-QStringList QtCommonDialog::nameFilters(std::u16string_view filter) {
-    const QStringList parts = toQString(filter).split(QLatin1Char('|'));
-    QStringList filters;
-    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
-        QStringList patterns;
-        for (QString pattern : parts[i + 1].split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
-            if (pattern == QLatin1String("*.*")) {
-                patterns << QStringLiteral("*");
-                continue;
-            }
-            QString anyCase;
-            for (QChar c : pattern)
-                anyCase += c.isLetter() ? QStringLiteral("[%1%2]").arg(c.toLower(), c.toUpper())
-                                        : QString(c);
-            patterns << anyCase;
-        }
-        // The visible text stays the description; Qt reads the last parentheses.
-        filters << parts[i] + QStringLiteral(" (") + patterns.join(QLatin1Char(' ')) +
-                       QLatin1Char(')');
-    }
-    return filters;
-}
-
-void QtCommonDialog::ShowOpen() {
-    QFileDialog dialog(QApplication::activeWindow(), toQString(DialogTitle));
-    dialog.setOption(QFileDialog::DontUseNativeDialog);
-    dialog.setOption(QFileDialog::HideNameFilterDetails);
-    dialog.setFileMode(QFileDialog::ExistingFile);
-    dialog.setNameFilters(nameFilters(Filter));
-    dialog.selectFile(toQString(FileName));
-    FileName.clear();
-    // A name Windows rules cannot carry would come back naming another file, or a wildcard.
-    while (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()) {
-        if (const auto path = windowsPathOf(dialog.selectedFiles().constFirst())) {
-            FileName = *path;
-            return;
-        }
-        MessageDialog(&dialog, toQString(kRefusedName), MsgBoxExclamation, dialog.windowTitle())
-            .exec();
-    }
-}
-
-QStringList DesktopShell::splitCommandLine(std::u16string_view commandLine) {
-    QStringList words;
-    QString word;
-    bool quoted = false, any = false;
-    for (QChar c : toQString(commandLine)) {
-        if (c == QLatin1Char('"')) {
-            quoted = !quoted;
-            any = true;
-        } else if (c == QLatin1Char(' ') && !quoted) {
-            if (any)
-                words << word;
-            word.clear();
-            any = false;
-        } else {
-            word += c;
-            any = true;
-        }
-    }
-    if (any)
-        words << word;
-    return words;
-}
-
-void ClockRandom::randomize() {
-    m_generator.seed(
-        static_cast<std::uint64_t>(std::chrono::system_clock::now().time_since_epoch().count()));
-}
-
-double ClockRandom::rnd() {
-    return std::uniform_real_distribution<double>(0.0, 1.0)(m_generator);
-}
-
-DispValue StyleSheetSkin::getProperty(int member) {
-    switch (member) {
-    case SkinOptions:
-        return m_options;
-    case SkinDialogs:
-        return m_dialogs;
-    case SkinFrameColours:
-        return m_frameColours;
-    default:
-        throw unsupportedMember(member);
-    }
-}
-
-void StyleSheetSkin::putProperty(int member, const DispValue& value) {
-    switch (member) {
-    case SkinOptions:
-        m_options = std::get<std::int32_t>(value);
-        break;
-    case SkinDialogs:
-        m_dialogs = std::get<bool>(value);
-        break;
-    case SkinFrameColours:
-        m_frameColours = std::get<bool>(value);
-        break;
-    default:
-        throw unsupportedMember(member);
-    }
-}
-
-namespace {
-
-// Qt has no style-sheet validator; what it warns of while a hidden widget takes the sheet is
-// the only word on whether it parsed. For as long as it lives, Qt's messages of this thread
-// are kept from the user and a parse failure among them noted; those of other threads go on to
-// the handler it replaced.
-class SheetParseWatch {
-  public:
-    SheetParseWatch() : m_previous(qInstallMessageHandler(&note)) {
-        s_previous = m_previous;
-        t_watching = true;
-        t_failed = false;
-    }
-    ~SheetParseWatch() {
-        t_watching = false;
-        qInstallMessageHandler(m_previous);
-    }
-    SheetParseWatch(const SheetParseWatch&) = delete;
-    SheetParseWatch& operator=(const SheetParseWatch&) = delete;
-    bool failed() const { return t_failed; }
-
-  private:
-    static void note(QtMsgType type, const QMessageLogContext& context, const QString& message) {
-        if (t_watching) {
-            if (message.contains(QLatin1String("Could not parse")))
-                t_failed = true;
-        } else if (const QtMessageHandler previous = s_previous) {
-            previous(type, context, message);
-        }
-    }
-
-    static inline thread_local bool t_watching = false;
-    static inline thread_local bool t_failed = false;
-    static inline std::atomic<QtMessageHandler> s_previous = nullptr;
-    QtMessageHandler m_previous;
-};
-
-bool styleSheetParses(const QString& sheet) {
-    const SheetParseWatch watch;
-    QWidget trial;
-    trial.setStyleSheet(sheet);
-    trial.ensurePolished();
-    return !watch.failed();
-}
-
-} // namespace
-
-void StyleSheetSkin::callMethod(int member, const std::vector<DispValue>& arguments) {
-    if (member == SkinLoad && !arguments.empty()) {
-        QFile file(hostFileName(std::get<std::u16string>(arguments[0])));
-        if (!file.open(QIODevice::ReadOnly))
-            throw PlatformError(u"The skin file cannot be read", EIO);
-        const QString sheet = QString::fromUtf8(file.readAll());
-        if (!styleSheetParses(sheet))
-            throw PlatformError(u"The skin file is not a style sheet", EINVAL);
-        m_sheet = sheet;
-        return;
-    }
-    if (member == SkinApplyWindow && !arguments.empty()) {
-        QWidget* window = QWidget::find(static_cast<WId>(std::get<std::uintptr_t>(arguments[0])));
-        if (!window)
-            throw PlatformError(u"Invalid window handle", EINVAL);
-        if (m_options & 1)
-            window->setStyleSheet(m_sheet);
-        if (m_dialogs)
-            qApp->setStyleSheet(m_sheet);
-        return;
-    }
-    throw unsupportedMember(member);
 }

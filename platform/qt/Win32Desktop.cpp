@@ -1,5 +1,7 @@
 // The Qt platform's pieces that differ by host: here the Windows shell.
 #include "platform/PlatformError.h"
+#include "platform/qt/DesktopShell.h"
+#include "platform/qt/QtCommonDialog.h"
 #include "platform/qt/QtPlatform.h"
 
 #include <QDir>

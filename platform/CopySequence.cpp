@@ -149,13 +149,14 @@ CopyOutcome CopySequence::foresee(const CopySource& source, CopyTarget target) {
         return CopyOutcome::Created;
     }
     judge(target, source);
+    const bool keepsOwner = m_host.mayKeepOwner(target);
     // Held, the checked file would stand in the way of the questions below, as it would of
     // the rename it is let go before.
     target.file.reset();
     // Only a program that lets nobody delete the file can be seen before the rename.
     if (m_host.heldElsewhere(target, false))
         throw PlatformError::refused(Refusal::Busy);
-    return takesFiles && !m_host.folderKeepsName(target) && m_host.mayKeepOwner(target) &&
+    return takesFiles && !m_host.folderKeepsName(target) && keepsOwner &&
                    !m_host.folderIsAppendOnly(target)
                ? CopyOutcome::Replaced
                : CopyOutcome::InPlace;

@@ -168,8 +168,18 @@ bool granted(PSECURITY_DESCRIPTOR security, DWORD access) {
     return status;
 }
 
-// Whether two descriptors hold the same DACL, byte for byte, with the same inheritance marks.
-bool sameDacl(PSECURITY_DESCRIPTOR one, PSECURITY_DESCRIPTOR other) {
+// What a replaced file keeps of its security descriptor.
+constexpr SECURITY_INFORMATION kKept = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+
+// Whether two descriptors hold the same owner and the same DACL, byte for byte, with the same
+// inheritance marks.
+bool sameSecurity(PSECURITY_DESCRIPTOR one, PSECURITY_DESCRIPTOR other) {
+    PSID owner[2] = {};
+    BOOL ownerDefaulted = FALSE;
+    if (!::GetSecurityDescriptorOwner(one, &owner[0], &ownerDefaulted) ||
+        !::GetSecurityDescriptorOwner(other, &owner[1], &ownerDefaulted) || !owner[0] ||
+        !owner[1] || !::EqualSid(owner[0], owner[1]))
+        return false;
     constexpr SECURITY_DESCRIPTOR_CONTROL kMarks = SE_DACL_PROTECTED | SE_DACL_AUTO_INHERITED;
     BOOL present[2] = {}, defaulted = FALSE;
     PACL dacl[2] = {};
@@ -286,14 +296,39 @@ bool Win32CopyPrimitives::plantedInSharedFolder(const CopyTarget&) {
     return false; // no folders of that kind here
 }
 
-bool Win32CopyPrimitives::mayKeepOwner(const CopyTarget&) {
-    return true; // the owner of a replaced file is not carried here
+// A new file can be given its user's own SID or the token's default owner (Administrators when
+// elevated); any other owner, the replaced file would lose.
+bool Win32CopyPrimitives::mayKeepOwner(const CopyTarget& target) {
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR security = nullptr;
+    if (const DWORD error =
+            ::GetSecurityInfo(handleOf(target.file), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION,
+                              &owner, nullptr, nullptr, nullptr, &security);
+        error != ERROR_SUCCESS)
+        throw PlatformError::fromWin32(error);
+    const std::unique_ptr<void, decltype(&::LocalFree)> held(security, &::LocalFree);
+    HANDLE token = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token))
+        throwLastError();
+    const OsHandle tokenHandle(reinterpret_cast<OsHandle::Native>(token));
+    const auto asked = [token](TOKEN_INFORMATION_CLASS what) {
+        std::vector<std::byte> answer(64);
+        for (DWORD needed = 0; !::GetTokenInformation(token, what, answer.data(),
+                                                      static_cast<DWORD>(answer.size()), &needed);
+             answer.resize(needed))
+            if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER)
+                throwLastError();
+        return answer;
+    };
+    std::vector<std::byte> user = asked(TokenUser), defaultOwner = asked(TokenOwner);
+    return ::EqualSid(owner, reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid) ||
+           ::EqualSid(owner, reinterpret_cast<TOKEN_OWNER*>(defaultOwner.data())->Owner);
 }
 
 std::optional<KeptFacts> Win32CopyPrimitives::readKept(const CopyTarget& target) {
     PSECURITY_DESCRIPTOR security = nullptr;
-    if (::GetSecurityInfo(handleOf(target.file), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
-                          nullptr, nullptr, nullptr, &security) != ERROR_SUCCESS)
+    if (::GetSecurityInfo(handleOf(target.file), SE_FILE_OBJECT, kKept, nullptr, nullptr, nullptr,
+                          nullptr, &security) != ERROR_SUCCESS)
         return std::nullopt;
     KeptFacts kept;
     kept.hasAcl = true;
@@ -302,23 +337,23 @@ std::optional<KeptFacts> Win32CopyPrimitives::readKept(const CopyTarget& target)
     return kept;
 }
 
-// Written as it was (SetSecurityInfo would impose the current inheritance model on it) and
-// read back: a descriptor that does not come back with the same DACL and the same inheritance
-// marks counts as not carried.
+// The owner and DACL written as they were (SetSecurityInfo would impose the current inheritance
+// model on them) and read back: a descriptor that does not come back with the same owner, DACL
+// and inheritance marks counts as not carried.
 bool Win32CopyPrimitives::carryKept(NewFile& file, const CopyTarget&, const KeptFacts& kept) {
     if (!kept.hasAcl)
         return true;
     const HANDLE out = handleOf(file.file);
     auto security = const_cast<char*>(kept.acl.data());
-    if (!::SetKernelObjectSecurity(out, DACL_SECURITY_INFORMATION, security))
+    if (!::SetKernelObjectSecurity(out, kKept, security))
         return false;
     std::vector<char> back(kept.acl.size());
-    for (DWORD needed = 0; !::GetKernelObjectSecurity(out, DACL_SECURITY_INFORMATION, back.data(),
+    for (DWORD needed = 0; !::GetKernelObjectSecurity(out, kKept, back.data(),
                                                       static_cast<DWORD>(back.size()), &needed);
          back.resize(needed))
         if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER)
             return false;
-    return sameDacl(security, back.data());
+    return sameSecurity(security, back.data());
 }
 
 std::optional<NewFile> Win32CopyPrimitives::createAnonymous(const CopyTarget&, std::uint32_t) {
@@ -343,8 +378,9 @@ std::error_code Win32CopyPrimitives::createNamed(const CopyTarget& target, const
     if (const std::error_code error = fault(HostCall::CreateTemporary))
         return error;
     const DWORD encrypted = permissions & FILE_ATTRIBUTE_ENCRYPTED;
-    file.file = openHandle(path, GENERIC_WRITE | DELETE | WRITE_DAC | FILE_READ_ATTRIBUTES, 0,
-                           FILE_ATTRIBUTE_HIDDEN | encrypted, CREATE_NEW);
+    file.file =
+        openHandle(path, GENERIC_WRITE | DELETE | WRITE_DAC | WRITE_OWNER | FILE_READ_ATTRIBUTES, 0,
+                   FILE_ATTRIBUTE_HIDDEN | encrypted, CREATE_NEW);
     if (!file.file.valid())
         return lastError();
     std::error_code error = fault(HostCall::MarkDeleted);

@@ -418,8 +418,12 @@ std::error_code Win32CopyPrimitives::rename(NewFile& file, const CopyTarget& tar
     const HANDLE out = handleOf(file.file);
     if (!setDeleted(out, false))
         return lastError();
+    // Read-only last: Wine can no longer change the other attributes of a file that is
+    // read-only to its Unix owner.
     std::error_code error = fault(HostCall::SetAttributes);
-    if (!error && !setAttributes(out, file.attributes, file.created))
+    if (!error &&
+        !(setAttributes(out, file.attributes & ~FILE_ATTRIBUTE_READONLY, file.created) &&
+          (!(file.attributes & FILE_ATTRIBUTE_READONLY) || setAttributes(out, file.attributes))))
         error = lastError();
     if (error) {
         removeName(file, target);

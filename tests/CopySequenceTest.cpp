@@ -569,35 +569,79 @@ TEST_F(CopySequenceTest, aSourceWithHolesIsCopiedWithItsHoles) {
     EXPECT_LT(allocated(log / "dense.bin"), kSize / 2);
 }
 
+namespace {
+
+// A loop-mounted image of a file system made by `mkfs`, unmounted (detached at once: the copy
+// holds the file system it wrote to until the run ends) when dropped. Empty where it cannot
+// be made here (needs root and the file system's tools).
+struct LoopMount {
+    fs::path mount;
+    LoopMount(const fs::path& dir, const std::string& mkfs, int megabytes) {
+        const fs::path image = dir / "fs.img", at = dir / "mnt";
+        fs::create_directories(at);
+        writeFile(image, "");
+        fs::resize_file(image, static_cast<std::uintmax_t>(megabytes) << 20);
+        if (::geteuid() == 0 &&
+            std::system((mkfs + " '" + image.string() + "' >/dev/null 2>&1 && mount -o loop '" +
+                         image.string() + "' '" + at.string() + "'")
+                            .c_str()) == 0)
+            mount = at;
+    }
+    ~LoopMount() {
+        if (!mount.empty())
+            (void)!std::system(("chattr -R -a '" + mount.string() + "' 2>/dev/null; umount -l '" +
+                                mount.string() + "'")
+                                   .c_str());
+    }
+};
+
+} // namespace
+
 // Written in place where no reservation counts (ext4 without extents), the copy goes on only
 // when the free space covers the source; otherwise it is refused and the target stays whole.
 TEST_F(CopySequenceTest, inPlaceWithoutRoomIsRefusedAndTheTargetStaysWhole) {
-    const fs::path image = dir / "ext4.img", mount = dir / "mnt", log = mount / "log";
-    fs::create_directory(mount);
-    writeFile(image, "");
-    fs::resize_file(image, 32 << 20);
-    const std::string quoted = "'" + image.string() + "' '" + mount.string() + "'";
-    if (::geteuid() != 0 || std::system(("mkfs.ext4 -q -O ^extent,^64bit '" + image.string() +
-                                         "' >/dev/null 2>&1 && mount -o loop " + quoted)
-                                            .c_str()) != 0)
+    const LoopMount fileSystem(dir / "ext4", "mkfs.ext4 -q -O ^extent,^64bit", 32);
+    if (fileSystem.mount.empty())
         GTEST_SKIP() << "cannot make and mount an ext4 image without extents (needs root)";
-    // Detached at once: the copy holds the file system it wrote to until the run ends.
-    const std::unique_ptr<const fs::path, void (*)(const fs::path*)> unmount(&mount, [](auto* m) {
-        (void)!std::system(
-            ("chattr -a '" + m->string() + "/log'; umount -l '" + m->string() + "'").c_str());
-    });
+    const fs::path log = fileSystem.mount / "log";
     fs::create_directory(log);
     const std::string old(8 << 20, 'o');
     writeFile(log / "target.bin", old);
     ASSERT_EQ(std::system(("chattr +a '" + log.string() + "'").c_str()), 0);
-    const auto room = static_cast<std::int64_t>(fs::space(mount).available);
-    writeFile(mount / "fill", std::string(static_cast<std::size_t>(room - (6 << 20)), 'f'));
+    const auto room = static_cast<std::int64_t>(fs::space(fileSystem.mount).available);
+    writeFile(fileSystem.mount / "fill",
+              std::string(static_cast<std::size_t>(room - (6 << 20)), 'f'));
     for (const auto& [size, outcome] : {std::pair{12 << 20, refused(Refusal::NoSpace)},
                                         std::pair{2 << 20, std::string("in place")}}) {
         writeFile(dir / "big.bin", std::string(static_cast<std::size_t>(size), 'n'));
         EXPECT_EQ(copyResult(files, win(dir / "big.bin"), win(log / "target.bin"), false), outcome);
-        EXPECT_EQ(readFile(log / "target.bin"),
-                  outcome == "in place" ? readFile(dir / "big.bin") : old);
+        EXPECT_TRUE(readFile(log / "target.bin") ==
+                    (outcome == "in place" ? readFile(dir / "big.bin") : old))
+            << "the target is torn";
+    }
+}
+
+// On a file system that shares extents (XFS with reflinks), a new copy shares the source's
+// data rather than writing it again, holes or not.
+TEST_F(CopySequenceTest, aCopyOnAReflinkFileSystemSharesTheSourcesData) {
+    const LoopMount fileSystem(dir / "xfs", "mkfs.xfs -q -m reflink=1", 300);
+    if (fileSystem.mount.empty())
+        GTEST_SKIP() << "cannot make and mount an XFS image with reflinks (needs root, xfsprogs)";
+    const fs::path dense = fileSystem.mount / "dense.bin", sparse = fileSystem.mount / "sparse.bin";
+    std::string data(64 << 20, '\0');
+    for (std::size_t i = 0; i < data.size(); i += 4096)
+        data[i] = static_cast<char>(i / 4096);
+    writeFile(dense, data);
+    writeSparse(sparse, 64 << 20);
+    ::sync();
+    for (const fs::path& source : {dense, sparse}) {
+        SCOPED_TRACE(source.filename().string());
+        const fs::path copy = fileSystem.mount / ("copy-" + source.filename().string());
+        const auto before = fs::space(fileSystem.mount).available;
+        EXPECT_EQ(copyOutcome(files, win(source), win(copy)), "copied");
+        ::sync();
+        EXPECT_EQ(readFile(copy), readFile(source));
+        EXPECT_LT(before - fs::space(fileSystem.mount).available, 1u << 20) << "data written again";
     }
 }
 

@@ -21,10 +21,6 @@ struct Outcome {
     std::string receipt, err;
 };
 
-std::u16string wide(const std::string& text) {
-    return decodeUtf8Lossless(text);
-}
-
 } // namespace
 
 class BatchCommandTest : public testing::Test {
@@ -34,17 +30,14 @@ class BatchCommandTest : public testing::Test {
         fs::create_directory(dir / "out");
         writeFile(dir / "out/old.txt", "old");
         writeFile(dir / "out/readonly.txt", "keep");
-        // No write bit for anyone: the read-only attribute on Windows.
-        fs::permissions(dir / "out/readonly.txt",
-                        fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
-                        fs::perm_options::remove);
+        makeReadOnly(dir / "out/readonly.txt");
     }
     std::string out(const std::string& name) const { return (dir / "out" / name).string(); }
     void list(const std::string& text) { writeFile(dir / "list.txt", text); }
     Outcome run(std::vector<std::string> arguments) {
         std::vector<std::u16string> wideArguments;
         for (const std::string& argument : arguments)
-            wideArguments.push_back(wide(argument));
+            wideArguments.push_back(decodeUtf8Lossless(argument));
         std::ostringstream outStream, errStream;
         BatchConsole console{outStream, errStream, false};
         const int status = RunBatch(wideArguments, files, console);
@@ -137,19 +130,12 @@ TEST_F(BatchCommandTest, aDryRunWritesNothingAndSaysWhatWould) {
         }
         return all;
     };
-    std::map<std::string, std::vector<long long>> before;
-    before = snapshot();
+    const auto before = snapshot();
     const Outcome result = receipt({"--dry-run"});
-    EXPECT_EQ(result.receipt, "1\t" + out("new.txt") +
-                                  "\twould-create\t\n"
-                                  "2\t" +
-                                  out("new.txt") +
-                                  "\twould-replace\t\n"
-                                  "3\t" +
-                                  out("old.txt") +
-                                  "\twould-replace\t\n"
-                                  "4\t" +
-                                  out("readonly.txt") + "\trefused\tread-only\n");
+    EXPECT_EQ(result.receipt, "1\t" + out("new.txt") + "\twould-create\t\n2\t" + out("new.txt") +
+                                  "\twould-replace\t\n3\t" + out("old.txt") +
+                                  "\twould-replace\t\n4\t" + out("readonly.txt") +
+                                  "\trefused\tread-only\n");
     EXPECT_EQ(snapshot(), before) << "nothing created or touched";
     EXPECT_EQ(readFile(dir / "out/old.txt"), "old");
     EXPECT_EQ(result.err.find("Done."), std::string::npos) << "nothing was done";

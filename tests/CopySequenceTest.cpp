@@ -32,11 +32,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-void makeReadOnly(const fs::path& path) {
-    fs::permissions(path, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
-                    fs::perm_options::remove);
-}
-
 // Windows refuses to move a file over one that is held open: there the held target cannot
 // be swapped at all and the copy goes on; elsewhere the swap is seen at the last check.
 #ifdef _WIN32

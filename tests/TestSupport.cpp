@@ -56,6 +56,13 @@ void hide([[maybe_unused]] const std::filesystem::path& path) {
 #endif
 }
 
+void makeReadOnly(const std::filesystem::path& path) {
+    using std::filesystem::perms;
+    std::filesystem::permissions(path,
+                                 perms::owner_write | perms::group_write | perms::others_write,
+                                 std::filesystem::perm_options::remove);
+}
+
 bool symlinkIfSupported(const std::filesystem::path& to, const std::filesystem::path& link) {
     std::error_code error;
     std::filesystem::create_symlink(to, link, error);

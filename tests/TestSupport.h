@@ -48,6 +48,8 @@ std::string readFile(const std::filesystem::path& path);
 std::u16string win(const std::filesystem::path& path);
 // Makes a file hidden as the host counts it: its leading dot on POSIX, the attribute on Windows.
 void hide(const std::filesystem::path& path);
+// Takes every write bit away: the read-only attribute on Windows.
+void makeReadOnly(const std::filesystem::path& path);
 // Makes a symbolic link; false where this host cannot (Wine).
 bool symlinkIfSupported(const std::filesystem::path& to, const std::filesystem::path& link);
 // True where the host's code page is UTF-8 (POSIX); the Windows build reads the system's.

@@ -446,6 +446,21 @@ TEST_F(CopySequenceTest, theTemporaryFileIsHiddenAndEveryFailedStepLeavesNothing
 // files, ACLs, other users.
 #ifndef _WIN32
 
+namespace {
+
+// A folder marked append-only while this lives; not marked where it cannot be (needs root and
+// a file system with the flag).
+struct AppendOnly {
+    fs::path folder;
+    bool marked = std::system(("chattr +a '" + folder.string() + "' 2>/dev/null").c_str()) == 0;
+    ~AppendOnly() {
+        if (marked)
+            (void)!std::system(("chattr -a '" + folder.string() + "'").c_str());
+    }
+};
+
+} // namespace
+
 TEST_F(CopySequenceTest, aFileThatSaysItIsEmptyButIsNotFailsAndAnEmptyOneCopies) {
     EXPECT_EQ(copyOutcome(files, u"Z:\\proc\\self\\status", win(dir / "out/plain.txt")),
               refused(Refusal::SourceChanged));
@@ -503,12 +518,10 @@ TEST_F(CopySequenceTest, anAppendOnlyFolderGetsNoNameItCannotRemove) {
     const fs::path log = dir / "log";
     fs::create_directory(log);
     writeFile(log / "present.txt", "old");
-    if (std::system(("chattr +a '" + log.string() + "' 2>/dev/null").c_str()) != 0)
+    const AppendOnly appendOnly{log};
+    if (!appendOnly.marked)
         GTEST_SKIP() << "cannot mark a folder append-only here (needs root and a file system "
                         "with the flag)";
-    const std::unique_ptr<const fs::path, void (*)(const fs::path*)> unmark(&log, [](auto* path) {
-        (void)!std::system(("chattr -a '" + path->string() + "'").c_str());
-    });
     const std::u16string source = win(dir / "source.txt");
     for (const char* target : {"log/present.txt", "log/absent.txt"}) {
         const std::string foreseen = copyResult(files, source, win(dir / target), true);
@@ -554,11 +567,9 @@ TEST_F(CopySequenceTest, aSourceWithHolesIsCopiedWithItsHoles) {
 
     fs::create_directory(log);
     writeFile(log / "dense.bin", std::string(kSize + 4096, 'x'));
-    if (std::system(("chattr +a '" + log.string() + "' 2>/dev/null").c_str()) != 0)
+    const AppendOnly appendOnly{log};
+    if (!appendOnly.marked)
         GTEST_SKIP() << "cannot mark a folder append-only here, to write in place";
-    const std::unique_ptr<const fs::path, void (*)(const fs::path*)> unmark(&log, [](auto* path) {
-        (void)!std::system(("chattr -a '" + path->string() + "'").c_str());
-    });
     EXPECT_EQ(copyResult(files, win(sparse), win(log / "dense.bin"), false), "in place");
     EXPECT_EQ(readFile(log / "dense.bin"), content);
     EXPECT_LT(allocated(log / "dense.bin"), kSize / 2);
@@ -584,9 +595,7 @@ struct LoopMount {
     }
     ~LoopMount() {
         if (!mount.empty())
-            (void)!std::system(("chattr -R -a '" + mount.string() + "' 2>/dev/null; umount -l '" +
-                                mount.string() + "'")
-                                   .c_str());
+            (void)!std::system(("umount -l '" + mount.string() + "'").c_str());
     }
 };
 
@@ -602,7 +611,8 @@ TEST_F(CopySequenceTest, inPlaceWithoutRoomIsRefusedAndTheTargetStaysWhole) {
     fs::create_directory(log);
     const std::string old(8 << 20, 'o');
     writeFile(log / "target.bin", old);
-    ASSERT_EQ(std::system(("chattr +a '" + log.string() + "'").c_str()), 0);
+    const AppendOnly appendOnly{log};
+    ASSERT_TRUE(appendOnly.marked);
     const auto room = static_cast<std::int64_t>(fs::space(fileSystem.mount).available);
     writeFile(fileSystem.mount / "fill",
               std::string(static_cast<std::size_t>(room - (6 << 20)), 'f'));

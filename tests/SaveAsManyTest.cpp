@@ -269,16 +269,6 @@ INSTANTIATE_TEST_SUITE_P(
                     FailureRow{"notDurableIsAbsorbed148", "", "makeDurable", 1, 0, {kDone}, 2}),
     [](const auto& info) { return info.param.name; });
 
-TEST_F(SaveAsManyTest, aFailedLookupGoesOnAsThoughTheFileWereFound) {
-    host.source = win(dir / "missing.txt");
-    host.files.failOn("findOrdinaryFiles");
-    list(target("a.txt"));
-    run();
-    EXPECT_EQ(host.boxes.reportedLines(), std::vector<int>{108});
-    EXPECT_EQ(host.boxes.shown.back().prompt, u"Done.") << "not the not-found message";
-    EXPECT_FALSE(fs::exists(dir / "out/a.txt"));
-}
-
 TEST_F(SaveAsManyTest, aFailingMessageGoesOnToClearTheFlag) {
     list("");
     const std::u16string source = host.source, listPath = host.list, missing = win(dir / "no");

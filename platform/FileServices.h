@@ -44,6 +44,9 @@ class InputFile {
     virtual std::size_t read(char* buffer, std::size_t size) = 0;
 };
 
+// Every byte left in `file`; `sizeHint` is the buffer first tried.
+std::string readToEnd(InputFile& file, std::size_t sizeHint);
+
 // The file services of the platform, on Windows paths. Every call that fails throws
 // PlatformError.
 class FileServices {

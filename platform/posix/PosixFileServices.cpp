@@ -217,22 +217,12 @@ std::int64_t PosixFileServices::fileLength(std::u16string_view path) {
 }
 
 std::string PosixFileServices::readFileBytes(std::u16string_view path) {
-    const FileDescriptor fd = openRegular(path);
+    FileDescriptor fd = openRegular(path);
     struct stat info {};
     if (::fstat(fd.get(), &info) != 0)
         throwErrno();
-    std::string bytes(static_cast<std::size_t>(info.st_size) + 1, '\0');
-    std::size_t used = 0;
-    for (;;) {
-        if (used == bytes.size())
-            bytes.resize(bytes.size() * 2);
-        const std::size_t got = readSome(fd.get(), bytes.data() + used, bytes.size() - used);
-        if (got == 0)
-            break;
-        used += got;
-    }
-    bytes.resize(used);
-    return bytes;
+    PosixInputFile file(std::move(fd));
+    return readToEnd(file, static_cast<std::size_t>(info.st_size) + 1);
 }
 
 std::unique_ptr<InputFile> PosixFileServices::openForReading(std::u16string_view path) {

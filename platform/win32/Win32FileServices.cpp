@@ -135,19 +135,8 @@ std::int64_t Win32FileServices::fileLength(std::u16string_view path) {
 }
 
 std::string Win32FileServices::readFileBytes(std::u16string_view path) {
-    const Handle file = openForRead(path);
-    std::string bytes(1 << 16, '\0');
-    std::size_t used = 0;
-    for (;;) {
-        if (used == bytes.size())
-            bytes.resize(bytes.size() * 2);
-        const std::size_t got = readSome(file.get(), bytes.data() + used, bytes.size() - used);
-        if (got == 0)
-            break;
-        used += got;
-    }
-    bytes.resize(used);
-    return bytes;
+    Win32InputFile file(openForRead(path));
+    return readToEnd(file, 1 << 16);
 }
 
 std::unique_ptr<InputFile> Win32FileServices::openForReading(std::u16string_view path) {

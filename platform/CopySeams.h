@@ -36,4 +36,7 @@ struct CopySeams {
     bool noEmptyPathLinks = false; // as where AT_EMPTY_PATH needs a capability we lack
     // Windows only: the error a host call fails with instead of being made; none when empty.
     std::function<std::error_code(HostCall)> fail;
+    // Windows only: the rename over a held target with POSIX semantics made as a plain one,
+    // which Wine, lacking the former, still carries out.
+    bool posixRenameAsPlain = false;
 };

@@ -69,6 +69,15 @@ bool symlinkIfSupported(const std::filesystem::path& to, const std::filesystem::
     return !error;
 }
 
+bool underWine() {
+#ifdef _WIN32
+    const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+    return ntdll && ::GetProcAddress(ntdll, "wine_get_version");
+#else
+    return false;
+#endif
+}
+
 bool hostIsUtf8() {
     std::u16string text;
     hostFileServices()->decodeAnsi("\xC3\xA9", true, true, text);

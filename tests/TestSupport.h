@@ -52,6 +52,8 @@ void hide(const std::filesystem::path& path);
 void makeReadOnly(const std::filesystem::path& path);
 // Makes a symbolic link; false where this host cannot (Wine).
 bool symlinkIfSupported(const std::filesystem::path& to, const std::filesystem::path& link);
+// True in a Windows build running under Wine.
+bool underWine();
 // True where the host's code page is UTF-8 (POSIX); the Windows build reads the system's.
 bool hostIsUtf8();
 // UTF-8 for readable assertion messages.

@@ -4,6 +4,8 @@
 #include "platform/win32/Win32Io.h"
 
 #include <aclapi.h>
+#include <winternl.h>
+
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
@@ -18,9 +20,10 @@ constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 // (hidden, system, compressed, encrypted...) is not for a plain attribute set to give.
 constexpr DWORD kCarried =
     FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
-// Declared by the headers only for later versions of Windows than the one the build targets.
-const auto kRenameInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(22);
+// Not in the headers for the Windows version the build targets.
+const auto kRenameInformationEx = static_cast<FILE_INFORMATION_CLASS>(65);
 constexpr DWORD kRenameReplace = 0x1, kRenamePosix = 0x2;
+constexpr NTSTATUS kNameCollision = static_cast<NTSTATUS>(0xC0000035);
 
 HANDLE handleOf(OsHandle::Native native) {
     return reinterpret_cast<HANDLE>(native);
@@ -34,6 +37,31 @@ OsHandle openHandle(const std::wstring& path, DWORD access, DWORD share, DWORD f
                     DWORD disposition = OPEN_EXISTING) {
     return OsHandle(reinterpret_cast<OsHandle::Native>(
         ::CreateFileW(path.c_str(), access, share, nullptr, disposition, flags, nullptr)));
+}
+
+// Opens `name` in an open folder, as the POSIX *at calls do: what is checked and written is in
+// the folder that was resolved, whatever is moved into its place meanwhile. An empty name is
+// the folder itself. Fails with the last error set as CreateFileW sets it.
+OsHandle openIn(OsHandle::Native folder, const std::wstring& name, ACCESS_MASK access, ULONG share,
+                ULONG options, ULONG disposition = FILE_OPEN, ULONG attributes = 0) {
+    const auto bytes = static_cast<USHORT>(name.size() * sizeof(wchar_t));
+    UNICODE_STRING relative{bytes, bytes, const_cast<PWSTR>(name.c_str())};
+    OBJECT_ATTRIBUTES object;
+    InitializeObjectAttributes(&object, &relative, OBJ_CASE_INSENSITIVE, handleOf(folder), nullptr);
+    IO_STATUS_BLOCK io{};
+    HANDLE file = nullptr;
+    const NTSTATUS status = ::NtCreateFile(
+        &file, access | SYNCHRONIZE, &object, &io, nullptr, attributes, share, disposition,
+        options | FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_FOR_BACKUP_INTENT, nullptr, 0);
+    if (status >= 0)
+        return OsHandle(reinterpret_cast<OsHandle::Native>(file));
+    ::SetLastError(status == kNameCollision ? ERROR_FILE_EXISTS : ::RtlNtStatusToDosError(status));
+    return {};
+}
+
+// The target's name in its held folder.
+OsHandle openTarget(const CopyTarget& target, ACCESS_MASK access, ULONG share) {
+    return openIn(target.folder, target.name, access, share, FILE_OPEN_REPARSE_POINT);
 }
 
 std::error_code lastError() {
@@ -79,7 +107,8 @@ FileFacts factsOf(HANDLE file) {
 // The path of an open file, links resolved, as the system names it ("\\?\C:\..."). The
 // normalised name reads every folder on the way, which many shares refuse, and a volume without
 // a letter has no such name: the name as opened, then the volume's GUID name, stand in.
-std::wstring finalPathOf(HANDLE file) {
+// Nothing when none is given, with the first refusal as the last error.
+std::optional<std::wstring> finalPathOf(HANDLE file) {
     DWORD first = ERROR_SUCCESS;
     for (const DWORD kind :
          {FILE_NAME_NORMALIZED | VOLUME_NAME_DOS, FILE_NAME_OPENED | VOLUME_NAME_DOS,
@@ -97,7 +126,8 @@ std::wstring finalPathOf(HANDLE file) {
         if (first == ERROR_SUCCESS)
             first = ::GetLastError();
     }
-    throw PlatformError::fromWin32(first);
+    ::SetLastError(first);
+    return std::nullopt;
 }
 
 // A path as the system resolves it, once: "." and ".." taken, trailing dots and spaces cut
@@ -225,57 +255,61 @@ CopySource Win32CopyPrimitives::openSource(const HostString& path) {
 }
 
 void Win32CopyPrimitives::lookUp(const HostString& given, CopyTarget& target) {
-    // Every later path is built from this one form, so that the name lands where the system's
-    // own copy would put it and the dry run keys it alike.
+    // Every later name is taken from this one form, so that it lands where the system's own
+    // copy would put it and the dry run keys it alike; every later open is made in the folder
+    // held here.
     const std::wstring path = normalPath(given);
-    const DWORD own = ::GetFileAttributesW(path.c_str());
-    if (own == INVALID_FILE_ATTRIBUTES) {
+    const std::size_t cut = path.find_last_of(L"\\/") + 1;
+    target.ownFolder = openHandle(path.substr(0, cut), FILE_READ_ATTRIBUTES | READ_CONTROL,
+                                  kShareAll, FILE_FLAG_BACKUP_SEMANTICS);
+    if (!target.ownFolder.valid())
+        throwLastError();
+    target.folder = target.ownFolder.get();
+    target.folderPath = path.substr(0, cut);
+    if (const std::optional<std::wstring> final = finalPathOf(handleOf(target.folder)))
+        target.folderPath = *final + (final->ends_with(L'\\') ? L"" : L"\\");
+    target.name = path.substr(cut);
+    // Held until the last check, so that the file's index cannot pass to a file swapped in, and
+    // so that nothing deletes it or is moved over it meanwhile: only an open with data access
+    // takes part in sharing. A file this process cannot read, or that another program holds
+    // without sharing it, is held by what it can open.
+    target.file = openTarget(target, FILE_READ_DATA | READ_CONTROL | FILE_READ_ATTRIBUTES,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE);
+    if (const DWORD error = ::GetLastError();
+        !target.file.valid() && (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION))
+        target.file = openTarget(target, READ_CONTROL | FILE_READ_ATTRIBUTES, kShareAll);
+    if (!target.file.valid()) {
         const PlatformError error = PlatformError::fromWin32(::GetLastError());
         if (!error.isNotFound())
             throw error;
-        // Absent: the name goes into its folder as the system resolves that folder now.
-        const std::size_t cut = path.find_last_of(L"\\/") + 1;
-        target.ownFolder = openHandle(path.substr(0, cut), FILE_READ_ATTRIBUTES | READ_CONTROL,
-                                      kShareAll, FILE_FLAG_BACKUP_SEMANTICS);
-        if (!target.ownFolder.valid())
-            throwLastError();
-        target.folder = target.ownFolder.get();
-        target.folderPath = finalPathOf(handleOf(target.folder));
-        if (target.folderPath.back() != L'\\')
-            target.folderPath += L'\\';
-        target.name = path.substr(cut);
         return;
     }
     target.present = true;
-    if (own & FILE_ATTRIBUTE_REPARSE_POINT) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (::GetFileType(handleOf(target.file)) == FILE_TYPE_DISK &&
+        ::GetFileInformationByHandle(handleOf(target.file), &info) &&
+        info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        target.file.reset();
         target.facts.kind = FileKind::Link;
-        target.facts.hidden = own & FILE_ATTRIBUTE_HIDDEN;
+        target.facts.hidden = info.dwFileAttributes & FILE_ATTRIBUTE_HIDDEN;
         return;
     }
-    // Held until the last check, so that the file's index cannot pass to a file swapped in, and
-    // so that nothing deletes it or is moved over it meanwhile: only an open with data access
-    // takes part in sharing. A file this process cannot read is held by what it can open.
-    target.file = openHandle(path, FILE_READ_DATA | READ_CONTROL | FILE_READ_ATTRIBUTES,
-                             FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_FLAG_BACKUP_SEMANTICS);
-    if (!target.file.valid() && ::GetLastError() == ERROR_ACCESS_DENIED)
-        target.file = openHandle(path, READ_CONTROL | FILE_READ_ATTRIBUTES, kShareAll,
-                                 FILE_FLAG_BACKUP_SEMANTICS);
-    if (!target.file.valid())
-        throwLastError();
     target.facts = factsOf(handleOf(target.file));
-    if (target.facts.kind == FileKind::Other)
+    if (target.facts.kind != FileKind::Regular)
         return;
-    const std::wstring final = finalPathOf(handleOf(target.file));
-    const std::size_t cut = final.find_last_of(L'\\') + 1;
-    target.folderPath = final.substr(0, cut);
-    target.name = final.substr(cut);
+    // The name as the folder holds it (case, long form): the new file takes it over.
+    if (const std::optional<std::wstring> final = finalPathOf(handleOf(target.file)))
+        target.name = final->substr(final->find_last_of(L'\\') + 1);
 }
 
 std::optional<HostString> Win32CopyPrimitives::finalPath(const HostString& path) {
     const OsHandle file =
         openHandle(normalPath(path), FILE_READ_ATTRIBUTES, kShareAll, FILE_FLAG_BACKUP_SEMANTICS);
-    if (file.valid())
-        return finalPathOf(handleOf(file));
+    if (file.valid()) {
+        if (std::optional<std::wstring> final = finalPathOf(handleOf(file)))
+            return final;
+        throwLastError();
+    }
     const PlatformError error = PlatformError::fromWin32(::GetLastError());
     if (error.isNotFound())
         return std::nullopt;
@@ -283,8 +317,7 @@ std::optional<HostString> Win32CopyPrimitives::finalPath(const HostString& path)
 }
 
 bool Win32CopyPrimitives::mayWrite(const CopyTarget& target) {
-    const OsHandle writable = openHandle(target.folderPath + target.name, FILE_WRITE_DATA,
-                                         kShareAll, FILE_FLAG_OPEN_REPARSE_POINT);
+    const OsHandle writable = openTarget(target, FILE_WRITE_DATA, kShareAll);
     if (writable.valid())
         return true;
     if (::GetLastError() == ERROR_ACCESS_DENIED)
@@ -361,9 +394,15 @@ std::optional<NewFile> Win32CopyPrimitives::createAnonymous(const CopyTarget&, s
 }
 
 DWORD Win32CopyPrimitives::deleteRefusal(const CopyTarget& target) {
-    const OsHandle probe = openHandle(target.folderPath + target.name, DELETE, kShareAll,
-                                      FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS);
+    const OsHandle probe = openTarget(target, DELETE, kShareAll);
     return probe.valid() ? ERROR_SUCCESS : ::GetLastError();
+}
+
+// Removes a name in the target's folder: opened for delete and marked.
+std::error_code Win32CopyPrimitives::removeIn(const CopyTarget& target, const HostString& name) {
+    const OsHandle file = openIn(target.folder, name, DELETE, kShareAll,
+                                 FILE_OPEN_REPARSE_POINT | FILE_NON_DIRECTORY_FILE);
+    return file.valid() && setDeleted(handleOf(file), true) ? std::error_code() : lastError();
 }
 
 std::error_code Win32CopyPrimitives::fault(HostCall call) const {
@@ -374,13 +413,12 @@ std::error_code Win32CopyPrimitives::fault(HostCall call) const {
 // die before the rename clears the mark, and not kept at all where the mark cannot be set.
 std::error_code Win32CopyPrimitives::createNamed(const CopyTarget& target, const HostString& name,
                                                  std::uint32_t permissions, NewFile& file) {
-    const std::wstring path = target.folderPath + name;
     if (const std::error_code error = fault(HostCall::CreateTemporary))
         return error;
     const DWORD encrypted = permissions & FILE_ATTRIBUTE_ENCRYPTED;
-    file.file =
-        openHandle(path, GENERIC_WRITE | DELETE | WRITE_DAC | WRITE_OWNER | FILE_READ_ATTRIBUTES, 0,
-                   FILE_ATTRIBUTE_HIDDEN | encrypted, CREATE_NEW);
+    file.file = openIn(target.folder, name,
+                       GENERIC_WRITE | DELETE | WRITE_DAC | WRITE_OWNER | FILE_READ_ATTRIBUTES, 0,
+                       FILE_NON_DIRECTORY_FILE, FILE_CREATE, FILE_ATTRIBUTE_HIDDEN | encrypted);
     if (!file.file.valid())
         return lastError();
     std::error_code error = fault(HostCall::MarkDeleted);
@@ -395,7 +433,7 @@ std::error_code Win32CopyPrimitives::createNamed(const CopyTarget& target, const
         error = std::error_code(ERROR_ENCRYPTION_FAILED, std::system_category());
     if (error) {
         file.file.reset();
-        ::DeleteFileW(path.c_str());
+        removeIn(target, name);
         return error;
     }
     file.name = name;
@@ -429,19 +467,26 @@ std::error_code Win32CopyPrimitives::rename(NewFile& file, const CopyTarget& tar
         removeName(file, target);
         throw PlatformError::fromCode(error);
     }
-    const std::wstring to = target.folderPath + target.name;
-    const std::size_t bytes = to.size() * sizeof(wchar_t);
+    // Named relative to the held folder, which needs no path of it that every folder on the
+    // way lets be read.
+    const std::size_t bytes = target.name.size() * sizeof(wchar_t);
     std::vector<std::byte> buffer(offsetof(FILE_RENAME_INFO, FileName) + bytes + sizeof(wchar_t));
     auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
     // Before the flags word, the same place held a replace byte alone.
     std::memcpy(info, &flags, sizeof flags);
-    info->RootDirectory = nullptr;
+    info->RootDirectory = handleOf(target.folder);
     info->FileNameLength = static_cast<DWORD>(bytes);
-    std::copy(to.begin(), to.end(), info->FileName);
+    std::copy(target.name.begin(), target.name.end(), info->FileName);
     error = fault(HostCall::Rename);
-    const FILE_INFO_BY_HANDLE_CLASS kind = flags & kRenamePosix ? kRenameInfoEx : FileRenameInfo;
-    if (!error && !::SetFileInformationByHandle(out, kind, info, static_cast<DWORD>(buffer.size())))
-        error = lastError();
+    IO_STATUS_BLOCK io{};
+    const FILE_INFORMATION_CLASS kind = flags & kRenamePosix && !seams.posixRenameAsPlain
+                                            ? kRenameInformationEx
+                                            : FileRenameInformation;
+    if (const NTSTATUS status =
+            error ? 0
+                  : ::NtSetInformationFile(out, &io, info, static_cast<ULONG>(buffer.size()), kind);
+        status < 0)
+        error = {static_cast<int>(::RtlNtStatusToDosError(status)), std::system_category()};
     if (!error)
         return {};
     setAttributes(out, FILE_ATTRIBUTE_HIDDEN);
@@ -477,7 +522,7 @@ std::error_code Win32CopyPrimitives::removeName(NewFile& file, const CopyTarget&
     if (setDeleted(handleOf(file.file), true))
         return {};
     file.file.reset();
-    return ::DeleteFileW((target.folderPath + file.name).c_str()) ? std::error_code() : lastError();
+    return removeIn(target, file.name);
 }
 
 bool Win32CopyPrimitives::folderIsAppendOnly(const CopyTarget&) {
@@ -485,9 +530,7 @@ bool Win32CopyPrimitives::folderIsAppendOnly(const CopyTarget&) {
 }
 
 std::optional<FileFacts> Win32CopyPrimitives::lookAgain(const CopyTarget& target) {
-    const OsHandle now =
-        openHandle(target.folderPath + target.name, FILE_READ_ATTRIBUTES, kShareAll,
-                   FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS);
+    const OsHandle now = openTarget(target, FILE_READ_ATTRIBUTES, kShareAll);
     if (!now.valid())
         return std::nullopt;
     return factsOf(handleOf(now));
@@ -539,8 +582,7 @@ std::error_code Win32CopyPrimitives::takeTime(OsHandle& out, const CopySource& s
 }
 
 std::optional<FileFacts> Win32CopyPrimitives::holdAgain(CopyTarget& target) {
-    target.file = openHandle(target.folderPath + target.name, READ_CONTROL | FILE_READ_ATTRIBUTES,
-                             kShareAll, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS);
+    target.file = openTarget(target, READ_CONTROL | FILE_READ_ATTRIBUTES, kShareAll);
     if (!target.file.valid())
         return std::nullopt;
     return factsOf(handleOf(target.file));
@@ -550,8 +592,8 @@ std::optional<FileFacts> Win32CopyPrimitives::holdAgain(CopyTarget& target) {
 // hold is let go first, as it would stand in the way too; the opened file's number is checked.
 OsHandle Win32CopyPrimitives::openInPlace(CopyTarget& target, FileFacts& opened) {
     target.file.reset();
-    OsHandle out = openHandle(target.folderPath + target.name, GENERIC_WRITE | FILE_READ_ATTRIBUTES,
-                              0, FILE_FLAG_OPEN_REPARSE_POINT);
+    OsHandle out = openIn(target.folder, target.name, GENERIC_WRITE | FILE_READ_ATTRIBUTES, 0,
+                          FILE_OPEN_REPARSE_POINT | FILE_NON_DIRECTORY_FILE);
     if (!out.valid() && ::GetLastError() == ERROR_SHARING_VIOLATION)
         throw PlatformError::refused(Refusal::Busy);
     if (!out.valid())
@@ -580,10 +622,10 @@ bool Win32CopyPrimitives::reserve(OsHandle& out, std::int64_t size) {
 }
 
 std::int64_t Win32CopyPrimitives::freeSpace(OsHandle& out) {
-    const std::wstring path = finalPathOf(handleOf(out));
+    const std::optional<std::wstring> path = finalPathOf(handleOf(out));
     ULARGE_INTEGER free{};
-    if (!::GetDiskFreeSpaceExW(path.substr(0, path.find_last_of(L'\\') + 1).c_str(), &free, nullptr,
-                               nullptr))
+    if (!path || !::GetDiskFreeSpaceExW(path->substr(0, path->find_last_of(L'\\') + 1).c_str(),
+                                        &free, nullptr, nullptr))
         throwLastError();
     return static_cast<std::int64_t>(
         std::min<std::uint64_t>(free.QuadPart, std::numeric_limits<std::int64_t>::max()));
@@ -604,20 +646,11 @@ void Win32CopyPrimitives::wrote(const CopyTarget&, OsHandle&) {}
 
 // Asked of the folder's security, never by a trial file.
 bool Win32CopyPrimitives::folderTakesNewFiles(const CopyTarget& target) {
-    OsHandle opened;
-    OsHandle::Native folder = target.folder;
-    if (folder == OsHandle::kNone) {
-        opened = openHandle(target.folderPath, READ_CONTROL | FILE_READ_ATTRIBUTES, kShareAll,
-                            FILE_FLAG_BACKUP_SEMANTICS);
-        if (!opened.valid())
-            throwLastError();
-        folder = opened.get();
-    }
     PSECURITY_DESCRIPTOR security = nullptr;
     const DWORD what =
         OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
-    if (const DWORD error = ::GetSecurityInfo(handleOf(folder), SE_FILE_OBJECT, what, nullptr,
-                                              nullptr, nullptr, nullptr, &security);
+    if (const DWORD error = ::GetSecurityInfo(handleOf(target.folder), SE_FILE_OBJECT, what,
+                                              nullptr, nullptr, nullptr, nullptr, &security);
         error != ERROR_SUCCESS)
         throw PlatformError::fromWin32(error);
     const std::unique_ptr<void, decltype(&::LocalFree)> held(security, &::LocalFree);

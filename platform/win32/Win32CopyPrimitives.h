@@ -51,6 +51,7 @@ class Win32CopyPrimitives : public CopyPrimitives {
   private:
     // The error an open of the target for deleting it meets; ERROR_SUCCESS when it opens.
     static DWORD deleteRefusal(const CopyTarget& target);
+    static std::error_code removeIn(const CopyTarget& target, const HostString& name);
     std::error_code fault(HostCall call) const;
     std::error_code rename(NewFile& file, const CopyTarget& target, DWORD flags);
 

@@ -108,6 +108,8 @@ std::string refusalName(Refusal refusal) {
         return "no-space";
     case Refusal::Busy:
         return "busy";
+    case Refusal::NotEncrypted:
+        return "not-encrypted";
     case Refusal::None:
         break;
     }

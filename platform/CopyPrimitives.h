@@ -55,6 +55,7 @@ struct FileFacts {
     std::int64_t modified = 0;  // in the host's units; only compared
     bool readOnly = false;
     bool hidden = false;
+    bool encrypted = false;        // kept encrypted by the file system (Windows)
     std::uint32_t permissions = 0; // mode bits on POSIX, attribute bits on Windows
     std::uint32_t owner = 0, group = 0;
 
@@ -128,9 +129,11 @@ class CopyPrimitives {
     virtual std::optional<NewFile> createAnonymous(const CopyTarget& target,
                                                    std::uint32_t permissions) = 0;
     // A new file under `name` in the target's folder, removed by the host should the process
-    // die where it can be; fails with file_exists when the name is taken.
+    // die where it can be; fails with file_exists when the name is taken. An `encrypted` file
+    // is not made where the file system would not keep it encrypted.
     virtual std::error_code createNamed(const CopyTarget& target, const HostString& name,
-                                        std::uint32_t permissions, NewFile& file) = 0;
+                                        std::uint32_t permissions, bool encrypted,
+                                        NewFile& file) = 0;
     // Gives an anonymous file a name; file_exists when taken, not_supported when this host
     // cannot name it (the sequence then starts again with a named file).
     virtual std::error_code linkAnonymous(NewFile& file, const CopyTarget& target,
@@ -168,6 +171,8 @@ class CopyPrimitives {
     virtual FileFacts sourceNow(const CopySource& source) = 0;
     // Gives `out` the source's last-modified time.
     virtual std::error_code takeTime(OsHandle& out, const CopySource& source) = 0;
+    // Gives `out` the source's named streams, where the host has them.
+    virtual std::error_code carryStreams(OsHandle& out, const CopySource& source) = 0;
 
     // Holds the file the target's name holds now, as lookUp did; its facts, or nothing.
     virtual std::optional<FileFacts> holdAgain(CopyTarget& target) = 0;

@@ -156,15 +156,17 @@ CopyOutcome CopySequence::foresee(const CopySource& source, CopyTarget target) {
     // Only a program that lets nobody delete the file can be seen before the rename.
     if (m_host.heldElsewhere(target, false))
         throw PlatformError::refused(Refusal::Busy);
-    return takesFiles && !m_host.folderKeepsName(target) && keepsOwner &&
-                   !m_host.folderIsAppendOnly(target)
-               ? CopyOutcome::Replaced
-               : CopyOutcome::InPlace;
+    if (takesFiles && !m_host.folderKeepsName(target) && keepsOwner &&
+        !m_host.folderIsAppendOnly(target))
+        return CopyOutcome::Replaced;
+    if (source.facts.encrypted && !target.facts.encrypted)
+        throw PlatformError::refused(Refusal::NotEncrypted);
+    return CopyOutcome::InPlace;
 }
 
 CopySequence::Pending CopySequence::newFile(const CopyTarget& target, std::uint32_t permissions,
-                                            bool anonymous) {
-    if (anonymous)
+                                            bool encrypted, bool anonymous) {
+    if (anonymous && !encrypted)
         if (std::optional<NewFile> file = m_host.createAnonymous(target, permissions))
             return Pending(m_host, target, std::move(*file));
     // A temporary name there could never be removed.
@@ -173,7 +175,7 @@ CopySequence::Pending CopySequence::newFile(const CopyTarget& target, std::uint3
     for (int attempt = 0;; ++attempt) {
         NewFile file;
         const std::error_code error =
-            m_host.createNamed(target, temporaryName(), permissions, file);
+            m_host.createNamed(target, temporaryName(), permissions, encrypted, file);
         if (!error)
             return Pending(m_host, target, std::move(file));
         if (error != std::errc::file_exists || attempt == kNameAttempts)
@@ -230,10 +232,16 @@ void CopySequence::takeTime(OsHandle& out, const CopySource& source, bool inPlac
         throw PlatformError::fromCode(error);
 }
 
+void CopySequence::carryStreams(OsHandle& out, const CopySource& source) {
+    if (const std::error_code error = m_host.carryStreams(out, source))
+        throw PlatformError::fromCode(error);
+}
+
 CopyOutcome CopySequence::create(const CopySource& source, const CopyTarget& target, bool named) {
     m_target = &target;
-    Pending file = newFile(target, source.facts.permissions, !named);
+    Pending file = newFile(target, source.facts.permissions, source.facts.encrypted, !named);
     writeContent(source, file.out(), false);
+    carryStreams(file.out(), source);
     takeTime(file.out(), source, false);
     reach(CopyPoint::BeforeLastCheck, target);
     if (file.anonymous()) {
@@ -265,7 +273,9 @@ CopyOutcome CopySequence::replace(const CopySource& source, CopyTarget& target,
         return writeInPlace(source, target);
     std::optional<Pending> file;
     try {
-        file.emplace(newFile(target, target.facts.permissions, !named));
+        // Encrypted content never becomes plain text, neither the source's nor the target's.
+        file.emplace(newFile(target, target.facts.permissions,
+                             source.facts.encrypted || target.facts.encrypted, !named));
     } catch (const PlatformError& error) {
         if (!refusesNewFiles(error.code()))
             throw;
@@ -274,6 +284,7 @@ CopyOutcome CopySequence::replace(const CopySource& source, CopyTarget& target,
     if (!m_host.carryKept(file->file(), target, kept))
         throw PlatformError::refused(Refusal::Acl);
     writeContent(source, file->out(), false);
+    carryStreams(file->out(), source);
     takeTime(file->out(), source, false);
     for (int attempt = 0; file->anonymous(); ++attempt) {
         HostString name = temporaryName();
@@ -325,6 +336,9 @@ CopyOutcome CopySequence::writeInPlace(const CopySource& source, CopyTarget& tar
         if (!found || !found->sameFile(target.facts))
             throw changed();
     }
+    // Written over, a plain file would hold the encrypted source's content as plain text.
+    if (source.facts.encrypted && !target.facts.encrypted)
+        throw PlatformError::refused(Refusal::NotEncrypted);
     FileFacts opened;
     OsHandle out = m_host.openInPlace(target, opened);
     if (!opened.sameFile(target.facts))

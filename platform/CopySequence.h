@@ -25,10 +25,12 @@ class CopySequence {
     CopyTarget resolve(const HostString& destination);
     KeptFacts judge(const CopyTarget& target, const CopySource& source);
     CopyOutcome foresee(const CopySource& source, CopyTarget target);
-    Pending newFile(const CopyTarget& target, std::uint32_t permissions, bool anonymous);
+    Pending newFile(const CopyTarget& target, std::uint32_t permissions, bool encrypted,
+                    bool anonymous);
     void copyRange(const CopySource& source, OsHandle& out, std::int64_t from, std::int64_t to);
     void writeContent(const CopySource& source, OsHandle& out, bool inPlace);
     void takeTime(OsHandle& out, const CopySource& source, bool inPlace);
+    void carryStreams(OsHandle& out, const CopySource& source);
     CopyOutcome create(const CopySource& source, const CopyTarget& target, bool named);
     CopyOutcome replace(const CopySource& source, CopyTarget& target, const KeptFacts& kept,
                         bool named);

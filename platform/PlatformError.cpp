@@ -66,6 +66,9 @@ PlatformError PlatformError::refused(Refusal refusal) {
     case Refusal::Busy:
         return make(u"The destination is open in another program.",
                     std::errc::device_or_resource_busy);
+    case Refusal::NotEncrypted:
+        return make(u"The destination is not encrypted and the source is.",
+                    std::errc::operation_not_supported);
     case Refusal::None:
         break;
     }

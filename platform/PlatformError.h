@@ -20,6 +20,7 @@ enum class Refusal {
     AppendOnly,
     NoSpace,
     Busy,
+    NotEncrypted,
 };
 
 // The one failure a platform call raises: the description the error report shows, and what

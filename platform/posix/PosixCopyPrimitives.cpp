@@ -307,8 +307,9 @@ std::optional<NewFile> PosixCopyPrimitives::createAnonymous(const CopyTarget& ta
     throwErrno();
 }
 
+// Encryption here is the folder's (fscrypt): every new file in it is encrypted.
 std::error_code PosixCopyPrimitives::createNamed(const CopyTarget& target, const HostString& name,
-                                                 std::uint32_t permissions, NewFile& file) {
+                                                 std::uint32_t permissions, bool, NewFile& file) {
     file.file = OsHandle(::openat(fdOf(target.folder), name.c_str(),
                                   O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                                   permissions & 0777));
@@ -469,6 +470,10 @@ FileFacts PosixCopyPrimitives::sourceNow(const CopySource& source) {
     if (::fstat(fdOf(source.file), &now) != 0)
         throwErrno();
     return factsOf(now, {});
+}
+
+std::error_code PosixCopyPrimitives::carryStreams(OsHandle&, const CopySource&) {
+    return {}; // a file here has one stream
 }
 
 std::error_code PosixCopyPrimitives::takeTime(OsHandle& out, const CopySource& source) {

@@ -35,7 +35,7 @@ class PosixCopyPrimitives : public CopyPrimitives {
     std::optional<NewFile> createAnonymous(const CopyTarget& target,
                                            std::uint32_t permissions) override;
     std::error_code createNamed(const CopyTarget& target, const HostString& name,
-                                std::uint32_t permissions, NewFile& file) override;
+                                std::uint32_t permissions, bool encrypted, NewFile& file) override;
     std::error_code linkAnonymous(NewFile& file, const CopyTarget& target,
                                   const HostString& name) override;
     std::error_code publish(NewFile& file, const CopyTarget& target, bool replace) override;
@@ -52,6 +52,7 @@ class PosixCopyPrimitives : public CopyPrimitives {
     bool readsAt(const CopySource& source, std::int64_t at) override;
     FileFacts sourceNow(const CopySource& source) override;
     std::error_code takeTime(OsHandle& out, const CopySource& source) override;
+    std::error_code carryStreams(OsHandle& out, const CopySource& source) override;
     std::optional<FileFacts> holdAgain(CopyTarget& target) override;
     OsHandle openInPlace(CopyTarget& target, FileFacts& opened) override;
     bool reserve(OsHandle& out, std::int64_t size) override;

@@ -100,6 +100,7 @@ FileFacts factsOf(HANDLE file) {
     facts.modified = ticks(info.ftLastWriteTime);
     facts.readOnly = bits & FILE_ATTRIBUTE_READONLY;
     facts.hidden = bits & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+    facts.encrypted = bits & FILE_ATTRIBUTE_ENCRYPTED;
     facts.permissions = bits;
     return facts;
 }
@@ -412,13 +413,14 @@ std::error_code Win32CopyPrimitives::fault(HostCall call) const {
 // Hidden, as a leading dot does not make it here; deleted by the system should the process
 // die before the rename clears the mark, and not kept at all where the mark cannot be set.
 std::error_code Win32CopyPrimitives::createNamed(const CopyTarget& target, const HostString& name,
-                                                 std::uint32_t permissions, NewFile& file) {
+                                                 std::uint32_t permissions, bool encrypted,
+                                                 NewFile& file) {
     if (const std::error_code error = fault(HostCall::CreateTemporary))
         return error;
-    const DWORD encrypted = permissions & FILE_ATTRIBUTE_ENCRYPTED;
     file.file = openIn(target.folder, name,
                        GENERIC_WRITE | DELETE | WRITE_DAC | WRITE_OWNER | FILE_READ_ATTRIBUTES, 0,
-                       FILE_NON_DIRECTORY_FILE, FILE_CREATE, FILE_ATTRIBUTE_HIDDEN | encrypted);
+                       FILE_NON_DIRECTORY_FILE, FILE_CREATE,
+                       FILE_ATTRIBUTE_HIDDEN | (encrypted ? FILE_ATTRIBUTE_ENCRYPTED : 0));
     if (!file.file.valid())
         return lastError();
     std::error_code error = fault(HostCall::MarkDeleted);
@@ -536,20 +538,25 @@ std::optional<FileFacts> Win32CopyPrimitives::lookAgain(const CopyTarget& target
     return factsOf(handleOf(now));
 }
 
-std::int64_t Win32CopyPrimitives::copyPiece(const CopySource& source, OsHandle& out,
-                                            std::int64_t offset, std::int64_t most) {
+char* Win32CopyPrimitives::buffer() {
     if (!m_buffer)
         m_buffer.reset(new char[kPiece]);
+    return m_buffer.get();
+}
+
+std::int64_t Win32CopyPrimitives::copyPiece(const CopySource& source, OsHandle& out,
+                                            std::int64_t offset, std::int64_t most) {
+    char* const piece = buffer();
     OVERLAPPED from = at(offset);
     DWORD got = 0;
-    if (!::ReadFile(handleOf(source.file), m_buffer.get(),
+    if (!::ReadFile(handleOf(source.file), piece,
                     static_cast<DWORD>(std::min<std::int64_t>(most, kPiece)), &got, &from) &&
         ::GetLastError() != ERROR_HANDLE_EOF)
         throwLastError();
     for (DWORD put = 0; put < got;) {
         OVERLAPPED to = at(offset + put);
         DWORD wrote = 0;
-        if (!::WriteFile(handleOf(out), m_buffer.get() + put, got - put, &wrote, &to))
+        if (!::WriteFile(handleOf(out), piece + put, got - put, &wrote, &to))
             throwLastError();
         put += wrote;
     }
@@ -579,6 +586,48 @@ std::error_code Win32CopyPrimitives::takeTime(OsHandle& out, const CopySource& s
     const auto modified = static_cast<std::uint64_t>(source.facts.modified);
     const FILETIME time{static_cast<DWORD>(modified), static_cast<DWORD>(modified >> 32)};
     return ::SetFileTime(handleOf(out), nullptr, nullptr, &time) ? std::error_code() : lastError();
+}
+
+// The source's named streams, its Zone.Identifier among them, as the system's own copy carries
+// them; each opened by its name relative to the open files, so that no path is resolved again.
+std::error_code Win32CopyPrimitives::carryStreams(OsHandle& out, const CopySource& source) {
+    std::vector<std::byte> list(4096);
+    while (!::GetFileInformationByHandleEx(handleOf(source.file), FileStreamInfo, list.data(),
+                                           static_cast<DWORD>(list.size()))) {
+        const DWORD error = ::GetLastError();
+        // A file system without streams (FAT, many shares) has none to carry.
+        if (error == ERROR_HANDLE_EOF || error == ERROR_INVALID_PARAMETER ||
+            error == ERROR_INVALID_FUNCTION || error == ERROR_NOT_SUPPORTED)
+            return {};
+        if (error != ERROR_MORE_DATA || list.size() >= kPiece)
+            return lastError();
+        list.resize(list.size() * 4);
+    }
+    for (std::size_t at = 0;;) {
+        const auto* entry = reinterpret_cast<const FILE_STREAM_INFO*>(list.data() + at);
+        const std::wstring name(entry->StreamName, entry->StreamNameLength / sizeof(wchar_t));
+        if (name != L"::$DATA") {
+            const OsHandle from = openIn(source.file, name, FILE_READ_DATA, kShareAll,
+                                         FILE_NON_DIRECTORY_FILE | FILE_SEQUENTIAL_ONLY);
+            if (!from.valid())
+                return lastError();
+            const OsHandle to = openIn(out.get(), name, GENERIC_WRITE, 0, FILE_NON_DIRECTORY_FILE,
+                                       FILE_OVERWRITE_IF);
+            if (!to.valid())
+                return lastError();
+            for (DWORD got = 0, wrote = 0;;) {
+                if (!::ReadFile(handleOf(from), buffer(), kPiece, &got, nullptr))
+                    return lastError();
+                if (got == 0)
+                    break;
+                if (!::WriteFile(handleOf(to), buffer(), got, &wrote, nullptr))
+                    return lastError();
+            }
+        }
+        if (entry->NextEntryOffset == 0)
+            return {};
+        at += entry->NextEntryOffset;
+    }
 }
 
 std::optional<FileFacts> Win32CopyPrimitives::holdAgain(CopyTarget& target) {

@@ -20,7 +20,7 @@ class Win32CopyPrimitives : public CopyPrimitives {
     std::optional<NewFile> createAnonymous(const CopyTarget& target,
                                            std::uint32_t permissions) override;
     std::error_code createNamed(const CopyTarget& target, const HostString& name,
-                                std::uint32_t permissions, NewFile& file) override;
+                                std::uint32_t permissions, bool encrypted, NewFile& file) override;
     std::error_code linkAnonymous(NewFile& file, const CopyTarget& target,
                                   const HostString& name) override;
     std::error_code publish(NewFile& file, const CopyTarget& target, bool replace) override;
@@ -37,6 +37,7 @@ class Win32CopyPrimitives : public CopyPrimitives {
     bool readsAt(const CopySource& source, std::int64_t at) override;
     FileFacts sourceNow(const CopySource& source) override;
     std::error_code takeTime(OsHandle& out, const CopySource& source) override;
+    std::error_code carryStreams(OsHandle& out, const CopySource& source) override;
     std::optional<FileFacts> holdAgain(CopyTarget& target) override;
     OsHandle openInPlace(CopyTarget& target, FileFacts& opened) override;
     bool reserve(OsHandle& out, std::int64_t size) override;
@@ -53,6 +54,7 @@ class Win32CopyPrimitives : public CopyPrimitives {
     static DWORD deleteRefusal(const CopyTarget& target);
     static std::error_code removeIn(const CopyTarget& target, const HostString& name);
     std::error_code fault(HostCall call) const;
+    char* buffer();
     std::error_code rename(NewFile& file, const CopyTarget& target, DWORD flags);
 
     std::unique_ptr<char[]> m_buffer;

@@ -1,0 +1,70 @@
+#!/usr/bin/env bash
+# The same mixed list copied by the Linux build and by the Windows build under Wine, as a dry
+# run and for real, each on a fresh copy of the same tree: the receipts, the exit statuses and
+# the trees left behind must agree. Skips, saying why, when either build is missing.
+# Usage: tests/receipts.sh LINUX_BUILD WINDOWS_BUILD
+set -euo pipefail
+linux=$1/quorvane-batch
+windows=$2/quorvane-batch.exe
+for program in "$linux" "$windows"; do
+    [ -x "$program" ] || [ -f "$program" ] ||
+        { echo "receipts.sh: skipped: $program is not built" && exit 0; }
+done
+command -v wine >/dev/null || { echo "receipts.sh: skipped: Wine is not installed" && exit 0; }
+
+scratch=$(mktemp -d)
+chmod 0755 "$scratch"
+export WINEPREFIX=$scratch/wine TMPDIR=$scratch WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+trap 'wineserver -k 2>/dev/null || true; rm -rf "$scratch"' EXIT
+tree=$scratch/tree
+at="Z:${tree//\//\\}" # the tree as both builds name it
+
+# A new target, a replaced one, a read-only one, a hidden one, a folder, a missing folder, the
+# source by another spelling and a bare name; the list in the Windows way, with CRLF.
+fresh() {
+    rm -rf "$tree"
+    mkdir -p "$tree/out/folder" "$tree/d"
+    echo source >"$tree/src.txt"
+    echo old >"$tree/out/old.txt"
+    echo read-only >"$tree/out/ro.txt"
+    chmod 0444 "$tree/out/ro.txt"
+    # Hidden as each host counts it: by its leading dot and by its attribute.
+    echo hidden >"$tree/out/.hidden.txt"
+    wine attrib +h "$at\\out\\.hidden.txt"
+    printf '%s\r\n' "$at\\out\\new.txt" "$at\\out\\old.txt" "$at\\out\\ro.txt" \
+        "$at\\out\\.hidden.txt" "$at\\out\\folder" "$at\\nowhere\\x.txt" "$at\\d\\..\\src.txt" \
+        bare.txt >"$scratch/list.txt"
+}
+# What a run left: every file under the tree with its content.
+left() {
+    (cd "$tree" && find . -type f | sort | while read -r file; do
+        printf '%s\t%s\n' "$file" "$(tr -d '\r' <"$file")"
+    done)
+}
+run() { # $1: linux or windows, $2: "" or --dry-run; writes $1$2.tsv, .status, .tree
+    local out=$scratch/$1$2 status=0
+    fresh
+    if [ "$1" = linux ]; then
+        "$linux" $2 --receipt "$out.tsv" "$at\\src.txt" "$at\\..\\list.txt" 2>/dev/null || status=$?
+    else
+        wine "$windows" $2 --receipt "Z:${out//\//\\}.tsv" "$at\\src.txt" "$at\\..\\list.txt" \
+            2>/dev/null || status=$?
+    fi
+    tr -d '\r' <"$out.tsv" >"$out.rows"
+    echo "$status" >"$out.status"
+    left >"$out.tree"
+}
+
+wine cmd /c exit >/dev/null 2>&1 # makes the prefix
+failed=0
+for mode in --dry-run ""; do
+    run linux "$mode"
+    run windows "$mode"
+    for what in rows status tree; do
+        diff -u --label "Linux ${mode:-run} $what" --label "Windows ${mode:-run} $what" \
+            "$scratch/linux$mode.$what" "$scratch/windows$mode.$what" || failed=1
+    done
+done
+[ "$failed" = 0 ] || { echo "receipts.sh: the two builds disagree" >&2 && exit 1; }
+echo "receipts.sh: both builds agree on $(wc -l <"$scratch/linux.rows") rows, dry run and real"

@@ -128,6 +128,25 @@ class CheckingFiles : public ForwardingFileServices {
     }
 };
 
+// The file services with no copy over the receipt: replaced, the receipt would lose its name
+// and the rows after that line would go to a file no one can open any more.
+class ReceiptKeeping : public ForwardingFileServices {
+  public:
+    ReceiptKeeping(FileServices& real, OutputFile* receipt)
+        : ForwardingFileServices(real), m_receipt(receipt) {}
+
+    void copyFile(std::u16string_view source, std::u16string_view destination,
+                  CopyListener& listener) override {
+        if (m_receipt && m_receipt->isFileAt(destination))
+            throw PlatformError(u"The destination is this run's receipt.",
+                                std::make_error_code(std::errc::file_exists));
+        real().copyFile(source, destination, listener);
+    }
+
+  private:
+    OutputFile* m_receipt;
+};
+
 struct Options {
     bool dryRun = false;
     std::optional<std::u16string> receipt;
@@ -427,8 +446,8 @@ int RunBatch(const std::vector<std::u16string>& arguments, FileServices& files,
         }
     }
     CheckingFiles checking(files);
-    ConsoleHost host(options->dryRun ? checking : files, console, *options, receipt.get(), source,
-                     list);
+    ReceiptKeeping keeping(options->dryRun ? checking : files, receipt.get());
+    ConsoleHost host(keeping, console, *options, receipt.get(), source, list);
     PushButton3_Click(host);
     return host.finish();
 }

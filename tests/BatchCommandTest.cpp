@@ -218,6 +218,13 @@ INSTANTIATE_TEST_SUITE_P(
         ReceiptRow{"isTheListByAnotherSpelling", "out/../list.txt", "out", 64, kIsAnInput, "", {}},
         ReceiptRow{
             "rowWrittenAsItsLineEnds", "receipt.tsv", "out", 0, "2 created", "created\t", {0, 1}},
+        ReceiptRow{"isATargetAndKeepsEveryRow",
+                   "out/a.txt",
+                   "out",
+                   1,
+                   "1 created, 0 replaced, 0 skipped, 0 refused, 1 failed",
+                   "failed\tThe destination is this run's receipt.",
+                   {1}},
         ReceiptRow{"cannotBeWrittenStopsTheRun",
                    "/dev/full",
                    "out",

@@ -656,7 +656,7 @@ TEST_P(CopyRoomTest, inPlaceWithoutRoomIsRefusedAndTheTargetStaysWhole) {
     const RoomRow& row = GetParam();
     const LoopMount fileSystem(dir / row.name, row.mkfs, row.megabytes);
     if (fileSystem.mount.empty())
-        GTEST_SKIP() << "cannot make and mount a " << row.name << " image (needs root and "
+        GTEST_SKIP() << "cannot make and mount the " << row.name << " image (needs root and "
                      << row.mkfs << ")";
     const fs::path log = fileSystem.mount / "log";
     fs::create_directory(log);

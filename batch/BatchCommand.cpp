@@ -110,6 +110,8 @@ std::string refusalName(Refusal refusal) {
         return "busy";
     case Refusal::NotEncrypted:
         return "not-encrypted";
+    case Refusal::OwnOutput:
+        return "receipt";
     case Refusal::None:
         break;
     }
@@ -126,25 +128,6 @@ class CheckingFiles : public ForwardingFileServices {
                   CopyListener& listener) override {
         real().checkCopy(source, destination, listener);
     }
-};
-
-// The file services with no copy over the receipt: replaced, the receipt would lose its name
-// and the rows after that line would go to a file no one can open any more.
-class ReceiptKeeping : public ForwardingFileServices {
-  public:
-    ReceiptKeeping(FileServices& real, OutputFile* receipt)
-        : ForwardingFileServices(real), m_receipt(receipt) {}
-
-    void copyFile(std::u16string_view source, std::u16string_view destination,
-                  CopyListener& listener) override {
-        if (m_receipt && m_receipt->isFileAt(destination))
-            throw PlatformError(u"The destination is this run's receipt.",
-                                std::make_error_code(std::errc::file_exists));
-        real().copyFile(source, destination, listener);
-    }
-
-  private:
-    OutputFile* m_receipt;
 };
 
 struct Options {
@@ -440,14 +423,17 @@ int RunBatch(const std::vector<std::u16string>& arguments, FileServices& files,
                 return kUsageError;
             }
             receipt->clear();
+            // Copied over, it would lose its name, and the rows after that line with it.
+            if (*options->receipt != u"-")
+                files.guardFile(asBoxText(files, *options->receipt));
         } catch (const PlatformError& failure) {
             cannotWriteReceipt(console.err, *options->receipt, failure);
             return kUsageError;
         }
     }
     CheckingFiles checking(files);
-    ReceiptKeeping keeping(options->dryRun ? checking : files, receipt.get());
-    ConsoleHost host(keeping, console, *options, receipt.get(), source, list);
+    ConsoleHost host(options->dryRun ? checking : files, console, *options, receipt.get(), source,
+                     list);
     PushButton3_Click(host);
     return host.finish();
 }

@@ -92,6 +92,12 @@ CopyOutcome CopySequence::check(const HostString& source, const HostString& dest
     return foresee(from, resolve(destination));
 }
 
+void CopySequence::guard(const HostString& path) {
+    const CopyTarget target = resolve(path);
+    if (target.present)
+        m_guarded.push_back(target.facts);
+}
+
 CopyTarget CopySequence::resolve(const HostString& destination) {
     CopyTarget target;
     m_host.lookUp(destination, target);
@@ -125,6 +131,8 @@ KeptFacts CopySequence::judge(const CopyTarget& target, const CopySource& source
         throw PlatformError::refused(Refusal::ReadOnly);
     if (facts.sameFile(source.facts))
         throw PlatformError::refused(Refusal::SameFile);
+    if (std::ranges::any_of(m_guarded, [&](const FileFacts& kept) { return facts.sameFile(kept); }))
+        throw PlatformError::refused(Refusal::OwnOutput);
     // For root too, as the kernel's protection of such folders does.
     if (m_host.plantedInSharedFolder(target))
         throw PlatformError::refused(Refusal::ForeignInSticky);

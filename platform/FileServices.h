@@ -90,6 +90,9 @@ class FileServices {
     // earlier check would have created counts as present.
     virtual void checkCopy(std::u16string_view source, std::u16string_view destination,
                            CopyListener& listener) = 0;
+    // Keeps every later copy and check off the file at `path` (the run's own output, written
+    // meanwhile): a target that is that file is refused. Nothing when nothing is there.
+    virtual void guardFile(std::u16string_view path) = 0;
     // A list name the host reads as a path of its own (on POSIX one that starts with "/"), in
     // Windows form; empty when Windows rules cannot carry it. Nothing for any other name,
     // which is used as written.

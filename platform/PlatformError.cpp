@@ -69,6 +69,8 @@ PlatformError PlatformError::refused(Refusal refusal) {
     case Refusal::NotEncrypted:
         return make(u"The destination is not encrypted and the source is.",
                     std::errc::operation_not_supported);
+    case Refusal::OwnOutput:
+        return make(u"The destination is this run's own output.", std::errc::file_exists);
     case Refusal::None:
         break;
     }

@@ -21,6 +21,7 @@ enum class Refusal {
     NoSpace,
     Busy,
     NotEncrypted,
+    OwnOutput,
 };
 
 // The one failure a platform call raises: the description the error report shows, and what

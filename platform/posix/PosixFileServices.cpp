@@ -255,6 +255,10 @@ void PosixFileServices::copyEach(std::u16string_view source, std::u16string_view
         throw PlatformError::fromErrno(ENOENT);
 }
 
+void PosixFileServices::guardFile(std::u16string_view path) {
+    m_copy.guard(toHostPath(path));
+}
+
 std::optional<std::u16string> PosixFileServices::mapNativeName(std::u16string_view name) {
     if (!name.starts_with(u'/'))
         return std::nullopt;

@@ -189,6 +189,10 @@ void Win32FileServices::copyEach(std::u16string_view source, std::u16string_view
         throw PlatformError::fromWin32(ERROR_FILE_NOT_FOUND);
 }
 
+void Win32FileServices::guardFile(std::u16string_view path) {
+    m_copy.guard(widePath(path));
+}
+
 std::optional<std::u16string> Win32FileServices::mapNativeName(std::u16string_view) {
     return std::nullopt; // Windows names are the host's own
 }

@@ -24,6 +24,7 @@ constexpr DWORD kCarried =
 const auto kRenameInformationEx = static_cast<FILE_INFORMATION_CLASS>(65);
 constexpr DWORD kRenameReplace = 0x1, kRenamePosix = 0x2;
 constexpr NTSTATUS kNameCollision = static_cast<NTSTATUS>(0xC0000035);
+constexpr ULONG kRemoteDevice = 0x10; // FILE_REMOTE_DEVICE, a driver kit name
 
 HANDLE handleOf(OsHandle::Native native) {
     return reinterpret_cast<HANDLE>(native);
@@ -50,18 +51,29 @@ OsHandle openIn(OsHandle::Native folder, const std::wstring& name, ACCESS_MASK a
     InitializeObjectAttributes(&object, &relative, OBJ_CASE_INSENSITIVE, handleOf(folder), nullptr);
     IO_STATUS_BLOCK io{};
     HANDLE file = nullptr;
-    const NTSTATUS status = ::NtCreateFile(
-        &file, access | SYNCHRONIZE, &object, &io, nullptr, attributes, share, disposition,
-        options | FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_FOR_BACKUP_INTENT, nullptr, 0);
+    const NTSTATUS status =
+        ::NtCreateFile(&file, access | SYNCHRONIZE, &object, &io, nullptr, attributes, share,
+                       disposition, options | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
     if (status >= 0)
         return OsHandle(reinterpret_cast<OsHandle::Native>(file));
     ::SetLastError(status == kNameCollision ? ERROR_FILE_EXISTS : ::RtlNtStatusToDosError(status));
     return {};
 }
 
-// The target's name in its held folder.
+// Whether an open file lies on another machine's volume.
+bool onRemoteVolume(OsHandle::Native file) {
+    FILE_FS_DEVICE_INFORMATION device{};
+    IO_STATUS_BLOCK io{};
+    return ::NtQueryVolumeInformationFile(handleOf(file), &io, &device, sizeof device,
+                                          FileFsDeviceInformation) >= 0 &&
+           device.Characteristics & kRemoteDevice;
+}
+
+// The target's name in its held folder, to look at it: with backup semantics, as a backup
+// program reads what it may not otherwise; never to write it.
 OsHandle openTarget(const CopyTarget& target, ACCESS_MASK access, ULONG share) {
-    return openIn(target.folder, target.name, access, share, FILE_OPEN_REPARSE_POINT);
+    return openIn(target.folder, target.name, access, share,
+                  FILE_OPEN_REPARSE_POINT | FILE_OPEN_FOR_BACKUP_INTENT);
 }
 
 std::error_code lastError() {
@@ -261,8 +273,10 @@ void Win32CopyPrimitives::lookUp(const HostString& given, CopyTarget& target) {
     // held here.
     const std::wstring path = normalPath(given);
     const std::size_t cut = path.find_last_of(L"\\/") + 1;
-    target.ownFolder = openHandle(path.substr(0, cut), FILE_READ_ATTRIBUTES | READ_CONTROL,
-                                  kShareAll, FILE_FLAG_BACKUP_SEMANTICS);
+    // Held with no more than it takes to be held: a folder may let files be added to it by
+    // those it does not let read its permissions.
+    target.ownFolder = openHandle(path.substr(0, cut), FILE_READ_ATTRIBUTES, kShareAll,
+                                  FILE_FLAG_BACKUP_SEMANTICS);
     if (!target.ownFolder.valid())
         throwLastError();
     target.folder = target.ownFolder.get();
@@ -318,7 +332,8 @@ std::optional<HostString> Win32CopyPrimitives::finalPath(const HostString& path)
 }
 
 bool Win32CopyPrimitives::mayWrite(const CopyTarget& target) {
-    const OsHandle writable = openTarget(target, FILE_WRITE_DATA, kShareAll);
+    const OsHandle writable =
+        openIn(target.folder, target.name, FILE_WRITE_DATA, kShareAll, FILE_OPEN_REPARSE_POINT);
     if (writable.valid())
         return true;
     if (::GetLastError() == ERROR_ACCESS_DENIED)
@@ -426,6 +441,7 @@ std::error_code Win32CopyPrimitives::createNamed(const CopyTarget& target, const
     std::error_code error = fault(HostCall::MarkDeleted);
     if (!error && !setDeleted(handleOf(file.file), true))
         error = lastError();
+    const bool marked = !error;
     // Encrypted content never becomes plain text: where the new file is not encrypted (the file
     // system cannot, or the process has no key), there is no copy.
     FILE_BASIC_INFO made{};
@@ -434,8 +450,10 @@ std::error_code Win32CopyPrimitives::createNamed(const CopyTarget& target, const
           made.FileAttributes & FILE_ATTRIBUTE_ENCRYPTED))
         error = std::error_code(ERROR_ENCRYPTION_FAILED, std::system_category());
     if (error) {
+        // Marked, it goes as it is closed; by name, another's new file of that name might.
         file.file.reset();
-        removeIn(target, name);
+        if (!marked)
+            removeIn(target, name);
         return error;
     }
     file.name = name;
@@ -470,15 +488,18 @@ std::error_code Win32CopyPrimitives::rename(NewFile& file, const CopyTarget& tar
         throw PlatformError::fromCode(error);
     }
     // Named relative to the held folder, which needs no path of it that every folder on the
-    // way lets be read.
-    const std::size_t bytes = target.name.size() * sizeof(wchar_t);
+    // way lets be read. A share takes no folder handle with a rename: there, the full path.
+    const bool remote = onRemoteVolume(target.folder);
+    const std::wstring to =
+        remote ? LR"(\??\)" + target.folderPath.substr(4) + target.name : target.name;
+    const std::size_t bytes = to.size() * sizeof(wchar_t);
     std::vector<std::byte> buffer(offsetof(FILE_RENAME_INFO, FileName) + bytes + sizeof(wchar_t));
     auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
     // Before the flags word, the same place held a replace byte alone.
     std::memcpy(info, &flags, sizeof flags);
-    info->RootDirectory = handleOf(target.folder);
+    info->RootDirectory = remote ? nullptr : handleOf(target.folder);
     info->FileNameLength = static_cast<DWORD>(bytes);
-    std::copy(target.name.begin(), target.name.end(), info->FileName);
+    std::copy(to.begin(), to.end(), info->FileName);
     error = fault(HostCall::Rename);
     IO_STATUS_BLOCK io{};
     const FILE_INFORMATION_CLASS kind = flags & kRenamePosix && !seams.posixRenameAsPlain
@@ -603,30 +624,55 @@ std::error_code Win32CopyPrimitives::carryStreams(OsHandle& out, const CopySourc
             return lastError();
         list.resize(list.size() * 4);
     }
+    std::vector<std::wstring> names;
     for (std::size_t at = 0;;) {
         const auto* entry = reinterpret_cast<const FILE_STREAM_INFO*>(list.data() + at);
-        const std::wstring name(entry->StreamName, entry->StreamNameLength / sizeof(wchar_t));
-        if (name != L"::$DATA") {
-            const OsHandle from = openIn(source.file, name, FILE_READ_DATA, kShareAll,
-                                         FILE_NON_DIRECTORY_FILE | FILE_SEQUENTIAL_ONLY);
-            if (!from.valid())
-                return lastError();
-            const OsHandle to = openIn(out.get(), name, GENERIC_WRITE, 0, FILE_NON_DIRECTORY_FILE,
-                                       FILE_OVERWRITE_IF);
-            if (!to.valid())
-                return lastError();
-            for (DWORD got = 0, wrote = 0;;) {
-                if (!::ReadFile(handleOf(from), buffer(), kPiece, &got, nullptr))
-                    return lastError();
-                if (got == 0)
-                    break;
-                if (!::WriteFile(handleOf(to), buffer(), got, &wrote, nullptr))
-                    return lastError();
-            }
-        }
+        std::wstring name(entry->StreamName, entry->StreamNameLength / sizeof(wchar_t));
+        if (name != L"::$DATA")
+            names.push_back(std::move(name));
         if (entry->NextEntryOffset == 0)
-            return {};
+            break;
         at += entry->NextEntryOffset;
+    }
+    if (names.empty())
+        return {};
+    // Where the target's volume has no streams, its file takes the main one alone, as the
+    // system's own copy does.
+    DWORD features = 0;
+    if (!::GetVolumeInformationByHandleW(handleOf(out), nullptr, 0, nullptr, nullptr, &features,
+                                         nullptr, 0))
+        return lastError();
+    if (!(features & FILE_NAMED_STREAMS))
+        return {};
+    // A file marked for deletion opens no stream: the mark is off while they are made.
+    if (!setDeleted(handleOf(out), false))
+        return lastError();
+    std::error_code error;
+    for (const std::wstring& name : names)
+        if ((error = copyStream(source, out, name)))
+            break;
+    if (!setDeleted(handleOf(out), true) && !error)
+        error = lastError();
+    return error;
+}
+
+std::error_code Win32CopyPrimitives::copyStream(const CopySource& source, OsHandle& out,
+                                                const std::wstring& name) {
+    const OsHandle from = openIn(source.file, name, FILE_READ_DATA, kShareAll,
+                                 FILE_NON_DIRECTORY_FILE | FILE_SEQUENTIAL_ONLY);
+    if (!from.valid())
+        return lastError();
+    const OsHandle to =
+        openIn(out.get(), name, GENERIC_WRITE, 0, FILE_NON_DIRECTORY_FILE, FILE_OVERWRITE_IF);
+    if (!to.valid())
+        return lastError();
+    for (DWORD got = 0, wrote = 0;;) {
+        if (!::ReadFile(handleOf(from), buffer(), kPiece, &got, nullptr))
+            return lastError();
+        if (got == 0)
+            return {};
+        if (!::WriteFile(handleOf(to), buffer(), got, &wrote, nullptr))
+            return lastError();
     }
 }
 
@@ -695,11 +741,16 @@ void Win32CopyPrimitives::wrote(const CopyTarget&, OsHandle&) {}
 
 // Asked of the folder's security, never by a trial file.
 bool Win32CopyPrimitives::folderTakesNewFiles(const CopyTarget& target) {
+    // The held folder itself, opened again to read its permissions.
+    const OsHandle folder(reinterpret_cast<OsHandle::Native>(::ReOpenFile(
+        handleOf(target.folder), READ_CONTROL, kShareAll, FILE_FLAG_BACKUP_SEMANTICS)));
+    if (!folder.valid())
+        throwLastError();
     PSECURITY_DESCRIPTOR security = nullptr;
     const DWORD what =
         OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
-    if (const DWORD error = ::GetSecurityInfo(handleOf(target.folder), SE_FILE_OBJECT, what,
-                                              nullptr, nullptr, nullptr, nullptr, &security);
+    if (const DWORD error = ::GetSecurityInfo(handleOf(folder), SE_FILE_OBJECT, what, nullptr,
+                                              nullptr, nullptr, nullptr, &security);
         error != ERROR_SUCCESS)
         throw PlatformError::fromWin32(error);
     const std::unique_ptr<void, decltype(&::LocalFree)> held(security, &::LocalFree);

@@ -55,6 +55,7 @@ class Win32CopyPrimitives : public CopyPrimitives {
     static std::error_code removeIn(const CopyTarget& target, const HostString& name);
     std::error_code fault(HostCall call) const;
     char* buffer();
+    std::error_code copyStream(const CopySource& source, OsHandle& out, const std::wstring& name);
     std::error_code rename(NewFile& file, const CopyTarget& target, DWORD flags);
 
     std::unique_ptr<char[]> m_buffer;

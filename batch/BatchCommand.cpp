@@ -141,6 +141,7 @@ class StandardOutput : public OutputFile {
   public:
     explicit StandardOutput(std::ostream& out) : m_out(out) {}
     bool isFileAt(std::u16string_view) override { return false; }
+    std::optional<FileIdentity> identity() override { return standardOutputIdentity(); }
     void clear() override {}
     void write(std::string_view bytes) override {
         errno = 0;
@@ -424,8 +425,8 @@ int RunBatch(const std::vector<std::u16string>& arguments, FileServices& files,
             }
             receipt->clear();
             // Copied over, it would lose its name, and the rows after that line with it.
-            if (*options->receipt != u"-")
-                files.guardFile(asBoxText(files, *options->receipt));
+            if (const std::optional<FileIdentity> written = receipt->identity())
+                files.guardFile(*written);
         } catch (const PlatformError& failure) {
             cannotWriteReceipt(console.err, *options->receipt, failure);
             return kUsageError;

@@ -1,7 +1,10 @@
 #pragma once
 
+#include "platform/FileServices.h"
+
 #include <iosfwd>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,6 +26,8 @@ class OutputFile {
     // True when a path, in Windows form as a box holds it, names this very file (by any
     // spelling or link). False when it names another file or nothing.
     virtual bool isFileAt(std::u16string_view path) = 0;
+    // Which file it is; nothing for what is not a file on disk (a device, a pipe).
+    virtual std::optional<FileIdentity> identity() = 0;
     // Empties the file; a device or a pipe is left as it is.
     virtual void clear() = 0;
     // Writes all of the bytes before it returns.
@@ -31,6 +36,9 @@ class OutputFile {
     // the file.
     virtual void close() = 0;
 };
+
+// Which file standard output writes to; nothing when it is not a file on disk.
+std::optional<FileIdentity> standardOutputIdentity();
 
 // Opens a file for writing at a path as the user typed it, creating it when absent, without
 // emptying it.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/CopySeams.h"
+#include "platform/FileServices.h"
 
 #include <cstdint>
 #include <optional>
@@ -47,9 +48,7 @@ enum class FileKind { Regular, Folder, Link, Other };
 // them (permissions, owner).
 struct FileFacts {
     FileKind kind = FileKind::Other;
-    std::uint64_t volume = 0;
-    std::uint64_t index = 0;
-    std::uint64_t indexHigh = 0; // where the host's file numbers are 128 bits wide
+    FileIdentity identity;
     std::int64_t size = 0;
     std::int64_t allocated = 0; // bytes the file takes on disk; below its size it has holes
     std::int64_t modified = 0;  // in the host's units; only compared
@@ -59,9 +58,7 @@ struct FileFacts {
     std::uint32_t permissions = 0; // mode bits on POSIX, attribute bits on Windows
     std::uint32_t owner = 0, group = 0;
 
-    bool sameFile(const FileFacts& other) const {
-        return volume == other.volume && index == other.index && indexHigh == other.indexHigh;
-    }
+    bool sameFile(const FileFacts& other) const { return identity == other.identity; }
 };
 
 // The source as it is copied: its file, which the host may own here or hold for itself.
@@ -193,6 +190,8 @@ class CopyPrimitives {
     // For a dry run: whether the target's folder takes new files, whether it keeps the
     // target's name from a rename by this process, and a key naming the target's place.
     virtual bool folderTakesNewFiles(const CopyTarget& target) = 0;
+    // Whether a new file in the target's folder can be kept encrypted.
+    virtual bool folderKeepsEncrypted(const CopyTarget& target) = 0;
     virtual bool folderKeepsName(const CopyTarget& target) = 0;
     virtual std::string placeKey(const CopyTarget& target) = 0;
 

@@ -92,12 +92,6 @@ CopyOutcome CopySequence::check(const HostString& source, const HostString& dest
     return foresee(from, resolve(destination));
 }
 
-void CopySequence::guard(const HostString& path) {
-    const CopyTarget target = resolve(path);
-    if (target.present)
-        m_guarded.push_back(target.facts);
-}
-
 CopyTarget CopySequence::resolve(const HostString& destination) {
     CopyTarget target;
     m_host.lookUp(destination, target);
@@ -131,7 +125,7 @@ KeptFacts CopySequence::judge(const CopyTarget& target, const CopySource& source
         throw PlatformError::refused(Refusal::ReadOnly);
     if (facts.sameFile(source.facts))
         throw PlatformError::refused(Refusal::SameFile);
-    if (std::ranges::any_of(m_guarded, [&](const FileFacts& kept) { return facts.sameFile(kept); }))
+    if (std::ranges::find(m_guarded, facts.identity) != m_guarded.end())
         throw PlatformError::refused(Refusal::OwnOutput);
     // For root too, as the kernel's protection of such folders does.
     if (m_host.plantedInSharedFolder(target))
@@ -146,6 +140,8 @@ KeptFacts CopySequence::judge(const CopyTarget& target, const CopySource& source
 }
 
 CopyOutcome CopySequence::foresee(const CopySource& source, CopyTarget target) {
+    if (source.facts.encrypted && !m_host.folderKeepsEncrypted(target))
+        throw PlatformError::refused(Refusal::NotEncrypted);
     const bool takesFiles = m_host.folderTakesNewFiles(target);
     std::string key = m_host.placeKey(target);
     if (!target.present) {

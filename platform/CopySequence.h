@@ -18,8 +18,8 @@ class CopySequence {
     // The outcome copy() would have, from the same checks and refusals; nothing is written.
     // A name an earlier check would have created counts as present from then on.
     CopyOutcome check(const HostString& source, const HostString& destination);
-    // Refuses every later target that is the file at `path`, if one is there.
-    void guard(const HostString& path);
+    // Refuses every later target that is this file.
+    void guard(const FileIdentity& file) { m_guarded.push_back(file); }
 
   private:
     class Pending;
@@ -44,5 +44,5 @@ class CopySequence {
     // Places a check said would be created.
     std::set<std::string> m_foreseen;
     // Files no copy may touch; their numbers stay theirs while their owner holds them open.
-    std::vector<FileFacts> m_guarded;
+    std::vector<FileIdentity> m_guarded;
 };

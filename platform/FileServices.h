@@ -18,6 +18,15 @@ enum FileAttribute : std::uint32_t {
 // The longest path Win32 takes; a longer name names nothing.
 inline constexpr std::size_t kLongestPath = 32767;
 
+// What tells a file from every other on the machine while it is open: its volume and its
+// number there (128 bits where the host's numbers are that wide).
+struct FileIdentity {
+    std::uint64_t volume = 0;
+    std::uint64_t index = 0;
+    std::uint64_t indexHigh = 0;
+    bool operator==(const FileIdentity&) const = default;
+};
+
 // What a copy did to its destination.
 enum class CopyOutcome {
     Created,
@@ -90,9 +99,9 @@ class FileServices {
     // earlier check would have created counts as present.
     virtual void checkCopy(std::u16string_view source, std::u16string_view destination,
                            CopyListener& listener) = 0;
-    // Keeps every later copy and check off the file at `path` (the run's own output, written
-    // meanwhile): a target that is that file is refused. Nothing when nothing is there.
-    virtual void guardFile(std::u16string_view path) = 0;
+    // Keeps every later copy and check off a file (the run's own output, open meanwhile so that
+    // its number stays its own): a target that is that file is refused.
+    virtual void guardFile(const FileIdentity& file) = 0;
     // A list name the host reads as a path of its own (on POSIX one that starts with "/"), in
     // Windows form; empty when Windows rules cannot carry it. Nothing for any other name,
     // which is used as written.

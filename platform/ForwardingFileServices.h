@@ -37,7 +37,7 @@ class ForwardingFileServices : public FileServices {
                    CopyListener& listener) override {
         m_real.checkCopy(source, destination, listener);
     }
-    void guardFile(std::u16string_view path) override { m_real.guardFile(path); }
+    void guardFile(const FileIdentity& file) override { m_real.guardFile(file); }
     std::optional<std::u16string> mapNativeName(std::u16string_view name) override {
         return m_real.mapNativeName(name);
     }

@@ -67,7 +67,7 @@ PlatformError PlatformError::refused(Refusal refusal) {
         return make(u"The destination is open in another program.",
                     std::errc::device_or_resource_busy);
     case Refusal::NotEncrypted:
-        return make(u"The destination is not encrypted and the source is.",
+        return make(u"The destination cannot be kept encrypted as the source is.",
                     std::errc::operation_not_supported);
     case Refusal::OwnOutput:
         return make(u"The destination is this run's own output.", std::errc::file_exists);

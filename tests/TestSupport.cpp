@@ -181,9 +181,9 @@ void FaultyFileServices::checkCopy(std::u16string_view source, std::u16string_vi
     m_real->checkCopy(source, destination, listener);
 }
 
-void FaultyFileServices::guardFile(std::u16string_view path) {
-    enter("guardFile", path);
-    m_real->guardFile(path);
+void FaultyFileServices::guardFile(const FileIdentity& file) {
+    enter("guardFile", u"");
+    m_real->guardFile(file);
 }
 
 std::string copyOutcome(FileServices& files, std::u16string_view source,

@@ -58,7 +58,8 @@ run() { # $1: linux or windows, $2: "" or --dry-run; writes $1$2.tsv, .status, .
     left >"$out.tree"
 }
 
-wine cmd /c exit >/dev/null 2>&1 # makes the prefix
+wine cmd /c exit >"$scratch/wine.log" 2>&1 || # makes the prefix
+    { cat "$scratch/wine.log" >&2 && echo "receipts.sh: Wine cannot make a prefix" >&2 && exit 1; }
 # Wine keeps the attribute in an extended attribute, which not every file system has.
 touch "$scratch/probe"
 wine attrib +h "Z:${scratch//\//\\}\\probe"

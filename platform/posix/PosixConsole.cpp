@@ -13,6 +13,13 @@
 
 namespace {
 
+std::optional<FileIdentity> identityOfFile(int fd) {
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))
+        return std::nullopt;
+    return identityOf(info);
+}
+
 class PosixOutputFile : public OutputFile {
   public:
     explicit PosixOutputFile(FileDescriptor file) : m_file(std::move(file)) {}
@@ -29,6 +36,7 @@ class PosixOutputFile : public OutputFile {
             return false;
         return sameFile(status(), other);
     }
+    std::optional<FileIdentity> identity() override { return identityOfFile(m_file.get()); }
     void clear() override {
         if (S_ISREG(status().st_mode) && ::ftruncate(m_file.get(), 0) != 0)
             throwErrno();
@@ -71,6 +79,10 @@ std::vector<std::u16string> commandLineArguments(int argc, char** argv) {
 
 bool standardErrorIsTerminal() {
     return ::isatty(STDERR_FILENO) == 1;
+}
+
+std::optional<FileIdentity> standardOutputIdentity() {
+    return identityOfFile(STDOUT_FILENO);
 }
 
 std::unique_ptr<OutputFile> openOutputFile(std::u16string_view path) {

@@ -68,8 +68,7 @@ FileFacts factsOf(const struct stat& info, std::string_view name) {
                  : S_ISDIR(info.st_mode) ? FileKind::Folder
                  : S_ISLNK(info.st_mode) ? FileKind::Link
                                          : FileKind::Other;
-    facts.volume = info.st_dev;
-    facts.index = info.st_ino;
+    facts.identity = identityOf(info);
     facts.size = info.st_size;
     facts.allocated = std::int64_t{info.st_blocks} * 512;
     facts.modified = nanoseconds(info.st_mtim);
@@ -540,7 +539,8 @@ bool PosixCopyPrimitives::reserve(OsHandle& out, std::int64_t size) {
 
 // Btrfs's free figure is an estimate: what its metadata and its chunk allocation need can stop
 // a write it said would fit half-way (seen: 4 MB free, ENOSPC after 400 KB). There only what
-// lies beyond a margin counts: 64 MiB, or a 32nd of the file system where that is more.
+// lies beyond a margin counts: a 32nd of the file system, at least 64 MiB and at most 1 GiB
+// (twice the most btrfs keeps back for its own metadata).
 std::int64_t PosixCopyPrimitives::freeSpace(OsHandle& out) {
     struct statvfs system {};
     struct statfs kind {};
@@ -550,8 +550,9 @@ std::int64_t PosixCopyPrimitives::freeSpace(OsHandle& out) {
     const std::int64_t free = static_cast<std::int64_t>(system.f_bavail) * block;
     if (kind.f_type != BTRFS_SUPER_MAGIC)
         return free;
-    const std::int64_t margin = std::max<std::int64_t>(
-        std::int64_t{64} << 20, static_cast<std::int64_t>(system.f_blocks) * block / 32);
+    const std::int64_t margin =
+        std::clamp<std::int64_t>(static_cast<std::int64_t>(system.f_blocks) * block / 32,
+                                 std::int64_t{64} << 20, std::int64_t{1} << 30);
     return std::max<std::int64_t>(free - margin, 0);
 }
 
@@ -591,6 +592,11 @@ std::error_code PosixCopyPrimitives::syncWritten() {
             failure = lastError();
     m_written.clear();
     return failure;
+}
+
+// No file here counts as encrypted; one in an encrypted folder (fscrypt) is so by the folder.
+bool PosixCopyPrimitives::folderKeepsEncrypted(const CopyTarget&) {
+    return true;
 }
 
 bool PosixCopyPrimitives::folderTakesNewFiles(const CopyTarget& target) {

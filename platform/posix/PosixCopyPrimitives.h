@@ -63,6 +63,7 @@ class PosixCopyPrimitives : public CopyPrimitives {
     // Syncs each file system written to since the last call, once; the first failure.
     std::error_code syncWritten();
     bool folderTakesNewFiles(const CopyTarget& target) override;
+    bool folderKeepsEncrypted(const CopyTarget& target) override;
     bool folderKeepsName(const CopyTarget& target) override;
     std::string placeKey(const CopyTarget& target) override;
 

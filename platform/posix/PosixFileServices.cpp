@@ -255,8 +255,8 @@ void PosixFileServices::copyEach(std::u16string_view source, std::u16string_view
         throw PlatformError::fromErrno(ENOENT);
 }
 
-void PosixFileServices::guardFile(std::u16string_view path) {
-    m_copy.guard(toHostPath(path));
+void PosixFileServices::guardFile(const FileIdentity& file) {
+    m_copy.guard(file);
 }
 
 std::optional<std::u16string> PosixFileServices::mapNativeName(std::u16string_view name) {

@@ -22,7 +22,7 @@ class PosixFileServices : public FileServices {
                   CopyListener& listener) override;
     void checkCopy(std::u16string_view source, std::u16string_view destination,
                    CopyListener& listener) override;
-    void guardFile(std::u16string_view path) override;
+    void guardFile(const FileIdentity& file) override;
     std::optional<std::u16string> mapNativeName(std::u16string_view name) override;
     void makeDurable() override;
     std::u16string installationFolder() override;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/FileServices.h"
 #include "platform/PlatformError.h"
 
 #include <cerrno>
@@ -11,6 +12,10 @@
 #include <unistd.h>
 
 // Small helpers the POSIX file services share.
+
+inline FileIdentity identityOf(const struct stat& info) {
+    return {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino), 0};
+}
 
 class FileDescriptor {
   public:

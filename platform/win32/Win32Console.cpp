@@ -13,11 +13,11 @@
 
 namespace {
 
-BY_HANDLE_FILE_INFORMATION identity(HANDLE file) {
+std::optional<FileIdentity> identityOfFile(HANDLE file) {
     BY_HANDLE_FILE_INFORMATION info{};
-    if (!::GetFileInformationByHandle(file, &info))
-        throwLastError();
-    return info;
+    if (::GetFileType(file) != FILE_TYPE_DISK || !::GetFileInformationByHandle(file, &info))
+        return std::nullopt;
+    return identityOf(file, info);
 }
 
 class Win32OutputFile : public OutputFile {
@@ -36,12 +36,10 @@ class Win32OutputFile : public OutputFile {
             nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
         if (!other.valid())
             return false;
-        const BY_HANDLE_FILE_INFORMATION mine = identity(m_file);
-        const BY_HANDLE_FILE_INFORMATION theirs = identity(other.get());
-        return mine.dwVolumeSerialNumber == theirs.dwVolumeSerialNumber &&
-               mine.nFileIndexHigh == theirs.nFileIndexHigh &&
-               mine.nFileIndexLow == theirs.nFileIndexLow;
+        const std::optional<FileIdentity> mine = identity();
+        return mine && mine == identityOfFile(other.get());
     }
+    std::optional<FileIdentity> identity() override { return identityOfFile(m_file); }
     void clear() override {
         if (::GetFileType(m_file) != FILE_TYPE_DISK)
             return;
@@ -83,6 +81,10 @@ std::vector<std::u16string> commandLineArguments(int, char**) {
 bool standardErrorIsTerminal() {
     DWORD mode = 0;
     return ::GetConsoleMode(::GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
+}
+
+std::optional<FileIdentity> standardOutputIdentity() {
+    return identityOfFile(::GetStdHandle(STD_OUTPUT_HANDLE));
 }
 
 std::unique_ptr<OutputFile> openOutputFile(std::u16string_view path) {

@@ -96,16 +96,7 @@ FileFacts factsOf(HANDLE file) {
         throwLastError();
     const DWORD bits = info.dwFileAttributes;
     facts.kind = bits & FILE_ATTRIBUTE_DIRECTORY ? FileKind::Folder : FileKind::Regular;
-    // The 128-bit number where the file system has it: ReFS's 64-bit index is not unique.
-    if (FILE_ID_INFO id{}; ::GetFileInformationByHandleEx(file, FileIdInfo, &id, sizeof id)) {
-        facts.volume = id.VolumeSerialNumber;
-        std::memcpy(&facts.index, id.FileId.Identifier, sizeof facts.index);
-        std::memcpy(&facts.indexHigh, id.FileId.Identifier + sizeof facts.index,
-                    sizeof facts.indexHigh);
-    } else {
-        facts.volume = info.dwVolumeSerialNumber;
-        facts.index = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
-    }
+    facts.identity = identityOf(file, info);
     facts.size = static_cast<std::int64_t>((static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) |
                                            info.nFileSizeLow);
     facts.allocated = facts.size;
@@ -445,15 +436,17 @@ std::error_code Win32CopyPrimitives::createNamed(const CopyTarget& target, const
     // Encrypted content never becomes plain text: where the new file is not encrypted (the file
     // system cannot, or the process has no key), there is no copy.
     FILE_BASIC_INFO made{};
-    if (!error && encrypted &&
+    const bool plain =
+        !error && encrypted &&
         !(::GetFileInformationByHandleEx(handleOf(file.file), FileBasicInfo, &made, sizeof made) &&
-          made.FileAttributes & FILE_ATTRIBUTE_ENCRYPTED))
-        error = std::error_code(ERROR_ENCRYPTION_FAILED, std::system_category());
-    if (error) {
+          made.FileAttributes & FILE_ATTRIBUTE_ENCRYPTED);
+    if (error || plain) {
         // Marked, it goes as it is closed; by name, another's new file of that name might.
         file.file.reset();
         if (!marked)
             removeIn(target, name);
+        if (plain)
+            throw PlatformError::refused(Refusal::NotEncrypted);
         return error;
     }
     file.name = name;
@@ -755,6 +748,13 @@ bool Win32CopyPrimitives::folderTakesNewFiles(const CopyTarget& target) {
         throw PlatformError::fromWin32(error);
     const std::unique_ptr<void, decltype(&::LocalFree)> held(security, &::LocalFree);
     return granted(security, FILE_ADD_FILE);
+}
+
+bool Win32CopyPrimitives::folderKeepsEncrypted(const CopyTarget& target) {
+    DWORD features = 0;
+    return ::GetVolumeInformationByHandleW(handleOf(target.folder), nullptr, 0, nullptr, nullptr,
+                                           &features, nullptr, 0) &&
+           features & FILE_SUPPORTS_ENCRYPTION;
 }
 
 // Where the target may not be deleted, nothing may be renamed over it either.

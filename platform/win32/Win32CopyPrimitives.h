@@ -46,6 +46,7 @@ class Win32CopyPrimitives : public CopyPrimitives {
     void syncData(OsHandle& out) override;
     void wrote(const CopyTarget& target, OsHandle& out) override;
     bool folderTakesNewFiles(const CopyTarget& target) override;
+    bool folderKeepsEncrypted(const CopyTarget& target) override;
     bool folderKeepsName(const CopyTarget& target) override;
     std::string placeKey(const CopyTarget& target) override;
 

@@ -189,8 +189,8 @@ void Win32FileServices::copyEach(std::u16string_view source, std::u16string_view
         throw PlatformError::fromWin32(ERROR_FILE_NOT_FOUND);
 }
 
-void Win32FileServices::guardFile(std::u16string_view path) {
-    m_copy.guard(widePath(path));
+void Win32FileServices::guardFile(const FileIdentity& file) {
+    m_copy.guard(file);
 }
 
 std::optional<std::u16string> Win32FileServices::mapNativeName(std::u16string_view) {

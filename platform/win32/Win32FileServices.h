@@ -24,7 +24,7 @@ class Win32FileServices : public FileServices {
                   CopyListener& listener) override;
     void checkCopy(std::u16string_view source, std::u16string_view destination,
                    CopyListener& listener) override;
-    void guardFile(std::u16string_view path) override;
+    void guardFile(const FileIdentity& file) override;
     std::optional<std::u16string> mapNativeName(std::u16string_view name) override;
     std::u16string installationFolder() override;
 

@@ -1,7 +1,9 @@
 #pragma once
 
+#include "platform/FileServices.h"
 #include "platform/PlatformError.h"
 
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <windows.h>
@@ -28,6 +30,23 @@ class Handle {
   private:
     HANDLE m_handle;
 };
+
+// The 128-bit number where the file system has it (ReFS's 64-bit index is not unique), else
+// the volume's serial and the 64-bit index `info` holds.
+inline FileIdentity identityOf(HANDLE file, const BY_HANDLE_FILE_INFORMATION& info) {
+    FileIdentity identity;
+    if (FILE_ID_INFO id{}; ::GetFileInformationByHandleEx(file, FileIdInfo, &id, sizeof id)) {
+        identity.volume = id.VolumeSerialNumber;
+        std::memcpy(&identity.index, id.FileId.Identifier, sizeof identity.index);
+        std::memcpy(&identity.indexHigh, id.FileId.Identifier + sizeof identity.index,
+                    sizeof identity.indexHigh);
+    } else {
+        identity.volume = info.dwVolumeSerialNumber;
+        identity.index =
+            (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    }
+    return identity;
+}
 
 [[noreturn]] inline void throwLastError() {
     throw PlatformError::fromWin32(::GetLastError());

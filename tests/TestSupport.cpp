@@ -225,19 +225,6 @@ std::vector<std::string> leftovers(const std::filesystem::path& folder) {
     return found;
 }
 
-void RecordingListener::copied(std::u16string_view match, CopyOutcome outcome) {
-    outcomes.push_back(outcome);
-    told.push_back("copied " + std::to_string(static_cast<int>(outcome)) + " " + narrow(match));
-}
-
-void RecordingListener::notCopied(std::u16string_view match, const PlatformError& failure) {
-    const std::string prefix =
-        failure.refusal() == Refusal::None
-            ? std::string("failed")
-            : "refused " + std::to_string(static_cast<int>(failure.refusal()));
-    told.push_back(prefix + " " + narrow(match));
-}
-
 std::optional<std::u16string> FaultyFileServices::mapNativeName(std::u16string_view name) {
     enter("mapNativeName", name);
     return m_real->mapNativeName(name);

@@ -16,6 +16,8 @@
 #include <windows.h>
 using HostFiles = Win32FileServices;
 #else
+#include "platform/CopySequence.h"
+#include "platform/posix/PosixCopyPrimitives.h"
 #include "platform/posix/PosixFileServices.h"
 
 #include <csignal>
@@ -738,6 +740,57 @@ void run(const std::string& command) {
 }
 
 } // namespace
+
+// This host's primitives with the source reported encrypted, as Windows reports one: the
+// sequence's rules for encrypted content, on files Wine cannot encrypt.
+class EncryptedSourcePrimitives : public PosixCopyPrimitives {
+  public:
+    CopySource openSource(const HostString& path) override {
+        CopySource source = PosixCopyPrimitives::openSource(path);
+        source.facts.encrypted = true;
+        return source;
+    }
+    bool folderKeepsEncrypted(const CopyTarget&) override { return volumeEncrypts; }
+    bool mayKeepOwner(const CopyTarget& target) override {
+        return keepsOwner && PosixCopyPrimitives::mayKeepOwner(target);
+    }
+    std::error_code createNamed(const CopyTarget& target, const HostString& name,
+                                std::uint32_t permissions, bool encrypted, NewFile& file) override {
+        created.push_back(encrypted);
+        return PosixCopyPrimitives::createNamed(target, name, permissions, encrypted, file);
+    }
+
+    bool volumeEncrypts = true;
+    bool keepsOwner = true;    // false: the copy is written in place
+    std::vector<bool> created; // each new file, whether it was asked to be encrypted
+};
+
+// Encrypted content never becomes plain text: a new file is asked to be encrypted, and where the
+// volume keeps nothing encrypted, or a plain file would be written over in place, the dry run and
+// the copy refuse alike, the target untouched.
+TEST_F(CopySequenceTest, encryptedContentIsNeverCopiedToPlainText) {
+    EncryptedSourcePrimitives host;
+    CopySequence sequence(host);
+    const std::string source = (dir / "source.txt").string();
+    const std::string plain = (dir / "out/plain.txt").string();
+    EXPECT_EQ(sequence.copy(source, (dir / "out/new.txt").string()), CopyOutcome::Created);
+    EXPECT_EQ(host.created, std::vector<bool>{true});
+    const auto refusal = [&](bool dryRun) {
+        try {
+            dryRun ? sequence.check(source, plain) : sequence.copy(source, plain);
+        } catch (const PlatformError& error) {
+            return error.refusal();
+        }
+        return Refusal::None;
+    };
+    host.keepsOwner = false;
+    EXPECT_EQ(refusal(true), Refusal::NotEncrypted);
+    EXPECT_EQ(refusal(false), Refusal::NotEncrypted);
+    host.keepsOwner = true;
+    host.volumeEncrypts = false;
+    EXPECT_EQ(refusal(true), Refusal::NotEncrypted);
+    EXPECT_EQ(readFile(dir / "out/plain.txt"), "old");
+}
 
 TEST_F(CopySequenceTest, aReplacedFileKeepsItsOwnAclAttributesAndModeButNoSetId) {
     if (::system("command -v setfacl >/dev/null") != 0)

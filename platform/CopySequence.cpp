@@ -71,10 +71,15 @@ class CopySequence::Pending {
     NewFile m_file;
 };
 
-CopyOutcome CopySequence::copy(const HostString& source, const HostString& destination) {
-    const CopySource from = m_host.openSource(source);
+CopySource CopySequence::openRegular(const HostString& source) {
+    CopySource from = m_host.openSource(source);
     if (from.facts.kind != FileKind::Regular)
         throw PlatformError::refused(Refusal::NotRegular);
+    return from;
+}
+
+CopyOutcome CopySequence::copy(const HostString& source, const HostString& destination) {
+    const CopySource from = openRegular(source);
     CopyTarget target = resolve(destination);
     if (!target.present) {
         reach(CopyPoint::TargetChecked, target);
@@ -86,10 +91,7 @@ CopyOutcome CopySequence::copy(const HostString& source, const HostString& desti
 }
 
 CopyOutcome CopySequence::check(const HostString& source, const HostString& destination) {
-    const CopySource from = m_host.openSource(source);
-    if (from.facts.kind != FileKind::Regular)
-        throw PlatformError::refused(Refusal::NotRegular);
-    return foresee(from, resolve(destination));
+    return foresee(openRegular(source), resolve(destination));
 }
 
 CopyTarget CopySequence::resolve(const HostString& destination) {

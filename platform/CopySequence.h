@@ -24,6 +24,7 @@ class CopySequence {
   private:
     class Pending;
 
+    CopySource openRegular(const HostString& source);
     CopyTarget resolve(const HostString& destination);
     KeptFacts judge(const CopyTarget& target, const CopySource& source);
     CopyOutcome foresee(const CopySource& source, CopyTarget target);

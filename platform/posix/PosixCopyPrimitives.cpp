@@ -406,20 +406,30 @@ std::int64_t PosixCopyPrimitives::copyPiece(const CopySource& source, OsHandle& 
         break;
     }
     // Across file systems, or where the kernel cannot: through a buffer.
-    if (!m_buffer)
-        m_buffer.reset(new char[kBufferSize]);
     const std::size_t want = static_cast<std::size_t>(std::min<std::int64_t>(most, kBufferSize));
     ssize_t got;
-    while ((got = ::pread(in, m_buffer.get(), want, at)) < 0)
+    while ((got = ::pread(in, buffer(), want, at)) < 0)
         if (errno != EINTR)
             throwErrno();
-    for (ssize_t put = 0; put < got;) {
-        const ssize_t n = ::pwrite(fdOf(out), m_buffer.get() + put, got - put, at + put);
+    writeAllAt(out, static_cast<std::size_t>(got), at);
+    return got;
+}
+
+char* PosixCopyPrimitives::buffer() {
+    if (!m_buffer)
+        m_buffer.reset(new char[kBufferSize]);
+    return m_buffer.get();
+}
+
+// Writes the first `size` bytes of the buffer at `at`, however many calls it takes.
+void PosixCopyPrimitives::writeAllAt(OsHandle& out, std::size_t size, std::int64_t at) {
+    for (std::size_t put = 0; put < size;) {
+        const ssize_t n =
+            ::pwrite(fdOf(out), buffer() + put, size - put, at + static_cast<std::int64_t>(put));
         if (n < 0 && errno != EINTR)
             throwErrno();
-        put += std::max<ssize_t>(n, 0);
+        put += static_cast<std::size_t>(std::max<ssize_t>(n, 0));
     }
-    return got;
 }
 
 std::optional<std::pair<std::int64_t, std::int64_t>>
@@ -445,18 +455,9 @@ void PosixCopyPrimitives::punchHole(OsHandle& out, std::int64_t from, std::int64
     if (errno != EOPNOTSUPP && errno != ENOSYS)
         throwErrno();
     // Where holes cannot be punched, the range is written with zeros.
-    if (!m_buffer)
-        m_buffer.reset(new char[kBufferSize]);
-    std::fill_n(m_buffer.get(), kBufferSize, '\0');
-    for (std::int64_t at = from; at < to;) {
-        const ssize_t put = ::pwrite(fdOf(out), m_buffer.get(),
-                                     static_cast<std::size_t>(std::min<std::int64_t>(
-                                         to - at, static_cast<std::int64_t>(kBufferSize))),
-                                     at);
-        if (put < 0 && errno != EINTR)
-            throwErrno();
-        at += std::max<ssize_t>(put, 0);
-    }
+    std::fill_n(buffer(), kBufferSize, '\0');
+    for (std::int64_t at = from; at < to; at += static_cast<std::int64_t>(kBufferSize))
+        writeAllAt(out, static_cast<std::size_t>(std::min<std::int64_t>(to - at, kBufferSize)), at);
 }
 
 bool PosixCopyPrimitives::readsAt(const CopySource& source, std::int64_t at) {

@@ -71,6 +71,8 @@ class PosixCopyPrimitives : public CopyPrimitives {
     bool useProc() const { return m_proc && !seams.noProcLinks; }
     // The checked file itself through /proc; its path where there is no /proc.
     std::string inodePath(const CopyTarget& target) const;
+    char* buffer();
+    void writeAllAt(OsHandle& out, std::size_t size, std::int64_t at);
 
     uid_t m_uid;
     gid_t m_gid;

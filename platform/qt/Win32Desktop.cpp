@@ -40,10 +40,9 @@ namespace {
 // The program a command line names, when it is the system's file browser: its full path in
 // the Windows folder. Looked up by name, it would be searched first in the program's folder
 // and the current one, where anyone may have planted a file of that name.
-std::wstring systemProgram(std::wstring_view line) {
-    const std::size_t start = line.starts_with(L'"') ? 1 : 0;
-    const std::size_t end = line.find_first_of(start ? L"\"" : L" \t", start);
-    const std::wstring program(line.substr(start, end == line.npos ? end : end - start));
+std::wstring systemProgram(std::u16string_view commandLine) {
+    const std::wstring program =
+        DesktopShell::splitCommandLine(commandLine).value(0).toStdWString();
     if (::CompareStringOrdinal(program.c_str(), -1, L"explorer", -1, TRUE) != CSTR_EQUAL &&
         ::CompareStringOrdinal(program.c_str(), -1, L"explorer.exe", -1, TRUE) != CSTR_EQUAL)
         return {};
@@ -59,7 +58,7 @@ std::wstring systemProgram(std::wstring_view line) {
 
 void DesktopShell::launch(std::u16string_view commandLine, int windowStyle) {
     std::wstring line(commandLine.begin(), commandLine.end());
-    const std::wstring program = systemProgram(line);
+    const std::wstring program = systemProgram(commandLine);
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESHOWWINDOW;

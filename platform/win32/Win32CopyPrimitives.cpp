@@ -85,15 +85,9 @@ std::int64_t ticks(const FILETIME& time) {
                                      time.dwLowDateTime);
 }
 
-// The facts of an open file; a file on disk that is not a folder is regular. A device or a
-// pipe answers few queries, so its type is asked first.
-FileFacts factsOf(HANDLE file) {
+// The facts of an open file on disk; one that is not a folder is regular.
+FileFacts factsOf(HANDLE file, const BY_HANDLE_FILE_INFORMATION& info) {
     FileFacts facts;
-    if (::GetFileType(file) != FILE_TYPE_DISK)
-        return facts;
-    BY_HANDLE_FILE_INFORMATION info{};
-    if (!::GetFileInformationByHandle(file, &info))
-        throwLastError();
     const DWORD bits = info.dwFileAttributes;
     facts.kind = bits & FILE_ATTRIBUTE_DIRECTORY ? FileKind::Folder : FileKind::Regular;
     facts.identity = identityOf(file, info);
@@ -106,6 +100,16 @@ FileFacts factsOf(HANDLE file) {
     facts.encrypted = bits & FILE_ATTRIBUTE_ENCRYPTED;
     facts.permissions = bits;
     return facts;
+}
+
+// A device or a pipe answers few queries, so its type is asked first.
+FileFacts factsOf(HANDLE file) {
+    if (::GetFileType(file) != FILE_TYPE_DISK)
+        return {};
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!::GetFileInformationByHandle(file, &info))
+        throwLastError();
+    return factsOf(file, info);
 }
 
 // The path of an open file, links resolved, as the system names it ("\\?\C:\..."). The
@@ -181,15 +185,19 @@ OVERLAPPED at(std::int64_t offset) {
     return place;
 }
 
-// Whether this process's token grants `access` to an object with this security descriptor.
-bool granted(PSECURITY_DESCRIPTOR security, DWORD access) {
-    HANDLE process = nullptr, token = nullptr;
-    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY | TOKEN_DUPLICATE, &process))
-        throwLastError();
-    const OsHandle processToken(reinterpret_cast<OsHandle::Native>(process));
-    if (!::DuplicateToken(process, SecurityImpersonation, &token))
-        throwLastError();
-    const OsHandle impersonation(reinterpret_cast<OsHandle::Native>(token));
+// One piece of what a token says, in a buffer as long as it needs.
+std::vector<std::byte> tokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS what) {
+    std::vector<std::byte> answer(64);
+    for (DWORD needed = 0; !::GetTokenInformation(token, what, answer.data(),
+                                                  static_cast<DWORD>(answer.size()), &needed);
+         answer.resize(needed))
+        if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER)
+            throwLastError();
+    return answer;
+}
+
+// Whether a token grants `access` to an object with this security descriptor.
+bool granted(HANDLE token, PSECURITY_DESCRIPTOR security, DWORD access) {
     GENERIC_MAPPING mapping = {FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE,
                                FILE_ALL_ACCESS};
     ::MapGenericMask(&access, &mapping);
@@ -291,16 +299,19 @@ void Win32CopyPrimitives::lookUp(const HostString& given, CopyTarget& target) {
         return;
     }
     target.present = true;
+    const HANDLE found = handleOf(target.file);
+    if (::GetFileType(found) != FILE_TYPE_DISK)
+        return;
     BY_HANDLE_FILE_INFORMATION info{};
-    if (::GetFileType(handleOf(target.file)) == FILE_TYPE_DISK &&
-        ::GetFileInformationByHandle(handleOf(target.file), &info) &&
-        info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+    if (!::GetFileInformationByHandle(found, &info))
+        throwLastError();
+    if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
         target.file.reset();
         target.facts.kind = FileKind::Link;
         target.facts.hidden = info.dwFileAttributes & FILE_ATTRIBUTE_HIDDEN;
         return;
     }
-    target.facts = factsOf(handleOf(target.file));
+    target.facts = factsOf(found, info);
     if (target.facts.kind != FileKind::Regular)
         return;
     // The name as the folder holds it (case, long form): the new file takes it over.
@@ -347,22 +358,24 @@ bool Win32CopyPrimitives::mayKeepOwner(const CopyTarget& target) {
         error != ERROR_SUCCESS)
         throw PlatformError::fromWin32(error);
     const std::unique_ptr<void, decltype(&::LocalFree)> held(security, &::LocalFree);
-    HANDLE token = nullptr;
-    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token))
+    const Token& mine = token();
+    return ::EqualSid(owner, reinterpret_cast<const TOKEN_USER*>(mine.user.data())->User.Sid) ||
+           ::EqualSid(owner, reinterpret_cast<const TOKEN_OWNER*>(mine.defaultOwner.data())->Owner);
+}
+
+// Read once: a process's token does not change who it is.
+const Win32CopyPrimitives::Token& Win32CopyPrimitives::token() {
+    if (m_token)
+        return *m_token;
+    HANDLE process = nullptr, impersonation = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY | TOKEN_DUPLICATE, &process))
         throwLastError();
-    const OsHandle tokenHandle(reinterpret_cast<OsHandle::Native>(token));
-    const auto asked = [token](TOKEN_INFORMATION_CLASS what) {
-        std::vector<std::byte> answer(64);
-        for (DWORD needed = 0; !::GetTokenInformation(token, what, answer.data(),
-                                                      static_cast<DWORD>(answer.size()), &needed);
-             answer.resize(needed))
-            if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER)
-                throwLastError();
-        return answer;
-    };
-    std::vector<std::byte> user = asked(TokenUser), defaultOwner = asked(TokenOwner);
-    return ::EqualSid(owner, reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid) ||
-           ::EqualSid(owner, reinterpret_cast<TOKEN_OWNER*>(defaultOwner.data())->Owner);
+    const OsHandle processToken(reinterpret_cast<OsHandle::Native>(process));
+    if (!::DuplicateToken(process, SecurityImpersonation, &impersonation))
+        throwLastError();
+    return m_token.emplace(Token{OsHandle(reinterpret_cast<OsHandle::Native>(impersonation)),
+                                 tokenInformation(process, TokenUser),
+                                 tokenInformation(process, TokenOwner)});
 }
 
 std::optional<KeptFacts> Win32CopyPrimitives::readKept(const CopyTarget& target) {
@@ -476,10 +489,8 @@ std::error_code Win32CopyPrimitives::rename(NewFile& file, const CopyTarget& tar
         !(setAttributes(out, file.attributes & ~FILE_ATTRIBUTE_READONLY, file.created) &&
           (!(file.attributes & FILE_ATTRIBUTE_READONLY) || setAttributes(out, file.attributes))))
         error = lastError();
-    if (error) {
-        removeName(file, target);
+    if (error) // the pending file's owner removes it
         throw PlatformError::fromCode(error);
-    }
     // Named relative to the held folder, which needs no path of it that every folder on the
     // way lets be read. A share takes no folder handle with a rename: there, the full path.
     const bool remote = onRemoteVolume(target.folder);
@@ -747,7 +758,7 @@ bool Win32CopyPrimitives::folderTakesNewFiles(const CopyTarget& target) {
         error != ERROR_SUCCESS)
         throw PlatformError::fromWin32(error);
     const std::unique_ptr<void, decltype(&::LocalFree)> held(security, &::LocalFree);
-    return granted(security, FILE_ADD_FILE);
+    return granted(handleOf(token().impersonation), security, FILE_ADD_FILE);
 }
 
 bool Win32CopyPrimitives::folderKeepsEncrypted(const CopyTarget& target) {

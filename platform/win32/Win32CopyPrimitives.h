@@ -56,8 +56,15 @@ class Win32CopyPrimitives : public CopyPrimitives {
     static std::error_code removeIn(const CopyTarget& target, const HostString& name);
     std::error_code fault(HostCall call) const;
     char* buffer();
+    // This process's token: for access checks, who it is, and whom its new files belong to.
+    struct Token {
+        OsHandle impersonation;
+        std::vector<std::byte> user, defaultOwner;
+    };
+    const Token& token();
     std::error_code copyStream(const CopySource& source, OsHandle& out, const std::wstring& name);
     std::error_code rename(NewFile& file, const CopyTarget& target, DWORD flags);
 
     std::unique_ptr<char[]> m_buffer;
+    std::optional<Token> m_token;
 };

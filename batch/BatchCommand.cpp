@@ -110,6 +110,8 @@ std::string refusalName(Refusal refusal) {
         return "busy";
     case Refusal::NotEncrypted:
         return "not-encrypted";
+    case Refusal::TargetChanged:
+        return "target-changed";
     case Refusal::OwnOutput:
         return "receipt";
     case Refusal::None:

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/CopySeams.h"
 #include "platform/FileServices.h"
+#include "platform/OsHandle.h"
 
 #include <cstdint>
 #include <optional>
@@ -17,29 +17,21 @@ using HostString = std::wstring;
 using HostString = std::string;
 #endif
 
-// An open file or folder of the host (a descriptor or a handle), closed when dropped.
-class OsHandle {
+// What a host call answers: its value, or the host's error code and no value. The primitives
+// answer this way (or with an error code alone) and never throw; what an error means for the
+// copy is the sequence's to decide.
+template <typename T> class [[nodiscard]] Result {
   public:
-    using Native = std::intptr_t;
-    static constexpr Native kNone = -1;
+    Result(T value) : m_value(std::move(value)) {}
+    Result(std::error_code error) : m_error(error) {}
 
-    OsHandle() = default;
-    explicit OsHandle(Native native) : m_native(native) {}
-    OsHandle(OsHandle&& other) noexcept : m_native(std::exchange(other.m_native, kNone)) {}
-    OsHandle& operator=(OsHandle&& other) noexcept {
-        std::swap(m_native, other.m_native);
-        return *this;
-    }
-    ~OsHandle() { reset(); }
-
-    Native get() const { return m_native; }
-    bool valid() const;
-    void reset();
-    // Closes now and throws when the close fails, so that it counts as a failed write.
-    void close();
+    const std::error_code& error() const { return m_error; }
+    T& operator*() { return *m_value; }
+    T* operator->() { return &*m_value; }
 
   private:
-    Native m_native = kNone;
+    std::optional<T> m_value;
+    std::error_code m_error;
 };
 
 enum class FileKind { Regular, Folder, Link, Other };
@@ -84,6 +76,7 @@ struct CopyTarget {
 struct NewFile {
     OsHandle file;
     HostString name;
+    bool encrypted = false; // kept encrypted by the file system
     // Windows: the attributes and creation time (0: its own) it takes with the target's name.
     std::uint32_t attributes = 0;
     std::int64_t created = 0;
@@ -98,45 +91,53 @@ struct KeptFacts {
 };
 
 // The calls of one host that the copy sequence is made of. Each does one thing and decides
-// nothing: what to refuse, when to retry and what to check is the sequence's.
+// nothing: it reports what it found or what the host said (a sharing violation, a new file
+// that is not encrypted, a file that is no regular file), and what to refuse, when to retry
+// and what to check is the sequence's. A call that can fail answers Result<T>, or a
+// std::error_code where it has no value; one that cannot answers its fact alone.
 class CopyPrimitives {
   public:
     virtual ~CopyPrimitives() = default;
 
-    // The source opened for reading, never blocking; throws the host's failure.
-    virtual CopySource openSource(const HostString& path) = 0;
-    // Opens the folder of `path` and looks its last name up without following a link.
-    virtual void lookUp(const HostString& path, CopyTarget& target) = 0;
+    // The source opened for reading, never blocking. A device is not opened: its facts say it
+    // is no regular file.
+    virtual Result<CopySource> openSource(const HostString& path) = 0;
+    // Opens the folder of `path` and looks its last name up without following a link. A device
+    // counts as present and no regular file.
+    virtual std::error_code lookUp(const HostString& path, CopyTarget& target) = 0;
     // The path a link finally names; nothing when it names nothing.
-    virtual std::optional<HostString> finalPath(const HostString& path) = 0;
+    virtual Result<std::optional<HostString>> finalPath(const HostString& path) = 0;
     // Whether the process may write the checked file itself.
-    virtual bool mayWrite(const CopyTarget& target) = 0;
+    virtual Result<bool> mayWrite(const CopyTarget& target) = 0;
     // Whether the checked file lies in a folder others may write, owned by neither this process
     // nor the folder's owner: a file planted there for others to write into.
-    virtual bool plantedInSharedFolder(const CopyTarget& target) = 0;
+    virtual Result<bool> plantedInSharedFolder(const CopyTarget& target) = 0;
     // Whether a new file can be given the checked file's owner and group.
-    virtual bool mayKeepOwner(const CopyTarget& target) = 0;
-    // What the checked file keeps; nothing when it cannot be read.
-    virtual std::optional<KeptFacts> readKept(const CopyTarget& target) = 0;
-    // Gives the new file the old one's owner, permissions and what it keeps; false when the
-    // access control list or an attribute cannot be carried.
-    virtual bool carryKept(NewFile& file, const CopyTarget& target, const KeptFacts& kept) = 0;
+    virtual Result<bool> mayKeepOwner(const CopyTarget& target) = 0;
+    // What the checked file keeps; an error when it cannot be read.
+    virtual Result<KeptFacts> readKept(const CopyTarget& target) = 0;
+    // Gives the new file the old one's owner, permissions and what it keeps: whether the access
+    // control list and every attribute were carried; an error when the owner or permissions
+    // could not be set.
+    virtual Result<bool> carryKept(NewFile& file, const CopyTarget& target,
+                                   const KeptFacts& kept) = 0;
 
-    // A file without a name in the target's folder; nothing where the host has none.
-    virtual std::optional<NewFile> createAnonymous(const CopyTarget& target,
-                                                   std::uint32_t permissions) = 0;
+    // A file without a name in the target's folder; not_supported where the host or its file
+    // system has none.
+    virtual Result<NewFile> createAnonymous(const CopyTarget& target,
+                                            std::uint32_t permissions) = 0;
     // A new file under `name` in the target's folder, removed by the host should the process
-    // die where it can be; fails with file_exists when the name is taken. An `encrypted` file
-    // is not made where the file system would not keep it encrypted.
-    virtual std::error_code createNamed(const CopyTarget& target, const HostString& name,
-                                        std::uint32_t permissions, bool encrypted,
-                                        NewFile& file) = 0;
+    // die where it can be; file_exists when the name is taken. Asked to be `encrypted`, its
+    // `encrypted` says whether the file system keeps it so.
+    virtual Result<NewFile> createNamed(const CopyTarget& target, const HostString& name,
+                                        std::uint32_t permissions, bool encrypted) = 0;
     // Gives an anonymous file a name; file_exists when taken, not_supported when this host
     // cannot name it (the sequence then starts again with a named file).
     virtual std::error_code linkAnonymous(NewFile& file, const CopyTarget& target,
                                           const HostString& name) = 0;
     // Moves the named new file to the target's name, over what is there when `replace`;
-    // file_exists when not replacing and the name is taken.
+    // file_exists when not replacing and the name is taken. A failed move leaves the file as
+    // it was, its temporary name still to be removed.
     virtual std::error_code publish(NewFile& file, const CopyTarget& target, bool replace) = 0;
     // Whether another program holds the target's file open, which only a host whose opens
     // exclude each other can tell: with `evenSharing`, also one that lets it be renamed over,
@@ -154,18 +155,18 @@ class CopyPrimitives {
 
     // Copies up to `most` bytes of the source from `at` to the same place in `out`; 0 at the
     // end of the source.
-    virtual std::int64_t copyPiece(const CopySource& source, OsHandle& out, std::int64_t at,
-                                   std::int64_t most) = 0;
-    // The next range of data in the source at or after `at`, as [start, end); nothing when only
-    // a hole follows.
-    virtual std::optional<std::pair<std::int64_t, std::int64_t>> nextData(const CopySource& source,
-                                                                          std::int64_t at) = 0;
+    virtual Result<std::int64_t> copyPiece(const CopySource& source, OsHandle& out, std::int64_t at,
+                                           std::int64_t most) = 0;
+    // The next range of data in the source at or after `at`, as [start, end); starting at the
+    // source's size when only a hole follows.
+    virtual Result<std::pair<std::int64_t, std::int64_t>> nextData(const CopySource& source,
+                                                                   std::int64_t at) = 0;
     // Makes [from, to) of `out` a hole, so that no old byte survives there.
-    virtual void punchHole(OsHandle& out, std::int64_t from, std::int64_t to) = 0;
+    virtual std::error_code punchHole(OsHandle& out, std::int64_t from, std::int64_t to) = 0;
     // True when the source yields a byte at `at`.
     virtual bool readsAt(const CopySource& source, std::int64_t at) = 0;
     // The source's facts now.
-    virtual FileFacts sourceNow(const CopySource& source) = 0;
+    virtual Result<FileFacts> sourceNow(const CopySource& source) = 0;
     // Gives `out` the source's last-modified time.
     virtual std::error_code takeTime(OsHandle& out, const CopySource& source) = 0;
     // Gives `out` the source's named streams, where the host has them.
@@ -173,27 +174,26 @@ class CopyPrimitives {
 
     // Holds the file the target's name holds now, as lookUp did; its facts, or nothing.
     virtual std::optional<FileFacts> holdAgain(CopyTarget& target) = 0;
-    // The checked file opened for writing over, and the facts of what was opened.
-    virtual OsHandle openInPlace(CopyTarget& target, FileFacts& opened) = 0;
+    // The checked file opened for writing over, and the facts of what was opened;
+    // device_or_resource_busy where another program holds it open and opens exclude each other.
+    virtual Result<OsHandle> openInPlace(CopyTarget& target, FileFacts& opened) = 0;
     // Space for `size` bytes, so that a full disk cannot stop the write half-way.
     // True only where the reservation guarantees the space on this file system.
     virtual bool reserve(OsHandle& out, std::int64_t size) = 0;
     // Bytes free for this process on the file system of `out`.
-    virtual std::int64_t freeSpace(OsHandle& out) = 0;
-    virtual void setLength(OsHandle& out, std::int64_t size) = 0;
+    virtual Result<std::int64_t> freeSpace(OsHandle& out) = 0;
+    virtual std::error_code setLength(OsHandle& out, std::int64_t size) = 0;
     // Writes the data of `out` through to the disk (before a truncation that could otherwise
-    // reach the disk first).
-    virtual void syncData(OsHandle& out) = 0;
+    // reach the disk first), where the host flushes at all.
+    virtual std::error_code syncData(OsHandle& out) = 0;
     // A copy wrote `out` in the target's folder: its file system is made durable later.
-    virtual void wrote(const CopyTarget& target, OsHandle& out) = 0;
+    virtual std::error_code wrote(const CopyTarget& target, OsHandle& out) = 0;
 
     // For a dry run: whether the target's folder takes new files, whether it keeps the
     // target's name from a rename by this process, and a key naming the target's place.
-    virtual bool folderTakesNewFiles(const CopyTarget& target) = 0;
+    virtual Result<bool> folderTakesNewFiles(const CopyTarget& target) = 0;
     // Whether a new file in the target's folder can be kept encrypted.
     virtual bool folderKeepsEncrypted(const CopyTarget& target) = 0;
-    virtual bool folderKeepsName(const CopyTarget& target) = 0;
-    virtual std::string placeKey(const CopyTarget& target) = 0;
-
-    CopySeams seams;
+    virtual Result<bool> folderKeepsName(const CopyTarget& target) = 0;
+    virtual Result<std::string> placeKey(const CopyTarget& target) = 0;
 };

@@ -12,9 +12,15 @@ constexpr std::int64_t kPiece = std::int64_t{4} << 20;
 // Attempts at a free temporary name before giving up.
 constexpr int kNameAttempts = 8;
 
-PlatformError changed() {
-    return PlatformError(u"The destination changed during the copy.",
-                         std::make_error_code(std::errc::resource_unavailable_try_again));
+// The host's failure, thrown as every platform call throws one.
+void need(const std::error_code& error) {
+    if (error)
+        throw PlatformError::fromCode(error);
+}
+
+template <typename T> T need(Result<T> result) {
+    need(result.error());
+    return std::move(*result);
 }
 
 bool refusesNewFiles(const std::error_code& error) {
@@ -72,7 +78,7 @@ class CopySequence::Pending {
 };
 
 CopySource CopySequence::openRegular(const HostString& source) {
-    CopySource from = m_host.openSource(source);
+    CopySource from = need(m_host.openSource(source));
     if (from.facts.kind != FileKind::Regular)
         throw PlatformError::refused(Refusal::NotRegular);
     return from;
@@ -96,21 +102,21 @@ CopyOutcome CopySequence::check(const HostString& source, const HostString& dest
 
 CopyTarget CopySequence::resolve(const HostString& destination) {
     CopyTarget target;
-    m_host.lookUp(destination, target);
+    need(m_host.lookUp(destination, target));
     if (!target.present || target.facts.kind != FileKind::Link)
         return target;
     // A link is followed once, to its final file; from here on only that file's folder counts.
     if (target.facts.hidden)
         throw PlatformError::refused(Refusal::Hidden);
-    const std::optional<HostString> real = m_host.finalPath(destination);
+    const std::optional<HostString> real = need(m_host.finalPath(destination));
     if (!real)
         throw PlatformError::refused(Refusal::DanglingLink);
     target = CopyTarget();
-    m_host.lookUp(*real, target);
+    need(m_host.lookUp(*real, target));
     if (!target.present)
         throw PlatformError::refused(Refusal::DanglingLink);
     if (target.facts.kind == FileKind::Link)
-        throw changed();
+        throw PlatformError::refused(Refusal::TargetChanged);
     return target;
 }
 
@@ -130,22 +136,26 @@ KeptFacts CopySequence::judge(const CopyTarget& target, const CopySource& source
     if (std::ranges::find(m_guarded, facts.identity) != m_guarded.end())
         throw PlatformError::refused(Refusal::OwnOutput);
     // For root too, as the kernel's protection of such folders does.
-    if (m_host.plantedInSharedFolder(target))
+    if (need(m_host.plantedInSharedFolder(target)))
         throw PlatformError::refused(Refusal::ForeignInSticky);
-    // The Windows copy needs write access to the file itself.
-    if (!m_host.mayWrite(target))
+    // Replaced or written over, the file must be one this process may write, as on Windows,
+    // where a copy opens the target itself for writing.
+    if (!need(m_host.mayWrite(target)))
         throw PlatformError::refused(Refusal::NotWritable);
-    std::optional<KeptFacts> kept = m_host.readKept(target);
-    if (!kept)
+    Result<KeptFacts> kept = m_host.readKept(target);
+    if (kept.error())
         throw PlatformError::refused(Refusal::Acl);
     return std::move(*kept);
 }
 
 CopyOutcome CopySequence::foresee(const CopySource& source, CopyTarget target) {
+    // Judged first, as the copy judges it before it makes anything.
+    if (target.present)
+        judge(target, source);
     if (source.facts.encrypted && !m_host.folderKeepsEncrypted(target))
         throw PlatformError::refused(Refusal::NotEncrypted);
-    const bool takesFiles = m_host.folderTakesNewFiles(target);
-    std::string key = m_host.placeKey(target);
+    const bool takesFiles = need(m_host.folderTakesNewFiles(target));
+    std::string key = need(m_host.placeKey(target));
     if (!target.present) {
         if (m_foreseen.contains(key))
             return takesFiles ? CopyOutcome::Replaced : CopyOutcome::InPlace;
@@ -154,15 +164,14 @@ CopyOutcome CopySequence::foresee(const CopySource& source, CopyTarget target) {
         m_foreseen.insert(std::move(key));
         return CopyOutcome::Created;
     }
-    judge(target, source);
-    const bool keepsOwner = m_host.mayKeepOwner(target);
+    const bool keepsOwner = need(m_host.mayKeepOwner(target));
     // Held, the checked file would stand in the way of the questions below, as it would of
     // the rename it is let go before.
     target.file.reset();
     // Only a program that lets nobody delete the file can be seen before the rename.
     if (m_host.heldElsewhere(target, false))
         throw PlatformError::refused(Refusal::Busy);
-    if (takesFiles && !m_host.folderKeepsName(target) && keepsOwner &&
+    if (takesFiles && !need(m_host.folderKeepsName(target)) && keepsOwner &&
         !m_host.folderIsAppendOnly(target))
         return CopyOutcome::Replaced;
     if (source.facts.encrypted && !target.facts.encrypted)
@@ -172,60 +181,69 @@ CopyOutcome CopySequence::foresee(const CopySource& source, CopyTarget target) {
 
 CopySequence::Pending CopySequence::newFile(const CopyTarget& target, std::uint32_t permissions,
                                             bool encrypted, bool anonymous) {
-    if (anonymous && !encrypted)
-        if (std::optional<NewFile> file = m_host.createAnonymous(target, permissions))
+    if (anonymous && !encrypted) {
+        Result<NewFile> file = m_host.createAnonymous(target, permissions);
+        if (!file.error())
             return Pending(m_host, target, std::move(*file));
+        if (file.error() != std::errc::not_supported)
+            need(file.error());
+    }
     // A temporary name there could never be removed.
     if (m_host.folderIsAppendOnly(target))
         throw PlatformError::refused(Refusal::AppendOnly);
-    for (int attempt = 0;; ++attempt) {
-        NewFile file;
-        const std::error_code error =
-            m_host.createNamed(target, temporaryName(), permissions, encrypted, file);
-        if (!error)
-            return Pending(m_host, target, std::move(file));
-        if (error != std::errc::file_exists || attempt == kNameAttempts)
-            throw PlatformError::fromCode(error);
+    for (int attempt = 1;; ++attempt) {
+        Result<NewFile> file = m_host.createNamed(target, temporaryName(), permissions, encrypted);
+        if (!file.error()) {
+            Pending made(m_host, target, std::move(*file));
+            // Encrypted content never becomes plain text: where the new file is not kept
+            // encrypted (the file system cannot, or the process has no key), there is no copy.
+            if (encrypted && !made.file().encrypted)
+                throw PlatformError::refused(Refusal::NotEncrypted);
+            return made;
+        }
+        if (file.error() != std::errc::file_exists || attempt == kNameAttempts)
+            need(file.error());
     }
 }
 
 // Copies [from, to) of the source; a source that yields less fails the copy.
-void CopySequence::copyRange(const CopySource& source, OsHandle& out, std::int64_t from,
-                             std::int64_t to) {
+void CopySequence::copyRange(const CopySource& source, const CopyTarget& target, OsHandle& out,
+                             std::int64_t from, std::int64_t to) {
     for (std::int64_t done = from; done < to;) {
-        const std::int64_t got = m_host.copyPiece(source, out, done, std::min(to - done, kPiece));
+        const std::int64_t got =
+            need(m_host.copyPiece(source, out, done, std::min(to - done, kPiece)));
         if (got == 0)
             throw PlatformError::refused(Refusal::SourceChanged);
         done += got;
-        reach(CopyPoint::ContentCopied, *m_target);
+        reach(CopyPoint::ContentCopied, target);
     }
 }
 
 // Copies the source whole as it was opened; a source that yields other than its size, or
 // changed meanwhile, fails the copy. A source with holes is copied range by range of data and
 // the copy keeps the holes; written in place, the old bytes in them are punched out.
-void CopySequence::writeContent(const CopySource& source, OsHandle& out, bool inPlace) {
+void CopySequence::writeContent(const CopySource& source, const CopyTarget& target, OsHandle& out,
+                                bool inPlace) {
     const std::int64_t size = source.facts.size;
     if (source.facts.allocated >= size) {
-        copyRange(source, out, 0, size);
+        copyRange(source, target, out, 0, size);
     } else {
         for (std::int64_t at = 0; at < size;) {
-            const auto data = m_host.nextData(source, at);
-            const std::int64_t start = data ? std::min(data->first, size) : size;
-            const std::int64_t end = data ? std::min(data->second, size) : size;
+            const auto [first, last] = need(m_host.nextData(source, at));
+            const std::int64_t start = std::min(first, size), end = std::min(last, size);
             if (inPlace && start > at)
-                m_host.punchHole(out, at, start);
-            copyRange(source, out, start, end);
+                need(m_host.punchHole(out, at, start));
+            copyRange(source, target, out, start, end);
             at = std::max(end, at + 1);
         }
         // A hole at the end is no write: the length says it. In place, the length is set last.
         if (!inPlace)
-            m_host.setLength(out, size);
+            need(m_host.setLength(out, size));
     }
     // Files such as those under /proc say they are empty and yet have content.
     if (size == 0 && m_host.readsAt(source, 0))
         throw PlatformError::refused(Refusal::SourceChanged);
-    const FileFacts now = m_host.sourceNow(source);
+    const FileFacts now = need(m_host.sourceNow(source));
     if (now.size != size || now.modified != source.facts.modified)
         throw PlatformError::refused(Refusal::SourceChanged);
 }
@@ -234,48 +252,41 @@ void CopySequence::writeContent(const CopySource& source, OsHandle& out, bool in
 // place by one who does not own the file, it keeps the time of the write.
 void CopySequence::takeTime(OsHandle& out, const CopySource& source, bool inPlace) {
     const std::error_code error = m_host.takeTime(out, source);
-    if (error && !(inPlace && error == std::errc::operation_not_permitted))
-        throw PlatformError::fromCode(error);
-}
-
-void CopySequence::carryStreams(OsHandle& out, const CopySource& source) {
-    if (const std::error_code error = m_host.carryStreams(out, source))
-        throw PlatformError::fromCode(error);
+    if (!(inPlace && error == std::errc::operation_not_permitted))
+        need(error);
 }
 
 CopyOutcome CopySequence::create(const CopySource& source, const CopyTarget& target, bool named) {
-    m_target = &target;
     Pending file = newFile(target, source.facts.permissions, source.facts.encrypted, !named);
-    writeContent(source, file.out(), false);
-    carryStreams(file.out(), source);
+    writeContent(source, target, file.out(), false);
+    need(m_host.carryStreams(file.out(), source));
     takeTime(file.out(), source, false);
     reach(CopyPoint::BeforeLastCheck, target);
     if (file.anonymous()) {
         const std::error_code error = m_host.linkAnonymous(file.file(), target, target.name);
-        if (error == std::errc::file_exists)
-            throw changed();
-        if (error)
+        if (error == std::errc::not_supported)
             return create(source, target, true);
-        m_host.wrote(target, file.out());
+        if (error == std::errc::file_exists)
+            throw PlatformError::refused(Refusal::TargetChanged);
+        need(error);
+        need(m_host.wrote(target, file.out()));
         return CopyOutcome::Created;
     }
     const std::error_code error = m_host.publish(file.file(), target, false);
     if (error == std::errc::file_exists)
-        throw changed();
-    if (error)
-        throw PlatformError::fromCode(error);
+        throw PlatformError::refused(Refusal::TargetChanged);
+    need(error);
     file.release();
-    m_host.wrote(target, file.out());
+    need(m_host.wrote(target, file.out()));
     return CopyOutcome::Created;
 }
 
 CopyOutcome CopySequence::replace(const CopySource& source, CopyTarget& target,
                                   const KeptFacts& kept, bool named) {
-    m_target = &target;
     // A new file the process cannot give the old owner would take the owner's file from them:
     // the old file is written over instead, keeping its owner and every name.
     // Where no temporary name could be removed again, the old file is written over too.
-    if (!m_host.mayKeepOwner(target) || m_host.folderIsAppendOnly(target))
+    if (!need(m_host.mayKeepOwner(target)) || m_host.folderIsAppendOnly(target))
         return writeInPlace(source, target);
     std::optional<Pending> file;
     try {
@@ -287,27 +298,27 @@ CopyOutcome CopySequence::replace(const CopySource& source, CopyTarget& target,
             throw;
         return writeInPlace(source, target);
     }
-    if (!m_host.carryKept(file->file(), target, kept))
+    if (!need(m_host.carryKept(file->file(), target, kept)))
         throw PlatformError::refused(Refusal::Acl);
-    writeContent(source, file->out(), false);
-    carryStreams(file->out(), source);
+    writeContent(source, target, file->out(), false);
+    need(m_host.carryStreams(file->out(), source));
     takeTime(file->out(), source, false);
-    for (int attempt = 0; file->anonymous(); ++attempt) {
+    for (int attempt = 1; file->anonymous(); ++attempt) {
         HostString name = temporaryName();
         const std::error_code error = m_host.linkAnonymous(file->file(), target, name);
         if (!error)
             file->setName(std::move(name));
-        else if (error != std::errc::file_exists)
+        else if (error == std::errc::not_supported)
             return replace(source, target, kept, true);
-        else if (attempt == kNameAttempts)
-            throw PlatformError::fromCode(error);
+        else if (error != std::errc::file_exists || attempt == kNameAttempts)
+            need(error);
     }
     reach(CopyPoint::BeforeLastCheck, target);
     // Held open until here, the checked file cannot be freed and its number handed to a file
     // swapped in under its name, so this check cannot be fooled by a reused number.
     const std::optional<FileFacts> now = m_host.lookAgain(target);
     if (!now || !now->sameFile(target.facts))
-        throw changed();
+        throw PlatformError::refused(Refusal::TargetChanged);
     // Held across the rename, the old file would outlive it (and on Windows stop it).
     target.file.reset();
     // A rename never writes through a link, so the instant after that check is harmless.
@@ -323,50 +334,53 @@ CopyOutcome CopySequence::replace(const CopySource& source, CopyTarget& target,
     }
     if (error) {
         if (!refusesNewFiles(error)) // a sticky folder keeps another user's name
-            throw PlatformError::fromCode(error);
+            need(error);
         file->discard();
         return writeInPlace(source, target);
     }
     file->release();
-    m_host.wrote(target, file->out());
+    need(m_host.wrote(target, file->out()));
     return CopyOutcome::Replaced;
 }
 
-// Where the folder takes no new file, the checked file is written over as the Windows copy
-// would, with its space reserved first so that a full disk cannot leave it half-written.
+// Where no new file can take the target's place (the folder takes none, or the new file could
+// not keep the old one's owner, or its temporary name could never be removed), the checked file
+// is written over, once its space is known to be there so that a full disk cannot leave it
+// half-written.
 CopyOutcome CopySequence::writeInPlace(const CopySource& source, CopyTarget& target) {
-    m_target = &target;
     if (!target.file.valid()) {
         // Found again without opening it for writing, so that nothing swapped in is opened.
         const std::optional<FileFacts> found = m_host.holdAgain(target);
         if (!found || !found->sameFile(target.facts))
-            throw changed();
+            throw PlatformError::refused(Refusal::TargetChanged);
     }
     // Written over, a plain file would hold the encrypted source's content as plain text.
     if (source.facts.encrypted && !target.facts.encrypted)
         throw PlatformError::refused(Refusal::NotEncrypted);
     FileFacts opened;
-    OsHandle out = m_host.openInPlace(target, opened);
+    Result<OsHandle> opening = m_host.openInPlace(target, opened);
+    // Never written over under another program's reader.
+    if (opening.error() == std::errc::device_or_resource_busy)
+        throw PlatformError::refused(Refusal::Busy);
+    OsHandle out = need(std::move(opening));
     if (!opened.sameFile(target.facts))
-        throw changed();
+        throw PlatformError::refused(Refusal::TargetChanged);
     const std::int64_t size = source.facts.size;
     // Written over only when the space is known to be there: a torn target is worse than none.
-    if (!m_host.reserve(out, size) && m_host.freeSpace(out) < source.facts.allocated)
+    if (!m_host.reserve(out, size) && need(m_host.freeSpace(out)) < source.facts.allocated)
         throw PlatformError::refused(Refusal::NoSpace);
-    writeContent(source, out, true);
-    // The new content reaches the disk before the old end is cut off.
-    m_host.syncData(out);
-    m_host.setLength(out, size);
+    writeContent(source, target, out, true);
+    // The new content reaches the disk before the old end is cut off, where the host flushes
+    // at all (Windows flushes nothing, as its own copy does).
+    need(m_host.syncData(out));
+    need(m_host.setLength(out, size));
     takeTime(out, source, true);
-    m_host.wrote(target, out);
-    out.close();
+    need(m_host.wrote(target, out));
+    need(out.close());
     return CopyOutcome::InPlace;
 }
 
 void CopySequence::reach(CopyPoint point, const CopyTarget& target) const {
-    const CopySeams& seams = m_host.seams;
-    if (seams.held)
-        seams.held(point, {target.folder != OsHandle::kNone, target.file.valid()});
-    if (seams.at)
-        seams.at(point);
+    if (m_observer)
+        m_observer->reached(point, {target.folder != OsHandle::kNone, target.file.valid()});
 }

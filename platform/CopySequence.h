@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/CopyObserver.h"
 #include "platform/CopyPrimitives.h"
 #include "platform/FileServices.h"
 
@@ -9,7 +10,8 @@
 // Copies one regular file to one host path without ever writing a file its checks did not
 // look at, on every host: the target is resolved once and its folder held open, the new
 // content goes to a file that vanishes should the process die and is named only when whole,
-// and the name is checked again, the checked file still held, just before it is taken.
+// and the name is checked again, the checked file still held, just before it is taken. Every
+// refusal is decided here, over the facts the host's primitives report.
 class CopySequence {
   public:
     explicit CopySequence(CopyPrimitives& host) : m_host(host) {}
@@ -20,6 +22,8 @@ class CopySequence {
     CopyOutcome check(const HostString& source, const HostString& destination);
     // Refuses every later target that is this file.
     void guard(const FileIdentity& file) { m_guarded.push_back(file); }
+    // Tells `observer` at each point of every later copy; none when null.
+    void observe(CopyObserver* observer) { m_observer = observer; }
 
   private:
     class Pending;
@@ -30,10 +34,11 @@ class CopySequence {
     CopyOutcome foresee(const CopySource& source, CopyTarget target);
     Pending newFile(const CopyTarget& target, std::uint32_t permissions, bool encrypted,
                     bool anonymous);
-    void copyRange(const CopySource& source, OsHandle& out, std::int64_t from, std::int64_t to);
-    void writeContent(const CopySource& source, OsHandle& out, bool inPlace);
+    void copyRange(const CopySource& source, const CopyTarget& target, OsHandle& out,
+                   std::int64_t from, std::int64_t to);
+    void writeContent(const CopySource& source, const CopyTarget& target, OsHandle& out,
+                      bool inPlace);
     void takeTime(OsHandle& out, const CopySource& source, bool inPlace);
-    void carryStreams(OsHandle& out, const CopySource& source);
     CopyOutcome create(const CopySource& source, const CopyTarget& target, bool named);
     CopyOutcome replace(const CopySource& source, CopyTarget& target, const KeptFacts& kept,
                         bool named);
@@ -41,7 +46,7 @@ class CopySequence {
     void reach(CopyPoint point, const CopyTarget& target) const;
 
     CopyPrimitives& m_host;
-    const CopyTarget* m_target = nullptr; // of the copy under way, for the seams
+    CopyObserver* m_observer = nullptr;
     // Places a check said would be created.
     std::set<std::string> m_foreseen;
     // Files no copy may touch; their numbers stay theirs while their owner holds them open.

@@ -71,6 +71,9 @@ PlatformError PlatformError::refused(Refusal refusal) {
                     std::errc::operation_not_supported);
     case Refusal::OwnOutput:
         return make(u"The destination is this run's own output.", std::errc::file_exists);
+    case Refusal::TargetChanged:
+        return make(u"The destination changed during the copy.",
+                    std::errc::resource_unavailable_try_again);
     case Refusal::None:
         break;
     }

@@ -22,6 +22,7 @@ enum class Refusal {
     Busy,
     NotEncrypted,
     OwnOutput,
+    TargetChanged,
 };
 
 // The one failure a platform call raises: the description the error report shows, and what

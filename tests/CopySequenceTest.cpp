@@ -15,6 +15,29 @@
 
 #include <windows.h>
 using HostFiles = Win32FileServices;
+
+// This host's primitives with a call of the temporary file made to fail, and the rename with
+// POSIX semantics over a held target, which Wine lacks, made as a plain one.
+class TestPrimitives : public Win32CopyPrimitives {
+  public:
+    using Win32CopyPrimitives::HostCall;
+
+    std::error_code publishOverHeld(NewFile& file, const CopyTarget& target) override {
+        if (overHeld)
+            overHeld();
+        return publish(file, target, true);
+    }
+
+    // The error a call fails with; none when empty.
+    std::function<std::error_code(HostCall)> fail;
+    // Runs before the rename over a held target.
+    std::function<void()> overHeld;
+
+  protected:
+    std::error_code failure(HostCall call) override {
+        return fail ? fail(call) : std::error_code();
+    }
+};
 #else
 #include "platform/CopySequence.h"
 #include "platform/posix/PosixCopyPrimitives.h"
@@ -29,6 +52,7 @@ using HostFiles = Win32FileServices;
 #include <sys/xattr.h>
 #include <unistd.h>
 using HostFiles = PosixFileServices;
+using TestPrimitives = PosixCopyPrimitives;
 #endif
 
 namespace fs = std::filesystem;
@@ -48,6 +72,20 @@ void relink(const fs::path& link, const fs::path& to) {
     fs::create_symlink(to, link);
 }
 
+// What a test does at the points of a copy.
+struct PointActions : CopyObserver {
+    void reached(CopyPoint point, const CopyHolding& holding) override {
+        if (held)
+            held(point, holding);
+        if (at)
+            at(point);
+    }
+
+    std::function<void(CopyPoint)> at;
+    // Told what the copy holds at each point.
+    std::function<void(CopyPoint, const CopyHolding&)> held;
+};
+
 } // namespace
 
 class CopySequenceTest : public testing::Test {
@@ -62,19 +100,23 @@ class CopySequenceTest : public testing::Test {
         writeFile(dir / "guarded/secret.txt", "secret");
         makeReadOnly(dir / "guarded/secret.txt");
         links = symlinkIfSupported(dir / "real/file.txt", dir / "out/link.txt");
+        files.observeCopies(&points);
     }
     std::string copy(const std::string& target) {
         return copyOutcome(files, win(dir / "source.txt"), win(dir / target));
     }
     void at(CopyPoint point, std::function<void()> action) {
-        files.copySeams().at = [point, action](CopyPoint reached) {
+        points.at = [point, action](CopyPoint reached) {
             if (reached == point)
                 action();
         };
     }
 
     TempDir dir;
-    HostFiles files;
+    PointActions points;
+    std::unique_ptr<TestPrimitives> made = std::make_unique<TestPrimitives>();
+    TestPrimitives& host = *made; // owned by `files`
+    HostFiles files{std::move(made)};
     bool links = false;
 };
 
@@ -177,7 +219,7 @@ INSTANTIATE_TEST_SUITE_P(
 // every point up to the last check, or a file swapped in could take its number.
 TEST_F(CopySequenceTest, theCheckedTargetIsHeldUpToTheLastCheck) {
     std::vector<CopyPoint> reached;
-    files.copySeams().held = [&](CopyPoint point, const CopyHolding& holding) {
+    points.held = [&](CopyPoint point, const CopyHolding& holding) {
         reached.push_back(point);
         EXPECT_TRUE(holding.target) << static_cast<int>(point);
     };
@@ -313,10 +355,12 @@ std::vector<std::string> listing(const fs::path& folder) {
 }
 
 // Holds a file open as another program would, sharing what `share` says.
-Handle holdOpen(const fs::path& path, DWORD share) {
-    return Handle(
+OsHandle holdOpen(const fs::path& path, DWORD share) {
+    return ownHandle(
         ::CreateFileW(path.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, 0, nullptr));
 }
+
+using HostCall = TestPrimitives::HostCall;
 
 std::function<std::error_code(HostCall)> failing(HostCall which, DWORD error) {
     return [which, error](HostCall call) {
@@ -361,10 +405,10 @@ class CopyBusyTest : public CopySequenceTest, public testing::WithParamInterface
 // and the target stays whole.
 TEST_P(CopyBusyTest, aTargetOpenElsewhereIsBusyAndStaysWhole) {
     const BusyRow& row = GetParam();
-    const Handle reader = holdOpen(dir / "out/plain.txt", row.share);
+    const OsHandle reader = holdOpen(dir / "out/plain.txt", row.share);
     ASSERT_TRUE(reader.valid());
     if (row.noNewFile)
-        files.copySeams().fail = failing(HostCall::CreateTemporary, ERROR_ACCESS_DENIED);
+        host.fail = failing(HostCall::CreateTemporary, ERROR_ACCESS_DENIED);
     if (row.foreseen) {
         EXPECT_EQ(copyResult(files, win(dir / "source.txt"), win(dir / "out/plain.txt"), true),
                   refused(Refusal::Busy));
@@ -389,18 +433,16 @@ INSTANTIATE_TEST_SUITE_P(
 // holds while sharing delete. Wine has none: the plain rename stands in, once the reader has
 // let go, to carry the sequence through the retry.
 TEST_F(CopySequenceTest, aTargetHeldBySharingReaderIsReplacedByThePosixRename) {
-    std::optional<Handle> reader(
-        holdOpen(dir / "out/plain.txt", FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE));
+    OsHandle reader =
+        holdOpen(dir / "out/plain.txt", FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
     int renames = 0;
-    files.copySeams().posixRenameAsPlain = true;
-    files.copySeams().fail = [&](HostCall call) {
-        if (call == HostCall::Rename && ++renames == 2)
-            reader.reset();
-        return std::error_code();
+    host.overHeld = [&] {
+        ++renames;
+        reader.reset();
     };
     EXPECT_EQ(copyResult(files, win(dir / "source.txt"), win(dir / "out/plain.txt"), false),
               "replaced");
-    EXPECT_EQ(renames, 2);
+    EXPECT_EQ(renames, 1);
     EXPECT_EQ(readFile(dir / "out/plain.txt"), "new content");
     EXPECT_TRUE(leftovers(dir.path()).empty());
 }
@@ -447,7 +489,7 @@ TEST_F(CopySequenceTest, theHeldTargetCanBeNeitherDeletedNorMovedOver) {
 // Where the folder takes no new file the target is written over: first the new content, then
 // the old end cut, never the other way round.
 TEST_F(CopySequenceTest, inPlaceWritesTheWholeSourceOverLongerAndShorterTargets) {
-    files.copySeams().fail = failing(HostCall::CreateTemporary, ERROR_ACCESS_DENIED);
+    host.fail = failing(HostCall::CreateTemporary, ERROR_ACCESS_DENIED);
     writeFile(dir / "out/long.txt", "old content, longer than the new");
     for (const char* target : {"out/long.txt", "out/plain.txt"}) {
         EXPECT_EQ(copyResult(files, win(dir / "source.txt"), win(dir / target), false), "in place");
@@ -466,11 +508,11 @@ TEST_F(CopySequenceTest, theTemporaryFileIsHiddenAndEveryFailedStepLeavesNothing
     EXPECT_EQ(copy("out/plain.txt"), "copied");
     EXPECT_EQ(seen, std::vector<DWORD>{FILE_ATTRIBUTE_HIDDEN});
     EXPECT_EQ(::GetFileAttributesW((dir / "out/plain.txt").c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u);
-    files.copySeams().at = nullptr;
+    points.at = nullptr;
     writeFile(dir / "out/plain.txt", "old");
     for (const HostCall call : {HostCall::CreateTemporary, HostCall::MarkDeleted,
                                 HostCall::SetAttributes, HostCall::Rename}) {
-        files.copySeams().fail = failing(call, ERROR_INVALID_PARAMETER);
+        host.fail = failing(call, ERROR_INVALID_PARAMETER);
         for (const char* target : {"out/plain.txt", "out/absent.txt"})
             EXPECT_EQ(copy(target), refused(Refusal::None))
                 << target << " " << static_cast<int>(call);
@@ -510,15 +552,54 @@ TEST_F(CopySequenceTest, aFileThatSaysItIsEmptyButIsNotFailsAndAnEmptyOneCopies)
     EXPECT_EQ(readFile(dir / "out/plain.txt"), "");
 }
 
+namespace {
+
+// What a host may lack: a kernel /proc, a way to name an anonymous file, or anonymous files at
+// all.
+struct Lacking {
+    bool procLinks = false;
+    bool anonymousLinks = false;
+    bool anonymousFiles = false;
+};
+
+// This host's primitives as on a host that lacks what `Lacking` says.
+class LackingPrimitives : public PosixCopyPrimitives {
+  public:
+    explicit LackingPrimitives(Lacking lacking)
+        : PosixCopyPrimitives(!lacking.procLinks), m_lacking(lacking) {}
+
+    Result<NewFile> createAnonymous(const CopyTarget& target, std::uint32_t permissions) override {
+        if (m_lacking.anonymousFiles)
+            return std::make_error_code(std::errc::not_supported);
+        return PosixCopyPrimitives::createAnonymous(target, permissions);
+    }
+    std::error_code linkAnonymous(NewFile& file, const CopyTarget& target,
+                                  const HostString& name) override {
+        if (m_lacking.anonymousLinks)
+            return std::make_error_code(std::errc::not_supported);
+        return PosixCopyPrimitives::linkAnonymous(file, target, name);
+    }
+
+  private:
+    Lacking m_lacking;
+};
+
+} // namespace
+
 // Each way of naming the new file: anonymous through /proc, through AT_EMPTY_PATH, and a
 // named temporary file where neither can be had.
 TEST_F(CopySequenceTest, everyWayOfNamingTheNewFileCopiesAndLeavesNothing) {
-    const std::vector<CopySeams> ways = {{},
-                                         {{}, {}, false, true, false, {}},
-                                         {{}, {}, false, true, true, {}},
-                                         {{}, {}, true, false, false, {}}};
+    const std::vector<Lacking> ways = {{},
+                                       {.procLinks = true},
+                                       {.procLinks = true, .anonymousLinks = true},
+                                       {.anonymousFiles = true}};
     for (std::size_t way = 0; way < ways.size(); ++way) {
-        files.copySeams() = ways[way];
+        PosixFileServices lacking(std::make_unique<LackingPrimitives>(ways[way]));
+        lacking.observeCopies(&points);
+        points.at = nullptr;
+        const auto copy = [&](const std::string& target) {
+            return copyOutcome(lacking, win(dir / "source.txt"), win(dir / target));
+        };
         writeFile(dir / "source.txt", "content " + std::to_string(way));
         EXPECT_EQ(copy("out/plain.txt"), "copied") << way;
         EXPECT_EQ(copy("out/new" + std::to_string(way)), "copied") << way;
@@ -569,8 +650,8 @@ TEST_F(CopySequenceTest, anAppendOnlyFolderGetsNoNameItCannotRemove) {
         EXPECT_EQ(readFile(dir / target), "new content") << target;
     }
     EXPECT_EQ(copyResult(files, source, win(log / "present.txt"), true), "in place");
-    files.copySeams().noAnonymousFiles = true;
-    EXPECT_EQ(copy("log/other.txt"), refused(Refusal::AppendOnly));
+    PosixFileServices named(std::make_unique<LackingPrimitives>(Lacking{.anonymousFiles = true}));
+    EXPECT_EQ(copyOutcome(named, source, win(log / "other.txt")), refused(Refusal::AppendOnly));
     EXPECT_FALSE(fs::exists(log / "other.txt"));
     EXPECT_TRUE(leftovers(dir.path()).empty());
 }
@@ -741,40 +822,109 @@ void run(const std::string& command) {
 
 } // namespace
 
-// This host's primitives with the source reported encrypted, as Windows reports one: the
-// sequence's rules for encrypted content, on files Wine cannot encrypt.
-class EncryptedSourcePrimitives : public PosixCopyPrimitives {
+// What this host's primitives report instead of what they find: facts Wine cannot give (an
+// encrypted source, a new file not kept encrypted, a target another program holds) and a
+// failure this machine does not meet.
+struct Report {
+    bool encryptedSource = false;
+    bool volumeEncrypts = true;
+    bool keepsOwner = true; // false: the copy is written in place
+    bool plainNewFiles = false;
+    bool heldElsewhere = false; // the target does not open to be written over
+    std::errc linkFails{};      // naming an anonymous file fails so
+};
+
+class ReportingPrimitives : public PosixCopyPrimitives {
   public:
-    CopySource openSource(const HostString& path) override {
-        CopySource source = PosixCopyPrimitives::openSource(path);
-        source.facts.encrypted = true;
+    explicit ReportingPrimitives(Report report) : report(report) {}
+
+    Result<CopySource> openSource(const HostString& path) override {
+        Result<CopySource> source = PosixCopyPrimitives::openSource(path);
+        if (!source.error())
+            source->facts.encrypted = report.encryptedSource;
         return source;
     }
-    bool folderKeepsEncrypted(const CopyTarget&) override { return volumeEncrypts; }
-    bool mayKeepOwner(const CopyTarget& target) override {
-        return keepsOwner && PosixCopyPrimitives::mayKeepOwner(target);
+    bool folderKeepsEncrypted(const CopyTarget&) override { return report.volumeEncrypts; }
+    Result<bool> mayKeepOwner(const CopyTarget& target) override {
+        if (!report.keepsOwner)
+            return false;
+        return PosixCopyPrimitives::mayKeepOwner(target);
     }
-    std::error_code createNamed(const CopyTarget& target, const HostString& name,
-                                std::uint32_t permissions, bool encrypted, NewFile& file) override {
+    Result<NewFile> createNamed(const CopyTarget& target, const HostString& name,
+                                std::uint32_t permissions, bool encrypted) override {
         created.push_back(encrypted);
-        return PosixCopyPrimitives::createNamed(target, name, permissions, encrypted, file);
+        Result<NewFile> file =
+            PosixCopyPrimitives::createNamed(target, name, permissions, encrypted);
+        if (!file.error() && report.plainNewFiles)
+            file->encrypted = false;
+        return file;
+    }
+    Result<OsHandle> openInPlace(CopyTarget& target, FileFacts& opened) override {
+        if (report.heldElsewhere)
+            return std::make_error_code(std::errc::device_or_resource_busy);
+        return PosixCopyPrimitives::openInPlace(target, opened);
+    }
+    std::error_code linkAnonymous(NewFile& file, const CopyTarget& target,
+                                  const HostString& name) override {
+        if (report.linkFails != std::errc{})
+            return std::make_error_code(report.linkFails);
+        return PosixCopyPrimitives::linkAnonymous(file, target, name);
     }
 
-    bool volumeEncrypts = true;
-    bool keepsOwner = true;    // false: the copy is written in place
+    Report report;
     std::vector<bool> created; // each new file, whether it was asked to be encrypted
 };
+
+struct ReportRow {
+    const char* name;
+    Report report;
+    const char* target;
+    std::string outcome;
+};
+
+class CopyReportTest : public CopySequenceTest, public testing::WithParamInterface<ReportRow> {};
+
+// The primitives report what they find and the sequence decides: it refuses over a fact, and a
+// host's failure is the copy's, never a reason to try another way.
+TEST_P(CopyReportTest, theSequenceDecidesOverWhatTheHostReports) {
+    const ReportRow& row = GetParam();
+    PosixFileServices reporting(std::make_unique<ReportingPrimitives>(row.report));
+    EXPECT_EQ(copyOutcome(reporting, win(dir / "source.txt"), win(dir / row.target)), row.outcome);
+    EXPECT_EQ(readFile(dir / "out/plain.txt"), "old");
+    EXPECT_FALSE(fs::exists(dir / "out/new.txt"));
+    EXPECT_TRUE(leftovers(dir.path()).empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, CopyReportTest,
+    testing::Values(ReportRow{.name = "newFileNotKeptEncrypted",
+                              .report = {.encryptedSource = true, .plainNewFiles = true},
+                              .target = "out/new.txt",
+                              .outcome = refused(Refusal::NotEncrypted)},
+                    ReportRow{.name = "targetHeldElsewhere",
+                              .report = {.keepsOwner = false, .heldElsewhere = true},
+                              .target = "out/plain.txt",
+                              .outcome = refused(Refusal::Busy)},
+                    ReportRow{.name = "newNameFailsOtherwise",
+                              .report = {.linkFails = std::errc::io_error},
+                              .target = "out/new.txt",
+                              .outcome = refused(Refusal::None)},
+                    ReportRow{.name = "temporaryNameFailsOtherwise",
+                              .report = {.linkFails = std::errc::io_error},
+                              .target = "out/plain.txt",
+                              .outcome = refused(Refusal::None)}),
+    [](const auto& info) { return info.param.name; });
 
 // Encrypted content never becomes plain text: a new file is asked to be encrypted, and where the
 // volume keeps nothing encrypted, or a plain file would be written over in place, the dry run and
 // the copy refuse alike, the target untouched.
 TEST_F(CopySequenceTest, encryptedContentIsNeverCopiedToPlainText) {
-    EncryptedSourcePrimitives host;
-    CopySequence sequence(host);
+    ReportingPrimitives reporting({.encryptedSource = true});
+    CopySequence sequence(reporting);
     const std::string source = (dir / "source.txt").string();
     const std::string plain = (dir / "out/plain.txt").string();
     EXPECT_EQ(sequence.copy(source, (dir / "out/new.txt").string()), CopyOutcome::Created);
-    EXPECT_EQ(host.created, std::vector<bool>{true});
+    EXPECT_EQ(reporting.created, std::vector<bool>{true});
     const auto refusal = [&](bool dryRun) {
         try {
             dryRun ? sequence.check(source, plain) : sequence.copy(source, plain);
@@ -783,11 +933,11 @@ TEST_F(CopySequenceTest, encryptedContentIsNeverCopiedToPlainText) {
         }
         return Refusal::None;
     };
-    host.keepsOwner = false;
+    reporting.report.keepsOwner = false;
     EXPECT_EQ(refusal(true), Refusal::NotEncrypted);
     EXPECT_EQ(refusal(false), Refusal::NotEncrypted);
-    host.keepsOwner = true;
-    host.volumeEncrypts = false;
+    reporting.report.keepsOwner = true;
+    reporting.report.volumeEncrypts = false;
     EXPECT_EQ(refusal(true), Refusal::NotEncrypted);
     EXPECT_EQ(readFile(dir / "out/plain.txt"), "old");
 }

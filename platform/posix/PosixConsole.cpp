@@ -22,7 +22,7 @@ std::optional<FileIdentity> identityOfFile(int fd) {
 
 class PosixOutputFile : public OutputFile {
   public:
-    explicit PosixOutputFile(FileDescriptor file) : m_file(std::move(file)) {}
+    explicit PosixOutputFile(OsHandle file) : m_file(std::move(file)) {}
 
     bool isFileAt(std::u16string_view path) override {
         std::string host;
@@ -36,14 +36,14 @@ class PosixOutputFile : public OutputFile {
             return false;
         return sameFile(status(), other);
     }
-    std::optional<FileIdentity> identity() override { return identityOfFile(m_file.get()); }
+    std::optional<FileIdentity> identity() override { return identityOfFile(fdOf(m_file)); }
     void clear() override {
-        if (S_ISREG(status().st_mode) && ::ftruncate(m_file.get(), 0) != 0)
+        if (S_ISREG(status().st_mode) && ::ftruncate(fdOf(m_file), 0) != 0)
             throwErrno();
     }
     void write(std::string_view bytes) override {
         while (!bytes.empty()) {
-            const ssize_t written = ::write(m_file.get(), bytes.data(), bytes.size());
+            const ssize_t written = ::write(fdOf(m_file), bytes.data(), bytes.size());
             if (written < 0 && errno != EINTR)
                 throwErrno();
             if (written > 0)
@@ -52,20 +52,21 @@ class PosixOutputFile : public OutputFile {
     }
     void close() override {
         // A pipe or a device has nothing to make durable.
-        if (::fsync(m_file.get()) != 0 && errno != EINVAL && errno != EROFS)
+        if (::fsync(fdOf(m_file)) != 0 && errno != EINVAL && errno != EROFS)
             throwErrno();
-        m_file.close();
+        if (const std::error_code error = m_file.close())
+            throw PlatformError::fromCode(error);
     }
 
   private:
     struct stat status() const {
         struct stat info {};
-        if (::fstat(m_file.get(), &info) != 0)
+        if (::fstat(fdOf(m_file), &info) != 0)
             throwErrno();
         return info;
     }
 
-    FileDescriptor m_file;
+    OsHandle m_file;
 };
 
 } // namespace
@@ -89,7 +90,7 @@ std::unique_ptr<OutputFile> openOutputFile(std::u16string_view path) {
     const std::optional<std::string> bytes = encodeUtf8Lossless(path);
     if (!bytes)
         throw PlatformError::fromErrno(EILSEQ);
-    FileDescriptor file(::open(bytes->c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY, 0666));
+    OsHandle file(::open(bytes->c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY, 0666));
     if (!file.valid())
         throwErrno();
     return std::make_unique<PosixOutputFile>(std::move(file));

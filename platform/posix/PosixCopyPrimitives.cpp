@@ -21,16 +21,12 @@ namespace {
 constexpr char kAclName[] = "system.posix_acl_access";
 constexpr std::size_t kBufferSize = 1 << 17;
 
-int fdOf(const OsHandle& handle) {
-    return static_cast<int>(handle.get());
-}
-
-int fdOf(OsHandle::Native native) {
-    return static_cast<int>(native);
-}
-
 std::error_code lastError() {
     return {errno, std::generic_category()};
+}
+
+std::error_code notSupported() {
+    return std::make_error_code(std::errc::not_supported);
 }
 
 // The process's file-creation mask. Linux shows it in /proc/self/status; elsewhere it is read
@@ -101,22 +97,11 @@ template <typename Query> bool queryInto(std::string& out, Query query) {
 
 } // namespace
 
-bool OsHandle::valid() const {
-    return m_native >= 0;
-}
-
-void OsHandle::reset() {
-    if (valid())
-        ::close(fdOf(std::exchange(m_native, kNone)));
-}
-
-void OsHandle::close() {
-    if (::close(fdOf(std::exchange(m_native, kNone))) != 0)
-        throwErrno();
-}
-
 PosixCopyPrimitives::PosixCopyPrimitives()
-    : m_uid(::geteuid()), m_gid(::getegid()), m_proc(::access("/proc/self/fd", F_OK) == 0) {
+    : PosixCopyPrimitives(::access("/proc/self/fd", F_OK) == 0) {}
+
+PosixCopyPrimitives::PosixCopyPrimitives(bool procLinks)
+    : m_uid(::geteuid()), m_gid(::getegid()), m_proc(procLinks) {
     m_groups.resize(static_cast<std::size_t>(std::max(::getgroups(0, nullptr), 0)));
     m_groups.resize(static_cast<std::size_t>(
         std::max(::getgroups(static_cast<int>(m_groups.size()), m_groups.data()), 0)));
@@ -140,17 +125,15 @@ void PosixCopyPrimitives::releaseHeld() {
     m_probed = false;
 }
 
-CopySource PosixCopyPrimitives::openSource(const HostString& path) {
+Result<CopySource> PosixCopyPrimitives::openSource(const HostString& path) {
     CopySource source;
     // What the probe found is used once, by the copy of its own line.
     const bool probed = std::exchange(m_probed, false) && path == m_probedPath;
     if (!(probed && m_source.valid() && sameFile(m_sourceInfo, m_probedInfo))) {
         // Held open, the file's number cannot pass to another while later lines compare it.
         OsHandle file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-        if (!file.valid())
-            throwErrno();
-        if (::fstat(fdOf(file), &m_sourceInfo) != 0)
-            throwErrno();
+        if (!file.valid() || ::fstat(fdOf(file), &m_sourceInfo) != 0)
+            return lastError();
         m_source = std::move(file);
         m_probedInfo = m_sourceInfo;
     }
@@ -159,7 +142,7 @@ CopySource PosixCopyPrimitives::openSource(const HostString& path) {
     return source;
 }
 
-void PosixCopyPrimitives::lookUp(const HostString& path, CopyTarget& target) {
+std::error_code PosixCopyPrimitives::lookUp(const HostString& path, CopyTarget& target) {
     const std::size_t cut = path.rfind('/') + 1;
     target.folderPath.assign(path, 0, cut);
     target.name.assign(path, cut);
@@ -169,59 +152,57 @@ void PosixCopyPrimitives::lookUp(const HostString& path, CopyTarget& target) {
         target.ownFolder =
             OsHandle(::open(target.folderPath.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
         if (!target.ownFolder.valid())
-            throwErrno();
+            return lastError();
         target.folder = target.ownFolder.get();
     }
     target.file = OsHandle(
         ::openat(fdOf(target.folder), target.name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
     target.present = target.file.valid();
-    if (!target.present) {
-        if (errno != ENOENT)
-            throwErrno();
-        return;
-    }
+    if (!target.present)
+        return errno == ENOENT ? std::error_code() : lastError();
     struct stat info {};
     if (::fstat(fdOf(target.file), &info) != 0)
-        throwErrno();
+        return lastError();
     target.facts = factsOf(info, target.name);
+    return {};
 }
 
-std::optional<HostString> PosixCopyPrimitives::finalPath(const HostString& path) {
+Result<std::optional<HostString>> PosixCopyPrimitives::finalPath(const HostString& path) {
     const std::unique_ptr<char, void (*)(void*)> real(::realpath(path.c_str(), nullptr), std::free);
     if (real)
-        return HostString(real.get());
+        return std::optional<HostString>(real.get());
     if (errno == ENOENT || errno == ENOTDIR || errno == ELOOP)
-        return std::nullopt;
-    throwErrno();
+        return std::optional<HostString>();
+    return lastError();
 }
 
 // Write access to the file itself, by the process's own rights.
-bool PosixCopyPrimitives::mayWrite(const CopyTarget& target) {
+Result<bool> PosixCopyPrimitives::mayWrite(const CopyTarget& target) {
     int result = ::faccessat(fdOf(target.file), "", W_OK, AT_EACCESS | AT_EMPTY_PATH);
     // Kernels before 5.8 take no flags here.
     if (result != 0 && (errno == EINVAL || errno == ENOSYS || errno == ENOENT))
-        result = useProc() ? ::faccessat(AT_FDCWD, inodePath(target).c_str(), W_OK, AT_EACCESS)
-                           : ::faccessat(fdOf(target.folder), target.name.c_str(), W_OK,
-                                         AT_EACCESS | AT_SYMLINK_NOFOLLOW);
+        result = m_proc ? ::faccessat(AT_FDCWD, inodePath(target).c_str(), W_OK, AT_EACCESS)
+                        : ::faccessat(fdOf(target.folder), target.name.c_str(), W_OK,
+                                      AT_EACCESS | AT_SYMLINK_NOFOLLOW);
     if (result == 0)
         return true;
     if (errno == EACCES || errno == EPERM || errno == EROFS || errno == ETXTBSY)
         return false;
-    throwErrno();
+    return lastError();
 }
 
-bool PosixCopyPrimitives::plantedInSharedFolder(const CopyTarget& target) {
+Result<bool> PosixCopyPrimitives::plantedInSharedFolder(const CopyTarget& target) {
     if (target.facts.owner == m_uid)
         return false;
     struct stat folder {};
     if (::fstat(fdOf(target.folder), &folder) != 0)
-        throwErrno();
+        return lastError();
     return (folder.st_mode & S_ISVTX) && (folder.st_mode & (S_IWOTH | S_IWGRP)) &&
            target.facts.owner != folder.st_uid;
 }
 
 // Root may give a file to anyone; others only keep their own file, in a group of theirs.
-bool PosixCopyPrimitives::mayKeepOwner(const CopyTarget& target) {
+Result<bool> PosixCopyPrimitives::mayKeepOwner(const CopyTarget& target) {
     const FileFacts& old = target.facts;
     return m_uid == 0 ||
            (old.owner == m_uid && (old.group == m_gid || std::find(m_groups.begin(), m_groups.end(),
@@ -229,17 +210,17 @@ bool PosixCopyPrimitives::mayKeepOwner(const CopyTarget& target) {
 }
 
 std::string PosixCopyPrimitives::inodePath(const CopyTarget& target) const {
-    return useProc() ? procPath(fdOf(target.file)).c_str() : target.folderPath + target.name;
+    return m_proc ? procPath(fdOf(target.file)).c_str() : target.folderPath + target.name;
 }
 
-std::optional<KeptFacts> PosixCopyPrimitives::readKept(const CopyTarget& target) {
+Result<KeptFacts> PosixCopyPrimitives::readKept(const CopyTarget& target) {
     KeptFacts kept;
     const std::string path = inodePath(target);
     std::string names;
     if (!queryInto(names, [&](char* buffer, std::size_t size) {
             return ::listxattr(path.c_str(), buffer, size);
         }))
-        return isUnsupported(errno) ? std::optional(kept) : std::nullopt;
+        return isUnsupported(errno) ? Result<KeptFacts>(kept) : lastError();
     for (std::size_t at = 0; at < names.size();
          at += std::char_traits<char>::length(&names[at]) + 1) {
         const std::string name = &names[at];
@@ -252,7 +233,7 @@ std::optional<KeptFacts> PosixCopyPrimitives::readKept(const CopyTarget& target)
             })) {
             if (errno == ENODATA)
                 continue;
-            return std::nullopt;
+            return lastError();
         }
         if (acl) {
             kept.hasAcl = true;
@@ -264,12 +245,12 @@ std::optional<KeptFacts> PosixCopyPrimitives::readKept(const CopyTarget& target)
     return kept;
 }
 
-bool PosixCopyPrimitives::carryKept(NewFile& file, const CopyTarget& target,
-                                    const KeptFacts& kept) {
+Result<bool> PosixCopyPrimitives::carryKept(NewFile& file, const CopyTarget& target,
+                                            const KeptFacts& kept) {
     const int fd = fdOf(file.file);
     const FileFacts& old = target.facts;
     if ((old.owner != m_uid || old.group != m_gid) && ::fchown(fd, old.owner, old.group) != 0)
-        throwErrno();
+        return lastError();
     // Exactly the old file's own ACL, never the one a new file inherits from its folder.
     bool inherited = false;
     if (kept.hasAcl) {
@@ -285,54 +266,56 @@ bool PosixCopyPrimitives::carryKept(NewFile& file, const CopyTarget& target,
     // Set-user-ID and set-group-ID never travel with a copy.
     const mode_t mode = old.permissions & 0777;
     if (!kept.hasAcl && (inherited || (mode & ~kUmask) != mode) && ::fchmod(fd, mode) != 0)
-        throwErrno();
+        return lastError();
     for (const auto& [name, value] : kept.attributes)
         if (::fsetxattr(fd, name.c_str(), value.data(), value.size(), 0) != 0)
             return false;
     return true;
 }
 
-std::optional<NewFile> PosixCopyPrimitives::createAnonymous(const CopyTarget& target,
-                                                            std::uint32_t permissions) {
-    if (seams.noAnonymousFiles)
-        return std::nullopt;
+Result<NewFile> PosixCopyPrimitives::createAnonymous(const CopyTarget& target,
+                                                     std::uint32_t permissions) {
     // Without O_EXCL, so that it can be linked once whole.
-    OsHandle file(
+    NewFile file;
+    file.file = OsHandle(
         ::openat(fdOf(target.folder), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, permissions & 0777));
-    if (file.valid())
-        return NewFile{std::move(file), {}};
+    if (file.file.valid())
+        return file;
     if (isUnsupported(errno) || errno == EISDIR || errno == EINVAL)
-        return std::nullopt;
-    throwErrno();
+        return notSupported();
+    return lastError();
 }
 
-// Encryption here is the folder's (fscrypt): every new file in it is encrypted.
-std::error_code PosixCopyPrimitives::createNamed(const CopyTarget& target, const HostString& name,
-                                                 std::uint32_t permissions, bool, NewFile& file) {
+// Encryption here is the folder's (fscrypt): every new file in it is as encrypted as the
+// folder, which keeps what it is asked to.
+Result<NewFile> PosixCopyPrimitives::createNamed(const CopyTarget& target, const HostString& name,
+                                                 std::uint32_t permissions, bool encrypted) {
+    NewFile file;
     file.file = OsHandle(::openat(fdOf(target.folder), name.c_str(),
                                   O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                                   permissions & 0777));
     if (!file.file.valid())
         return lastError();
     file.name = name;
-    return {};
+    file.encrypted = encrypted;
+    return file;
 }
 
 std::error_code PosixCopyPrimitives::linkAnonymous(NewFile& file, const CopyTarget& target,
                                                    const HostString& name) {
     const int folder = fdOf(target.folder);
-    if (useProc()) {
+    if (m_proc) {
         if (::linkat(AT_FDCWD, procPath(fdOf(file.file)).c_str(), folder, name.c_str(),
                      AT_SYMLINK_FOLLOW) == 0)
             return {};
         if (errno == EEXIST)
             return lastError();
     }
-    // Needs a capability on many kernels.
-    if (seams.noEmptyPathLinks)
-        return std::make_error_code(std::errc::not_supported);
+    // Needs a capability on many kernels, without which the file counts as not found.
     if (::linkat(fdOf(file.file), "", folder, name.c_str(), AT_EMPTY_PATH) == 0)
         return {};
+    if (errno == ENOENT || errno == EINVAL || isUnsupported(errno))
+        return notSupported();
     return lastError();
 }
 
@@ -360,7 +343,7 @@ bool PosixCopyPrimitives::heldElsewhere(const CopyTarget&, bool) {
 }
 
 std::error_code PosixCopyPrimitives::publishOverHeld(NewFile&, const CopyTarget&) {
-    return std::make_error_code(std::errc::not_supported);
+    return notSupported();
 }
 
 std::error_code PosixCopyPrimitives::removeName(NewFile& file, const CopyTarget& target) {
@@ -390,8 +373,8 @@ std::optional<FileFacts> PosixCopyPrimitives::lookAgain(const CopyTarget& target
     return factsOf(now, target.name);
 }
 
-std::int64_t PosixCopyPrimitives::copyPiece(const CopySource& source, OsHandle& out,
-                                            std::int64_t at, std::int64_t most) {
+Result<std::int64_t> PosixCopyPrimitives::copyPiece(const CopySource& source, OsHandle& out,
+                                                    std::int64_t at, std::int64_t most) {
     const int in = fdOf(source.file);
     for (;;) {
         off_t inAt = at, outAt = at;
@@ -402,7 +385,7 @@ std::int64_t PosixCopyPrimitives::copyPiece(const CopySource& source, OsHandle& 
         if (errno == EINTR)
             continue;
         if (errno != EXDEV && errno != EINVAL && !isUnsupported(errno))
-            throwErrno();
+            return lastError();
         break;
     }
     // Across file systems, or where the kernel cannot: through a buffer.
@@ -410,9 +393,10 @@ std::int64_t PosixCopyPrimitives::copyPiece(const CopySource& source, OsHandle& 
     ssize_t got;
     while ((got = ::pread(in, buffer(), want, at)) < 0)
         if (errno != EINTR)
-            throwErrno();
-    writeAllAt(out, static_cast<std::size_t>(got), at);
-    return got;
+            return lastError();
+    if (const std::error_code error = writeAllAt(out, static_cast<std::size_t>(got), at))
+        return error;
+    return std::int64_t{got};
 }
 
 char* PosixCopyPrimitives::buffer() {
@@ -422,42 +406,47 @@ char* PosixCopyPrimitives::buffer() {
 }
 
 // Writes the first `size` bytes of the buffer at `at`, however many calls it takes.
-void PosixCopyPrimitives::writeAllAt(OsHandle& out, std::size_t size, std::int64_t at) {
+std::error_code PosixCopyPrimitives::writeAllAt(OsHandle& out, std::size_t size, std::int64_t at) {
     for (std::size_t put = 0; put < size;) {
         const ssize_t n =
             ::pwrite(fdOf(out), buffer() + put, size - put, at + static_cast<std::int64_t>(put));
         if (n < 0 && errno != EINTR)
-            throwErrno();
+            return lastError();
         put += static_cast<std::size_t>(std::max<ssize_t>(n, 0));
     }
+    return {};
 }
 
-std::optional<std::pair<std::int64_t, std::int64_t>>
+Result<std::pair<std::int64_t, std::int64_t>>
 PosixCopyPrimitives::nextData(const CopySource& source, std::int64_t at) {
+    using Range = std::pair<std::int64_t, std::int64_t>;
     const int in = fdOf(source.file);
     const off_t start = ::lseek(in, at, SEEK_DATA);
     if (start < 0) {
         if (errno == ENXIO)
-            return std::nullopt;
+            return Range(source.facts.size, source.facts.size);
         if (errno == EINVAL || isUnsupported(errno)) // no holes known here: all data
-            return std::pair(at, source.facts.size);
-        throwErrno();
+            return Range(at, source.facts.size);
+        return lastError();
     }
     const off_t end = ::lseek(in, start, SEEK_HOLE);
     if (end < 0)
-        throwErrno();
-    return std::pair<std::int64_t, std::int64_t>(start, end);
+        return lastError();
+    return Range(start, end);
 }
 
-void PosixCopyPrimitives::punchHole(OsHandle& out, std::int64_t from, std::int64_t to) {
+std::error_code PosixCopyPrimitives::punchHole(OsHandle& out, std::int64_t from, std::int64_t to) {
     if (::fallocate(fdOf(out), FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, from, to - from) == 0)
-        return;
+        return {};
     if (errno != EOPNOTSUPP && errno != ENOSYS)
-        throwErrno();
+        return lastError();
     // Where holes cannot be punched, the range is written with zeros.
     std::fill_n(buffer(), kBufferSize, '\0');
     for (std::int64_t at = from; at < to; at += static_cast<std::int64_t>(kBufferSize))
-        writeAllAt(out, static_cast<std::size_t>(std::min<std::int64_t>(to - at, kBufferSize)), at);
+        if (const std::error_code error = writeAllAt(
+                out, static_cast<std::size_t>(std::min<std::int64_t>(to - at, kBufferSize)), at))
+            return error;
+    return {};
 }
 
 bool PosixCopyPrimitives::readsAt(const CopySource& source, std::int64_t at) {
@@ -465,10 +454,10 @@ bool PosixCopyPrimitives::readsAt(const CopySource& source, std::int64_t at) {
     return ::pread(fdOf(source.file), &probe, 1, at) > 0;
 }
 
-FileFacts PosixCopyPrimitives::sourceNow(const CopySource& source) {
+Result<FileFacts> PosixCopyPrimitives::sourceNow(const CopySource& source) {
     struct stat now {};
     if (::fstat(fdOf(source.file), &now) != 0)
-        throwErrno();
+        return lastError();
     return factsOf(now, {});
 }
 
@@ -493,13 +482,13 @@ std::optional<FileFacts> PosixCopyPrimitives::holdAgain(CopyTarget& target) {
     return factsOf(found, target.name);
 }
 
-OsHandle PosixCopyPrimitives::openInPlace(CopyTarget& target, FileFacts& opened) {
+Result<OsHandle> PosixCopyPrimitives::openInPlace(CopyTarget& target, FileFacts& opened) {
     const int flags = O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC;
-    if (useProc()) {
+    if (m_proc) {
         // The held file itself, whatever its name holds now.
         OsHandle out(::open(procPath(fdOf(target.file)).c_str(), flags));
         if (!out.valid())
-            throwErrno();
+            return lastError();
         opened = target.facts;
         return out;
     }
@@ -507,7 +496,7 @@ OsHandle PosixCopyPrimitives::openInPlace(CopyTarget& target, FileFacts& opened)
     OsHandle out(::openat(fdOf(target.folder), target.name.c_str(), flags | O_NOFOLLOW));
     struct stat info {};
     if (!out.valid() || ::fstat(fdOf(out), &info) != 0)
-        throwErrno();
+        return lastError();
     opened = factsOf(info, target.name);
     return out;
 }
@@ -542,11 +531,11 @@ bool PosixCopyPrimitives::reserve(OsHandle& out, std::int64_t size) {
 // a write it said would fit half-way (seen: 4 MB free, ENOSPC after 400 KB). There only what
 // lies beyond a margin counts: a 32nd of the file system, at least 64 MiB and at most 1 GiB
 // (twice the most btrfs keeps back for its own metadata).
-std::int64_t PosixCopyPrimitives::freeSpace(OsHandle& out) {
+Result<std::int64_t> PosixCopyPrimitives::freeSpace(OsHandle& out) {
     struct statvfs system {};
     struct statfs kind {};
     if (::fstatvfs(fdOf(out), &system) != 0 || ::fstatfs(fdOf(out), &kind) != 0)
-        throwErrno();
+        return lastError();
     const auto block = static_cast<std::int64_t>(system.f_frsize);
     const std::int64_t free = static_cast<std::int64_t>(system.f_bavail) * block;
     if (kind.f_type != BTRFS_SUPER_MAGIC)
@@ -557,23 +546,21 @@ std::int64_t PosixCopyPrimitives::freeSpace(OsHandle& out) {
     return std::max<std::int64_t>(free - margin, 0);
 }
 
-void PosixCopyPrimitives::setLength(OsHandle& out, std::int64_t size) {
-    if (::ftruncate(fdOf(out), size) != 0)
-        throwErrno();
+std::error_code PosixCopyPrimitives::setLength(OsHandle& out, std::int64_t size) {
+    return ::ftruncate(fdOf(out), size) == 0 ? std::error_code() : lastError();
 }
 
-void PosixCopyPrimitives::syncData(OsHandle& out) {
-    if (::fdatasync(fdOf(out)) != 0)
-        throwErrno();
+std::error_code PosixCopyPrimitives::syncData(OsHandle& out) {
+    return ::fdatasync(fdOf(out)) == 0 ? std::error_code() : lastError();
 }
 
-void PosixCopyPrimitives::wrote(const CopyTarget& target, OsHandle& out) {
+std::error_code PosixCopyPrimitives::wrote(const CopyTarget& target, OsHandle& out) {
     // Asked once per folder, not per target.
     auto known = m_folderDevices.find(target.folderPath);
     if (known == m_folderDevices.end()) {
         struct stat folder {};
         if (::fstat(fdOf(target.folder), &folder) != 0)
-            throwErrno();
+            return lastError();
         if (m_folderDevices.size() >= 4096)
             m_folderDevices.clear();
         known = m_folderDevices.emplace(target.folderPath, folder.st_dev).first;
@@ -581,9 +568,10 @@ void PosixCopyPrimitives::wrote(const CopyTarget& target, OsHandle& out) {
     if (!m_written.contains(known->second)) {
         OsHandle kept(::fcntl(fdOf(out), F_DUPFD_CLOEXEC, 0));
         if (!kept.valid())
-            throwErrno();
+            return lastError();
         m_written.emplace(known->second, std::move(kept));
     }
+    return {};
 }
 
 std::error_code PosixCopyPrimitives::syncWritten() {
@@ -600,22 +588,22 @@ bool PosixCopyPrimitives::folderKeepsEncrypted(const CopyTarget&) {
     return true;
 }
 
-bool PosixCopyPrimitives::folderTakesNewFiles(const CopyTarget& target) {
+Result<bool> PosixCopyPrimitives::folderTakesNewFiles(const CopyTarget& target) {
     return ::faccessat(fdOf(target.folder), "", W_OK | X_OK, AT_EACCESS | AT_EMPTY_PATH) == 0;
 }
 
 // A sticky folder keeps another user's name from all but its owner and root.
-bool PosixCopyPrimitives::folderKeepsName(const CopyTarget& target) {
+Result<bool> PosixCopyPrimitives::folderKeepsName(const CopyTarget& target) {
     struct stat folder {};
     if (::fstat(fdOf(target.folder), &folder) != 0)
-        throwErrno();
+        return lastError();
     return (folder.st_mode & S_ISVTX) && m_uid != 0 && target.facts.owner != m_uid &&
            folder.st_uid != m_uid;
 }
 
-std::string PosixCopyPrimitives::placeKey(const CopyTarget& target) {
+Result<std::string> PosixCopyPrimitives::placeKey(const CopyTarget& target) {
     struct stat folder {};
     if (::fstat(fdOf(target.folder), &folder) != 0)
-        throwErrno();
+        return lastError();
     return std::to_string(folder.st_dev) + ':' + std::to_string(folder.st_ino) + '/' + target.name;
 }

@@ -24,18 +24,17 @@ class PosixCopyPrimitives : public CopyPrimitives {
     // Lets go of what earlier lines opened.
     void releaseHeld();
 
-    CopySource openSource(const HostString& path) override;
-    void lookUp(const HostString& path, CopyTarget& target) override;
-    std::optional<HostString> finalPath(const HostString& path) override;
-    bool mayWrite(const CopyTarget& target) override;
-    bool plantedInSharedFolder(const CopyTarget& target) override;
-    bool mayKeepOwner(const CopyTarget& target) override;
-    std::optional<KeptFacts> readKept(const CopyTarget& target) override;
-    bool carryKept(NewFile& file, const CopyTarget& target, const KeptFacts& kept) override;
-    std::optional<NewFile> createAnonymous(const CopyTarget& target,
-                                           std::uint32_t permissions) override;
-    std::error_code createNamed(const CopyTarget& target, const HostString& name,
-                                std::uint32_t permissions, bool encrypted, NewFile& file) override;
+    Result<CopySource> openSource(const HostString& path) override;
+    std::error_code lookUp(const HostString& path, CopyTarget& target) override;
+    Result<std::optional<HostString>> finalPath(const HostString& path) override;
+    Result<bool> mayWrite(const CopyTarget& target) override;
+    Result<bool> plantedInSharedFolder(const CopyTarget& target) override;
+    Result<bool> mayKeepOwner(const CopyTarget& target) override;
+    Result<KeptFacts> readKept(const CopyTarget& target) override;
+    Result<bool> carryKept(NewFile& file, const CopyTarget& target, const KeptFacts& kept) override;
+    Result<NewFile> createAnonymous(const CopyTarget& target, std::uint32_t permissions) override;
+    Result<NewFile> createNamed(const CopyTarget& target, const HostString& name,
+                                std::uint32_t permissions, bool encrypted) override;
     std::error_code linkAnonymous(NewFile& file, const CopyTarget& target,
                                   const HostString& name) override;
     std::error_code publish(NewFile& file, const CopyTarget& target, bool replace) override;
@@ -44,35 +43,39 @@ class PosixCopyPrimitives : public CopyPrimitives {
     std::error_code removeName(NewFile& file, const CopyTarget& target) override;
     bool folderIsAppendOnly(const CopyTarget& target) override;
     std::optional<FileFacts> lookAgain(const CopyTarget& target) override;
-    std::int64_t copyPiece(const CopySource& source, OsHandle& out, std::int64_t at,
-                           std::int64_t most) override;
-    std::optional<std::pair<std::int64_t, std::int64_t>> nextData(const CopySource& source,
-                                                                  std::int64_t at) override;
-    void punchHole(OsHandle& out, std::int64_t from, std::int64_t to) override;
+    Result<std::int64_t> copyPiece(const CopySource& source, OsHandle& out, std::int64_t at,
+                                   std::int64_t most) override;
+    Result<std::pair<std::int64_t, std::int64_t>> nextData(const CopySource& source,
+                                                           std::int64_t at) override;
+    std::error_code punchHole(OsHandle& out, std::int64_t from, std::int64_t to) override;
     bool readsAt(const CopySource& source, std::int64_t at) override;
-    FileFacts sourceNow(const CopySource& source) override;
+    Result<FileFacts> sourceNow(const CopySource& source) override;
     std::error_code takeTime(OsHandle& out, const CopySource& source) override;
     std::error_code carryStreams(OsHandle& out, const CopySource& source) override;
     std::optional<FileFacts> holdAgain(CopyTarget& target) override;
-    OsHandle openInPlace(CopyTarget& target, FileFacts& opened) override;
+    Result<OsHandle> openInPlace(CopyTarget& target, FileFacts& opened) override;
     bool reserve(OsHandle& out, std::int64_t size) override;
-    std::int64_t freeSpace(OsHandle& out) override;
-    void setLength(OsHandle& out, std::int64_t size) override;
-    void syncData(OsHandle& out) override;
-    void wrote(const CopyTarget& target, OsHandle& out) override;
+    Result<std::int64_t> freeSpace(OsHandle& out) override;
+    std::error_code setLength(OsHandle& out, std::int64_t size) override;
+    std::error_code syncData(OsHandle& out) override;
+    std::error_code wrote(const CopyTarget& target, OsHandle& out) override;
     // Syncs each file system written to since the last call, once; the first failure.
     std::error_code syncWritten();
-    bool folderTakesNewFiles(const CopyTarget& target) override;
+    Result<bool> folderTakesNewFiles(const CopyTarget& target) override;
     bool folderKeepsEncrypted(const CopyTarget& target) override;
-    bool folderKeepsName(const CopyTarget& target) override;
-    std::string placeKey(const CopyTarget& target) override;
+    Result<bool> folderKeepsName(const CopyTarget& target) override;
+    Result<std::string> placeKey(const CopyTarget& target) override;
+
+  protected:
+    // As on a host where an open file cannot be reached through /proc (`procLinks` false): an
+    // anonymous file is then named by AT_EMPTY_PATH, and the checked file by its name.
+    explicit PosixCopyPrimitives(bool procLinks);
 
   private:
-    bool useProc() const { return m_proc && !seams.noProcLinks; }
     // The checked file itself through /proc; its path where there is no /proc.
     std::string inodePath(const CopyTarget& target) const;
     char* buffer();
-    void writeAllAt(OsHandle& out, std::size_t size, std::int64_t at);
+    std::error_code writeAllAt(OsHandle& out, std::size_t size, std::int64_t at);
 
     uid_t m_uid;
     gid_t m_gid;

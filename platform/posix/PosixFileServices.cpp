@@ -1,7 +1,6 @@
 #include "platform/posix/PosixFileServices.h"
 
 #include "base/Text.h"
-#include "platform/CopyEach.h"
 #include "platform/PlatformError.h"
 #include "platform/posix/PosixIo.h"
 #include "platform/posix/WindowsPath.h"
@@ -62,23 +61,22 @@ bool wildcardMatch(std::u16string_view pattern, std::u16string_view name) {
 
 class PosixInputFile : public InputFile {
   public:
-    explicit PosixInputFile(FileDescriptor fd) : m_fd(std::move(fd)) {}
+    explicit PosixInputFile(OsHandle fd) : m_fd(std::move(fd)) {}
     std::size_t read(char* buffer, std::size_t size) override {
-        return readSome(m_fd.get(), buffer, size);
+        return readSome(fdOf(m_fd), buffer, size);
     }
 
   private:
-    FileDescriptor m_fd;
+    OsHandle m_fd;
 };
 
 // Opens a regular file for reading without ever blocking on a FIFO or a device.
-FileDescriptor openRegular(std::u16string_view path) {
-    FileDescriptor fd(
-        ::open(toHostPath(path).c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+OsHandle openRegular(std::u16string_view path) {
+    OsHandle fd(::open(toHostPath(path).c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (!fd.valid())
         throwErrno();
     struct stat info {};
-    if (::fstat(fd.get(), &info) != 0)
+    if (::fstat(fdOf(fd), &info) != 0)
         throwErrno();
     if (!S_ISREG(info.st_mode))
         throw PlatformError::fromErrno(S_ISDIR(info.st_mode) ? EISDIR : EINVAL);
@@ -117,12 +115,11 @@ std::uint32_t PosixFileServices::attributes(std::u16string_view path) {
     return bits == 0 ? AttributeNormal : bits;
 }
 
-const std::string& PosixFileServices::hostSource(std::u16string_view path) {
-    if (path != m_source || m_source.empty()) {
-        m_hostSource = toHostPath(path);
-        m_source = path;
-    }
-    return m_hostSource;
+PosixFileServices::PosixFileServices(std::unique_ptr<PosixCopyPrimitives> primitives)
+    : CopyingFileServices(*primitives), m_primitives(std::move(primitives)) {}
+
+HostString PosixFileServices::hostPath(std::u16string_view path) {
+    return toHostPath(path);
 }
 
 bool PosixFileServices::openExisting(std::u16string_view path) {
@@ -138,7 +135,7 @@ bool PosixFileServices::openExisting(std::u16string_view path) {
     struct stat info {};
     if (::stat(host.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
         return false;
-    m_primitives.sourceProbed(host, info);
+    m_primitives->sourceProbed(host, info);
     return true;
 }
 
@@ -147,7 +144,7 @@ bool PosixFileServices::probeFolder(std::u16string_view path) {
     OsHandle folder(::open(host.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
     if (!folder.valid())
         throwErrno();
-    m_primitives.folderProbed(std::move(host), std::move(folder));
+    m_primitives->folderProbed(std::move(host), std::move(folder));
     return true;
 }
 
@@ -217,9 +214,9 @@ std::int64_t PosixFileServices::fileLength(std::u16string_view path) {
 }
 
 std::string PosixFileServices::readFileBytes(std::u16string_view path) {
-    FileDescriptor fd = openRegular(path);
+    OsHandle fd = openRegular(path);
     struct stat info {};
-    if (::fstat(fd.get(), &info) != 0)
+    if (::fstat(fdOf(fd), &info) != 0)
         throwErrno();
     PosixInputFile file(std::move(fd));
     return readToEnd(file, static_cast<std::size_t>(info.st_size) + 1);
@@ -234,31 +231,6 @@ std::size_t PosixFileServices::decodeAnsi(std::string_view bytes, bool atStart, 
     return appendUtf8Text(bytes, atStart, last, text);
 }
 
-void PosixFileServices::copyFile(std::u16string_view source, std::u16string_view destination,
-                                 CopyListener& listener) {
-    copyEach(source, destination, listener, false);
-}
-
-void PosixFileServices::checkCopy(std::u16string_view source, std::u16string_view destination,
-                                  CopyListener& listener) {
-    copyEach(source, destination, listener, true);
-}
-
-void PosixFileServices::copyEach(std::u16string_view source, std::u16string_view destination,
-                                 CopyListener& listener, bool checkOnly) {
-    const auto copyOne = [&](const std::u16string& from, const std::u16string& to) {
-        const std::string& hostFrom = hostSource(from);
-        const std::string hostTo = toHostPath(to);
-        return checkOnly ? m_copy.check(hostFrom, hostTo) : m_copy.copy(hostFrom, hostTo);
-    };
-    if (!copyEachFile(*this, source, destination, listener, copyOne))
-        throw PlatformError::fromErrno(ENOENT);
-}
-
-void PosixFileServices::guardFile(const FileIdentity& file) {
-    m_copy.guard(file);
-}
-
 std::optional<std::u16string> PosixFileServices::mapNativeName(std::u16string_view name) {
     if (!name.starts_with(u'/'))
         return std::nullopt;
@@ -269,8 +241,8 @@ std::optional<std::u16string> PosixFileServices::mapNativeName(std::u16string_vi
 }
 
 void PosixFileServices::makeDurable() {
-    const std::error_code failure = m_primitives.syncWritten();
-    m_primitives.releaseHeld();
+    const std::error_code failure = m_primitives->syncWritten();
+    m_primitives->releaseHeld();
     if (failure)
         throw PlatformError::fromCode(failure);
 }

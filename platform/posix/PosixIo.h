@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/FileServices.h"
+#include "platform/OsHandle.h"
 #include "platform/PlatformError.h"
 
 #include <cerrno>
@@ -17,31 +18,14 @@ inline FileIdentity identityOf(const struct stat& info) {
     return {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino), 0};
 }
 
-class FileDescriptor {
-  public:
-    explicit FileDescriptor(int fd = -1) : m_fd(fd) {}
-    FileDescriptor(FileDescriptor&& other) noexcept : m_fd(other.m_fd) { other.m_fd = -1; }
-    FileDescriptor& operator=(FileDescriptor&& other) noexcept {
-        std::swap(m_fd, other.m_fd);
-        return *this;
-    }
-    ~FileDescriptor() {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    int get() const { return m_fd; }
-    bool valid() const { return m_fd >= 0; }
-    // Closes now, so that a failing close counts as a failed write.
-    void close() {
-        const int fd = m_fd;
-        m_fd = -1;
-        if (::close(fd) != 0)
-            throw PlatformError::fromErrno(errno);
-    }
+// The descriptor a handle holds.
+inline int fdOf(OsHandle::Native native) {
+    return static_cast<int>(native);
+}
 
-  private:
-    int m_fd;
-};
+inline int fdOf(const OsHandle& handle) {
+    return fdOf(handle.get());
+}
 
 [[noreturn]] inline void throwErrno() {
     throw PlatformError::fromErrno(errno);

@@ -22,48 +22,45 @@ std::optional<FileIdentity> identityOfFile(HANDLE file) {
 
 class Win32OutputFile : public OutputFile {
   public:
-    explicit Win32OutputFile(HANDLE file) : m_file(file) {}
-    ~Win32OutputFile() override {
-        if (m_file != INVALID_HANDLE_VALUE)
-            ::CloseHandle(m_file);
-    }
+    explicit Win32OutputFile(OsHandle file) : m_file(std::move(file)) {}
 
     bool isFileAt(std::u16string_view path) override {
         if (path.find(u'\0') != path.npos)
             return false;
-        const Handle other(::CreateFileW(
+        const OsHandle other = ownHandle(::CreateFileW(
             widePath(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
             nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
         if (!other.valid())
             return false;
         const std::optional<FileIdentity> mine = identity();
-        return mine && mine == identityOfFile(other.get());
+        return mine && mine == identityOfFile(handleOf(other));
     }
-    std::optional<FileIdentity> identity() override { return identityOfFile(m_file); }
+    std::optional<FileIdentity> identity() override { return identityOfFile(handleOf(m_file)); }
     void clear() override {
-        if (::GetFileType(m_file) != FILE_TYPE_DISK)
+        const HANDLE file = handleOf(m_file);
+        if (::GetFileType(file) != FILE_TYPE_DISK)
             return;
-        if (!::SetFilePointerEx(m_file, LARGE_INTEGER{}, nullptr, FILE_BEGIN) ||
-            !::SetEndOfFile(m_file))
+        if (!::SetFilePointerEx(file, LARGE_INTEGER{}, nullptr, FILE_BEGIN) ||
+            !::SetEndOfFile(file))
             throwLastError();
     }
     void write(std::string_view bytes) override {
         while (!bytes.empty()) {
             DWORD written = 0;
             const auto size = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 30));
-            if (!::WriteFile(m_file, bytes.data(), size, &written, nullptr))
+            if (!::WriteFile(handleOf(m_file), bytes.data(), size, &written, nullptr))
                 throwLastError();
             bytes.remove_prefix(written);
         }
     }
     // Windows copies flush nothing (a flush there is per file); nor does the receipt.
     void close() override {
-        if (!::CloseHandle(std::exchange(m_file, INVALID_HANDLE_VALUE)))
-            throwLastError();
+        if (const std::error_code error = m_file.close())
+            throw PlatformError::fromCode(error);
     }
 
   private:
-    HANDLE m_file;
+    OsHandle m_file;
 };
 
 } // namespace
@@ -88,12 +85,12 @@ std::optional<FileIdentity> standardOutputIdentity() {
 }
 
 std::unique_ptr<OutputFile> openOutputFile(std::u16string_view path) {
-    const HANDLE file =
-        ::CreateFileW(widePath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                      nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
+    OsHandle file = ownHandle(::CreateFileW(widePath(path).c_str(), GENERIC_WRITE,
+                                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid())
         throwLastError();
-    return std::make_unique<Win32OutputFile>(file);
+    return std::make_unique<Win32OutputFile>(std::move(file));
 }
 
 std::unique_ptr<FileServices> hostFileServices() {

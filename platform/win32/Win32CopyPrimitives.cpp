@@ -26,18 +26,10 @@ constexpr DWORD kRenameReplace = 0x1, kRenamePosix = 0x2;
 constexpr NTSTATUS kNameCollision = static_cast<NTSTATUS>(0xC0000035);
 constexpr ULONG kRemoteDevice = 0x10; // FILE_REMOTE_DEVICE, a driver kit name
 
-HANDLE handleOf(OsHandle::Native native) {
-    return reinterpret_cast<HANDLE>(native);
-}
-
-HANDLE handleOf(const OsHandle& handle) {
-    return handleOf(handle.get());
-}
-
 OsHandle openHandle(const std::wstring& path, DWORD access, DWORD share, DWORD flags,
                     DWORD disposition = OPEN_EXISTING) {
-    return OsHandle(reinterpret_cast<OsHandle::Native>(
-        ::CreateFileW(path.c_str(), access, share, nullptr, disposition, flags, nullptr)));
+    return ownHandle(
+        ::CreateFileW(path.c_str(), access, share, nullptr, disposition, flags, nullptr));
 }
 
 // Opens `name` in an open folder, as the POSIX *at calls do: what is checked and written is in
@@ -55,7 +47,7 @@ OsHandle openIn(OsHandle::Native folder, const std::wstring& name, ACCESS_MASK a
         ::NtCreateFile(&file, access | SYNCHRONIZE, &object, &io, nullptr, attributes, share,
                        disposition, options | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
     if (status >= 0)
-        return OsHandle(reinterpret_cast<OsHandle::Native>(file));
+        return ownHandle(file);
     ::SetLastError(status == kNameCollision ? ERROR_FILE_EXISTS : ::RtlNtStatusToDosError(status));
     return {};
 }
@@ -76,8 +68,16 @@ OsHandle openTarget(const CopyTarget& target, ACCESS_MASK access, ULONG share) {
                   FILE_OPEN_REPARSE_POINT | FILE_OPEN_FOR_BACKUP_INTENT);
 }
 
+std::error_code win32Error(DWORD error) {
+    return {static_cast<int>(error), std::system_category()};
+}
+
 std::error_code lastError() {
-    return {static_cast<int>(::GetLastError()), std::system_category()};
+    return win32Error(::GetLastError());
+}
+
+std::error_code notSupported() {
+    return std::make_error_code(std::errc::not_supported);
 }
 
 std::int64_t ticks(const FILETIME& time) {
@@ -103,13 +103,21 @@ FileFacts factsOf(HANDLE file, const BY_HANDLE_FILE_INFORMATION& info) {
 }
 
 // A device or a pipe answers few queries, so its type is asked first.
-FileFacts factsOf(HANDLE file) {
+Result<FileFacts> factsOf(HANDLE file) {
     if (::GetFileType(file) != FILE_TYPE_DISK)
-        return {};
+        return FileFacts();
     BY_HANDLE_FILE_INFORMATION info{};
     if (!::GetFileInformationByHandle(file, &info))
-        throwLastError();
+        return lastError();
     return factsOf(file, info);
+}
+
+// Facts to look at: nothing when they cannot be had.
+std::optional<FileFacts> factsIfAny(HANDLE file) {
+    Result<FileFacts> facts = factsOf(file);
+    if (facts.error())
+        return std::nullopt;
+    return *facts;
 }
 
 // The path of an open file, links resolved, as the system names it ("\\?\C:\..."). The
@@ -138,10 +146,14 @@ std::optional<std::wstring> finalPathOf(HANDLE file) {
     return std::nullopt;
 }
 
+bool isDevice(const std::wstring& path) {
+    return path.starts_with(LR"(\\.\)");
+}
+
 // A path as the system resolves it, once: "." and ".." taken, trailing dots and spaces cut
 // from the last name, in the "\\?\" form that later calls take literally and without the
-// MAX_PATH limit. A device ("\\.\NUL") is no file to copy.
-std::wstring normalPath(const std::wstring& path) {
+// MAX_PATH limit. A device keeps its own form ("\\.\NUL").
+Result<std::wstring> normalPath(const std::wstring& path) {
     if (path.starts_with(LR"(\\?\)"))
         return path;
     std::wstring full(MAX_PATH, L'\0');
@@ -149,15 +161,15 @@ std::wstring normalPath(const std::wstring& path) {
         const DWORD length =
             ::GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
         if (length == 0)
-            throwLastError();
+            return lastError();
         if (length < full.size()) {
             full.resize(length);
             break;
         }
         full.resize(length);
     }
-    if (full.starts_with(LR"(\\.\)"))
-        throw PlatformError::refused(Refusal::NotRegular);
+    if (isDevice(full))
+        return full;
     if (full.starts_with(LR"(\\)"))
         return LR"(\\?\UNC\)" + full.substr(2);
     return LR"(\\?\)" + full;
@@ -186,18 +198,18 @@ OVERLAPPED at(std::int64_t offset) {
 }
 
 // One piece of what a token says, in a buffer as long as it needs.
-std::vector<std::byte> tokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS what) {
+Result<std::vector<std::byte>> tokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS what) {
     std::vector<std::byte> answer(64);
     for (DWORD needed = 0; !::GetTokenInformation(token, what, answer.data(),
                                                   static_cast<DWORD>(answer.size()), &needed);
          answer.resize(needed))
         if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER)
-            throwLastError();
+            return lastError();
     return answer;
 }
 
 // Whether a token grants `access` to an object with this security descriptor.
-bool granted(HANDLE token, PSECURITY_DESCRIPTOR security, DWORD access) {
+Result<bool> granted(HANDLE token, PSECURITY_DESCRIPTOR security, DWORD access) {
     GENERIC_MAPPING mapping = {FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE,
                                FILE_ALL_ACCESS};
     ::MapGenericMask(&access, &mapping);
@@ -206,8 +218,8 @@ bool granted(HANDLE token, PSECURITY_DESCRIPTOR security, DWORD access) {
     BOOL status = FALSE;
     if (!::AccessCheck(security, token, access, &mapping, &privileges, &privilegesSize,
                        &grantedAccess, &status))
-        throwLastError();
-    return status;
+        return lastError();
+    return status != FALSE;
 }
 
 // What a replaced file keeps of its security descriptor.
@@ -239,45 +251,71 @@ bool sameSecurity(PSECURITY_DESCRIPTOR one, PSECURITY_DESCRIPTOR other) {
                         std::memcmp(dacl[0], dacl[1], dacl[0]->AclSize) == 0);
 }
 
+// Takes the name by handle: no path is resolved a second time.
+std::error_code renameByHandle(HANDLE out, const CopyTarget& target, DWORD flags) {
+    // Named relative to the held folder, which needs no path of it that every folder on the
+    // way lets be read. A share takes no folder handle with a rename: there, the full path.
+    const bool remote = onRemoteVolume(target.folder);
+    const std::wstring to =
+        remote ? LR"(\??\)" + target.folderPath.substr(4) + target.name : target.name;
+    const std::size_t bytes = to.size() * sizeof(wchar_t);
+    std::vector<std::byte> buffer(offsetof(FILE_RENAME_INFO, FileName) + bytes + sizeof(wchar_t));
+    auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    // Before the flags word, the same place held a replace byte alone.
+    std::memcpy(info, &flags, sizeof flags);
+    info->RootDirectory = remote ? nullptr : handleOf(target.folder);
+    info->FileNameLength = static_cast<DWORD>(bytes);
+    std::copy(to.begin(), to.end(), info->FileName);
+    IO_STATUS_BLOCK io{};
+    const FILE_INFORMATION_CLASS kind =
+        flags & kRenamePosix ? kRenameInformationEx : FileRenameInformation;
+    const NTSTATUS status =
+        ::NtSetInformationFile(out, &io, info, static_cast<ULONG>(buffer.size()), kind);
+    return status < 0 ? win32Error(::RtlNtStatusToDosError(status)) : std::error_code();
+}
+
 } // namespace
 
-bool OsHandle::valid() const {
-    return m_native != kNone && m_native != 0;
-}
-
-void OsHandle::reset() {
-    if (valid())
-        ::CloseHandle(handleOf(std::exchange(m_native, kNone)));
-    m_native = kNone;
-}
-
-void OsHandle::close() {
-    if (!::CloseHandle(handleOf(std::exchange(m_native, kNone))))
-        throwLastError();
-}
-
-CopySource Win32CopyPrimitives::openSource(const HostString& path) {
+Result<CopySource> Win32CopyPrimitives::openSource(const HostString& given) {
     CopySource source;
-    source.owned = openHandle(normalPath(path), GENERIC_READ, kShareAll, FILE_FLAG_SEQUENTIAL_SCAN);
+    Result<std::wstring> path = normalPath(given);
+    if (path.error())
+        return path.error();
+    // A device is no file on disk; opened, it could wait for input.
+    if (isDevice(*path))
+        return source;
+    source.owned = openHandle(*path, GENERIC_READ, kShareAll, FILE_FLAG_SEQUENTIAL_SCAN);
     if (!source.owned.valid())
-        throwLastError();
+        return lastError();
     source.file = source.owned.get();
-    source.facts = factsOf(handleOf(source.file));
+    Result<FileFacts> facts = factsOf(handleOf(source.file));
+    if (facts.error())
+        return facts.error();
+    source.facts = *facts;
     return source;
 }
 
-void Win32CopyPrimitives::lookUp(const HostString& given, CopyTarget& target) {
+std::error_code Win32CopyPrimitives::lookUp(const HostString& given, CopyTarget& target) {
     // Every later name is taken from this one form, so that it lands where the system's own
     // copy would put it and the dry run keys it alike; every later open is made in the folder
     // held here.
-    const std::wstring path = normalPath(given);
+    Result<std::wstring> normal = normalPath(given);
+    if (normal.error())
+        return normal.error();
+    const std::wstring& path = *normal;
+    // A device is there, and no file on disk.
+    if (isDevice(path)) {
+        target.name = path;
+        target.present = true;
+        return {};
+    }
     const std::size_t cut = path.find_last_of(L"\\/") + 1;
     // Held with no more than it takes to be held: a folder may let files be added to it by
     // those it does not let read its permissions.
     target.ownFolder = openHandle(path.substr(0, cut), FILE_READ_ATTRIBUTES, kShareAll,
                                   FILE_FLAG_BACKUP_SEMANTICS);
     if (!target.ownFolder.valid())
-        throwLastError();
+        return lastError();
     target.folder = target.ownFolder.get();
     target.folderPath = path.substr(0, cut);
     if (const std::optional<std::wstring> final = finalPathOf(handleOf(target.folder)))
@@ -293,96 +331,107 @@ void Win32CopyPrimitives::lookUp(const HostString& given, CopyTarget& target) {
         !target.file.valid() && (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION))
         target.file = openTarget(target, READ_CONTROL | FILE_READ_ATTRIBUTES, kShareAll);
     if (!target.file.valid()) {
-        const PlatformError error = PlatformError::fromWin32(::GetLastError());
-        if (!error.isNotFound())
-            throw error;
-        return;
+        const std::error_code error = lastError();
+        return PlatformError::fromCode(error).isNotFound() ? std::error_code() : error;
     }
     target.present = true;
     const HANDLE found = handleOf(target.file);
     if (::GetFileType(found) != FILE_TYPE_DISK)
-        return;
+        return {};
     BY_HANDLE_FILE_INFORMATION info{};
     if (!::GetFileInformationByHandle(found, &info))
-        throwLastError();
+        return lastError();
     if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
         target.file.reset();
         target.facts.kind = FileKind::Link;
         target.facts.hidden = info.dwFileAttributes & FILE_ATTRIBUTE_HIDDEN;
-        return;
+        return {};
     }
     target.facts = factsOf(found, info);
     if (target.facts.kind != FileKind::Regular)
-        return;
+        return {};
     // The name as the folder holds it (case, long form): the new file takes it over.
     if (const std::optional<std::wstring> final = finalPathOf(handleOf(target.file)))
         target.name = final->substr(final->find_last_of(L'\\') + 1);
+    return {};
 }
 
-std::optional<HostString> Win32CopyPrimitives::finalPath(const HostString& path) {
+Result<std::optional<HostString>> Win32CopyPrimitives::finalPath(const HostString& path) {
+    Result<std::wstring> normal = normalPath(path);
+    if (normal.error())
+        return normal.error();
     const OsHandle file =
-        openHandle(normalPath(path), FILE_READ_ATTRIBUTES, kShareAll, FILE_FLAG_BACKUP_SEMANTICS);
+        openHandle(*normal, FILE_READ_ATTRIBUTES, kShareAll, FILE_FLAG_BACKUP_SEMANTICS);
     if (file.valid()) {
         if (std::optional<std::wstring> final = finalPathOf(handleOf(file)))
             return final;
-        throwLastError();
+        return lastError();
     }
-    const PlatformError error = PlatformError::fromWin32(::GetLastError());
-    if (error.isNotFound())
-        return std::nullopt;
-    throw error;
+    const std::error_code error = lastError();
+    if (PlatformError::fromCode(error).isNotFound())
+        return std::optional<HostString>();
+    return error;
 }
 
-bool Win32CopyPrimitives::mayWrite(const CopyTarget& target) {
+Result<bool> Win32CopyPrimitives::mayWrite(const CopyTarget& target) {
     const OsHandle writable =
         openIn(target.folder, target.name, FILE_WRITE_DATA, kShareAll, FILE_OPEN_REPARSE_POINT);
     if (writable.valid())
         return true;
     if (::GetLastError() == ERROR_ACCESS_DENIED)
         return false;
-    throwLastError();
+    return lastError();
 }
 
-bool Win32CopyPrimitives::plantedInSharedFolder(const CopyTarget&) {
+Result<bool> Win32CopyPrimitives::plantedInSharedFolder(const CopyTarget&) {
     return false; // no folders of that kind here
 }
 
 // A new file can be given its user's own SID or the token's default owner (Administrators when
 // elevated); any other owner, the replaced file would lose.
-bool Win32CopyPrimitives::mayKeepOwner(const CopyTarget& target) {
+Result<bool> Win32CopyPrimitives::mayKeepOwner(const CopyTarget& target) {
     PSID owner = nullptr;
     PSECURITY_DESCRIPTOR security = nullptr;
     if (const DWORD error =
             ::GetSecurityInfo(handleOf(target.file), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION,
                               &owner, nullptr, nullptr, nullptr, &security);
         error != ERROR_SUCCESS)
-        throw PlatformError::fromWin32(error);
+        return win32Error(error);
     const std::unique_ptr<void, decltype(&::LocalFree)> held(security, &::LocalFree);
-    const Token& mine = token();
-    return ::EqualSid(owner, reinterpret_cast<const TOKEN_USER*>(mine.user.data())->User.Sid) ||
-           ::EqualSid(owner, reinterpret_cast<const TOKEN_OWNER*>(mine.defaultOwner.data())->Owner);
+    Result<const Token*> mine = token();
+    if (mine.error())
+        return mine.error();
+    return ::EqualSid(owner, reinterpret_cast<const TOKEN_USER*>((*mine)->user.data())->User.Sid) ||
+           ::EqualSid(owner,
+                      reinterpret_cast<const TOKEN_OWNER*>((*mine)->defaultOwner.data())->Owner);
 }
 
 // Read once: a process's token does not change who it is.
-const Win32CopyPrimitives::Token& Win32CopyPrimitives::token() {
+Result<const Win32CopyPrimitives::Token*> Win32CopyPrimitives::token() {
     if (m_token)
-        return *m_token;
+        return &*m_token;
     HANDLE process = nullptr, impersonation = nullptr;
     if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY | TOKEN_DUPLICATE, &process))
-        throwLastError();
-    const OsHandle processToken(reinterpret_cast<OsHandle::Native>(process));
+        return lastError();
+    const OsHandle processToken = ownHandle(process);
     if (!::DuplicateToken(process, SecurityImpersonation, &impersonation))
-        throwLastError();
-    return m_token.emplace(Token{OsHandle(reinterpret_cast<OsHandle::Native>(impersonation)),
-                                 tokenInformation(process, TokenUser),
-                                 tokenInformation(process, TokenOwner)});
+        return lastError();
+    OsHandle held = ownHandle(impersonation);
+    Result<std::vector<std::byte>> user = tokenInformation(process, TokenUser);
+    if (user.error())
+        return user.error();
+    Result<std::vector<std::byte>> owner = tokenInformation(process, TokenOwner);
+    if (owner.error())
+        return owner.error();
+    return &m_token.emplace(Token{std::move(held), std::move(*user), std::move(*owner)});
 }
 
-std::optional<KeptFacts> Win32CopyPrimitives::readKept(const CopyTarget& target) {
+Result<KeptFacts> Win32CopyPrimitives::readKept(const CopyTarget& target) {
     PSECURITY_DESCRIPTOR security = nullptr;
-    if (::GetSecurityInfo(handleOf(target.file), SE_FILE_OBJECT, kKept, nullptr, nullptr, nullptr,
-                          nullptr, &security) != ERROR_SUCCESS)
-        return std::nullopt;
+    if (const DWORD error = ::GetSecurityInfo(handleOf(target.file), SE_FILE_OBJECT, kKept, nullptr,
+                                              nullptr, nullptr, nullptr, &security);
+        error != ERROR_SUCCESS)
+        return win32Error(error);
     KeptFacts kept;
     kept.hasAcl = true;
     kept.acl.assign(static_cast<const char*>(security), ::GetSecurityDescriptorLength(security));
@@ -393,7 +442,8 @@ std::optional<KeptFacts> Win32CopyPrimitives::readKept(const CopyTarget& target)
 // The owner and DACL written as they were (SetSecurityInfo would impose the current inheritance
 // model on them) and read back: a descriptor that does not come back with the same owner, DACL
 // and inheritance marks counts as not carried.
-bool Win32CopyPrimitives::carryKept(NewFile& file, const CopyTarget&, const KeptFacts& kept) {
+Result<bool> Win32CopyPrimitives::carryKept(NewFile& file, const CopyTarget&,
+                                            const KeptFacts& kept) {
     if (!kept.hasAcl)
         return true;
     const HANDLE out = handleOf(file.file);
@@ -409,8 +459,8 @@ bool Win32CopyPrimitives::carryKept(NewFile& file, const CopyTarget&, const Kept
     return sameSecurity(security, back.data());
 }
 
-std::optional<NewFile> Win32CopyPrimitives::createAnonymous(const CopyTarget&, std::uint32_t) {
-    return std::nullopt; // Windows files have names; a delete disposition stands in
+Result<NewFile> Win32CopyPrimitives::createAnonymous(const CopyTarget&, std::uint32_t) {
+    return notSupported(); // Windows files have names; a delete disposition stands in
 }
 
 DWORD Win32CopyPrimitives::deleteRefusal(const CopyTarget& target) {
@@ -425,43 +475,33 @@ std::error_code Win32CopyPrimitives::removeIn(const CopyTarget& target, const Ho
     return file.valid() && setDeleted(handleOf(file), true) ? std::error_code() : lastError();
 }
 
-std::error_code Win32CopyPrimitives::fault(HostCall call) const {
-    return seams.fail ? seams.fail(call) : std::error_code();
-}
-
 // Hidden, as a leading dot does not make it here; deleted by the system should the process
 // die before the rename clears the mark, and not kept at all where the mark cannot be set.
-std::error_code Win32CopyPrimitives::createNamed(const CopyTarget& target, const HostString& name,
-                                                 std::uint32_t permissions, bool encrypted,
-                                                 NewFile& file) {
-    if (const std::error_code error = fault(HostCall::CreateTemporary))
+Result<NewFile> Win32CopyPrimitives::createNamed(const CopyTarget& target, const HostString& name,
+                                                 std::uint32_t permissions, bool encrypted) {
+    if (const std::error_code error = failure(HostCall::CreateTemporary))
         return error;
+    NewFile file;
     file.file = openIn(target.folder, name,
                        GENERIC_WRITE | DELETE | WRITE_DAC | WRITE_OWNER | FILE_READ_ATTRIBUTES, 0,
                        FILE_NON_DIRECTORY_FILE, FILE_CREATE,
                        FILE_ATTRIBUTE_HIDDEN | (encrypted ? FILE_ATTRIBUTE_ENCRYPTED : 0));
     if (!file.file.valid())
         return lastError();
-    std::error_code error = fault(HostCall::MarkDeleted);
+    std::error_code error = failure(HostCall::MarkDeleted);
     if (!error && !setDeleted(handleOf(file.file), true))
         error = lastError();
-    const bool marked = !error;
-    // Encrypted content never becomes plain text: where the new file is not encrypted (the file
-    // system cannot, or the process has no key), there is no copy.
-    FILE_BASIC_INFO made{};
-    const bool plain =
-        !error && encrypted &&
-        !(::GetFileInformationByHandleEx(handleOf(file.file), FileBasicInfo, &made, sizeof made) &&
-          made.FileAttributes & FILE_ATTRIBUTE_ENCRYPTED);
-    if (error || plain) {
-        // Marked, it goes as it is closed; by name, another's new file of that name might.
+    if (error) {
+        // Unmarked, it is removed by name now, or another's new file of that name might be.
         file.file.reset();
-        if (!marked)
-            removeIn(target, name);
-        if (plain)
-            throw PlatformError::refused(Refusal::NotEncrypted);
+        removeIn(target, name);
         return error;
     }
+    // Encrypted where the file system could make it so (the process may also lack a key).
+    FILE_BASIC_INFO made{};
+    file.encrypted =
+        ::GetFileInformationByHandleEx(handleOf(file.file), FileBasicInfo, &made, sizeof made) &&
+        made.FileAttributes & FILE_ATTRIBUTE_ENCRYPTED;
     file.name = name;
     file.attributes = permissions & kCarried;
     // A replaced file keeps its creation time, as the system's own replace does.
@@ -469,60 +509,37 @@ std::error_code Win32CopyPrimitives::createNamed(const CopyTarget& target, const
         target.present &&
         ::GetFileInformationByHandleEx(handleOf(target.file), FileBasicInfo, &old, sizeof old))
         file.created = old.CreationTime.QuadPart;
-    return {};
+    return file;
 }
 
 std::error_code Win32CopyPrimitives::linkAnonymous(NewFile&, const CopyTarget&, const HostString&) {
     return std::make_error_code(std::errc::not_supported);
 }
 
-// Takes the name by handle: no path is resolved a second time. The mark comes off and the
-// file shows with its own attributes only now; both go back on when the rename fails.
+// The mark comes off and the file shows with its own attributes only now; both go back on when
+// the rename fails.
 std::error_code Win32CopyPrimitives::rename(NewFile& file, const CopyTarget& target, DWORD flags) {
     const HANDLE out = handleOf(file.file);
     if (!setDeleted(out, false))
         return lastError();
     // Read-only last: Wine can no longer change the other attributes of a file that is
     // read-only to its Unix owner.
-    std::error_code error = fault(HostCall::SetAttributes);
+    std::error_code error = failure(HostCall::SetAttributes);
     if (!error &&
         !(setAttributes(out, file.attributes & ~FILE_ATTRIBUTE_READONLY, file.created) &&
           (!(file.attributes & FILE_ATTRIBUTE_READONLY) || setAttributes(out, file.attributes))))
         error = lastError();
-    if (error) // the pending file's owner removes it
-        throw PlatformError::fromCode(error);
-    // Named relative to the held folder, which needs no path of it that every folder on the
-    // way lets be read. A share takes no folder handle with a rename: there, the full path.
-    const bool remote = onRemoteVolume(target.folder);
-    const std::wstring to =
-        remote ? LR"(\??\)" + target.folderPath.substr(4) + target.name : target.name;
-    const std::size_t bytes = to.size() * sizeof(wchar_t);
-    std::vector<std::byte> buffer(offsetof(FILE_RENAME_INFO, FileName) + bytes + sizeof(wchar_t));
-    auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
-    // Before the flags word, the same place held a replace byte alone.
-    std::memcpy(info, &flags, sizeof flags);
-    info->RootDirectory = remote ? nullptr : handleOf(target.folder);
-    info->FileNameLength = static_cast<DWORD>(bytes);
-    std::copy(to.begin(), to.end(), info->FileName);
-    error = fault(HostCall::Rename);
-    IO_STATUS_BLOCK io{};
-    const FILE_INFORMATION_CLASS kind = flags & kRenamePosix && !seams.posixRenameAsPlain
-                                            ? kRenameInformationEx
-                                            : FileRenameInformation;
-    if (const NTSTATUS status =
-            error ? 0
-                  : ::NtSetInformationFile(out, &io, info, static_cast<ULONG>(buffer.size()), kind);
-        status < 0)
-        error = {static_cast<int>(::RtlNtStatusToDosError(status)), std::system_category()};
+    if (!error)
+        error = failure(HostCall::Rename);
+    if (!error)
+        error = renameByHandle(out, target, flags);
     if (!error)
         return {};
     setAttributes(out, FILE_ATTRIBUTE_HIDDEN);
     setDeleted(out, true);
     // Windows refuses a rename over a file open elsewhere as access denied; Wine says so as a
     // sharing violation.
-    return error.value() == ERROR_SHARING_VIOLATION
-               ? std::error_code(ERROR_ACCESS_DENIED, std::system_category())
-               : error;
+    return error.value() == ERROR_SHARING_VIOLATION ? win32Error(ERROR_ACCESS_DENIED) : error;
 }
 
 std::error_code Win32CopyPrimitives::publish(NewFile& file, const CopyTarget& target,
@@ -560,7 +577,7 @@ std::optional<FileFacts> Win32CopyPrimitives::lookAgain(const CopyTarget& target
     const OsHandle now = openTarget(target, FILE_READ_ATTRIBUTES, kShareAll);
     if (!now.valid())
         return std::nullopt;
-    return factsOf(handleOf(now));
+    return factsIfAny(handleOf(now));
 }
 
 char* Win32CopyPrimitives::buffer() {
@@ -569,32 +586,34 @@ char* Win32CopyPrimitives::buffer() {
     return m_buffer.get();
 }
 
-std::int64_t Win32CopyPrimitives::copyPiece(const CopySource& source, OsHandle& out,
-                                            std::int64_t offset, std::int64_t most) {
+Result<std::int64_t> Win32CopyPrimitives::copyPiece(const CopySource& source, OsHandle& out,
+                                                    std::int64_t offset, std::int64_t most) {
     char* const piece = buffer();
     OVERLAPPED from = at(offset);
     DWORD got = 0;
     if (!::ReadFile(handleOf(source.file), piece,
                     static_cast<DWORD>(std::min<std::int64_t>(most, kPiece)), &got, &from) &&
         ::GetLastError() != ERROR_HANDLE_EOF)
-        throwLastError();
+        return lastError();
     for (DWORD put = 0; put < got;) {
         OVERLAPPED to = at(offset + put);
         DWORD wrote = 0;
         if (!::WriteFile(handleOf(out), piece + put, got - put, &wrote, &to))
-            throwLastError();
+            return lastError();
         put += wrote;
     }
-    return got;
+    return std::int64_t{got};
 }
 
 // Sparse files are copied whole here: their size is what they take.
-std::optional<std::pair<std::int64_t, std::int64_t>>
+Result<std::pair<std::int64_t, std::int64_t>>
 Win32CopyPrimitives::nextData(const CopySource& source, std::int64_t at) {
     return std::pair(at, source.facts.size);
 }
 
-void Win32CopyPrimitives::punchHole(OsHandle&, std::int64_t, std::int64_t) {}
+std::error_code Win32CopyPrimitives::punchHole(OsHandle&, std::int64_t, std::int64_t) {
+    return {};
+}
 
 bool Win32CopyPrimitives::readsAt(const CopySource& source, std::int64_t offset) {
     char probe;
@@ -603,7 +622,7 @@ bool Win32CopyPrimitives::readsAt(const CopySource& source, std::int64_t offset)
     return ::ReadFile(handleOf(source.file), &probe, 1, &got, &from) && got > 0;
 }
 
-FileFacts Win32CopyPrimitives::sourceNow(const CopySource& source) {
+Result<FileFacts> Win32CopyPrimitives::sourceNow(const CopySource& source) {
     return factsOf(handleOf(source.file));
 }
 
@@ -684,20 +703,24 @@ std::optional<FileFacts> Win32CopyPrimitives::holdAgain(CopyTarget& target) {
     target.file = openTarget(target, READ_CONTROL | FILE_READ_ATTRIBUTES, kShareAll);
     if (!target.file.valid())
         return std::nullopt;
-    return factsOf(handleOf(target.file));
+    return factsIfAny(handleOf(target.file));
 }
 
-// Shared with no one: a file another program reads is never written over under it. The
-// hold is let go first, as it would stand in the way too; the opened file's number is checked.
-OsHandle Win32CopyPrimitives::openInPlace(CopyTarget& target, FileFacts& opened) {
+// Shared with no one: a file another program holds is not opened, which a sharing violation
+// says. The hold is let go first, as it would stand in the way too; the opened file's number is
+// checked.
+Result<OsHandle> Win32CopyPrimitives::openInPlace(CopyTarget& target, FileFacts& opened) {
     target.file.reset();
     OsHandle out = openIn(target.folder, target.name, GENERIC_WRITE | FILE_READ_ATTRIBUTES, 0,
                           FILE_OPEN_REPARSE_POINT | FILE_NON_DIRECTORY_FILE);
     if (!out.valid() && ::GetLastError() == ERROR_SHARING_VIOLATION)
-        throw PlatformError::refused(Refusal::Busy);
+        return std::make_error_code(std::errc::device_or_resource_busy);
     if (!out.valid())
-        throwLastError();
-    opened = factsOf(handleOf(out));
+        return lastError();
+    Result<FileFacts> facts = factsOf(handleOf(out));
+    if (facts.error())
+        return facts.error();
+    opened = *facts;
     return out;
 }
 
@@ -720,45 +743,53 @@ bool Win32CopyPrimitives::reserve(OsHandle& out, std::int64_t size) {
                                         sizeof reserve);
 }
 
-std::int64_t Win32CopyPrimitives::freeSpace(OsHandle& out) {
+Result<std::int64_t> Win32CopyPrimitives::freeSpace(OsHandle& out) {
     const std::optional<std::wstring> path = finalPathOf(handleOf(out));
     ULARGE_INTEGER free{};
     if (!path || !::GetDiskFreeSpaceExW(path->substr(0, path->find_last_of(L'\\') + 1).c_str(),
                                         &free, nullptr, nullptr))
-        throwLastError();
+        return lastError();
     return static_cast<std::int64_t>(
         std::min<std::uint64_t>(free.QuadPart, std::numeric_limits<std::int64_t>::max()));
 }
 
-void Win32CopyPrimitives::setLength(OsHandle& out, std::int64_t size) {
+std::error_code Win32CopyPrimitives::setLength(OsHandle& out, std::int64_t size) {
     FILE_END_OF_FILE_INFO end{};
     end.EndOfFile.QuadPart = size;
-    if (!::SetFileInformationByHandle(handleOf(out), FileEndOfFileInfo, &end, sizeof end))
-        throwLastError();
+    return ::SetFileInformationByHandle(handleOf(out), FileEndOfFileInfo, &end, sizeof end)
+               ? std::error_code()
+               : lastError();
 }
 
 // As the platform's own copy, nothing is flushed (a flush here is per file, at a price per
 // target).
-void Win32CopyPrimitives::syncData(OsHandle&) {}
+std::error_code Win32CopyPrimitives::syncData(OsHandle&) {
+    return {};
+}
 
-void Win32CopyPrimitives::wrote(const CopyTarget&, OsHandle&) {}
+std::error_code Win32CopyPrimitives::wrote(const CopyTarget&, OsHandle&) {
+    return {};
+}
 
 // Asked of the folder's security, never by a trial file.
-bool Win32CopyPrimitives::folderTakesNewFiles(const CopyTarget& target) {
+Result<bool> Win32CopyPrimitives::folderTakesNewFiles(const CopyTarget& target) {
     // The held folder itself, opened again to read its permissions.
-    const OsHandle folder(reinterpret_cast<OsHandle::Native>(::ReOpenFile(
-        handleOf(target.folder), READ_CONTROL, kShareAll, FILE_FLAG_BACKUP_SEMANTICS)));
+    const OsHandle folder = ownHandle(
+        ::ReOpenFile(handleOf(target.folder), READ_CONTROL, kShareAll, FILE_FLAG_BACKUP_SEMANTICS));
     if (!folder.valid())
-        throwLastError();
+        return lastError();
     PSECURITY_DESCRIPTOR security = nullptr;
     const DWORD what =
         OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
     if (const DWORD error = ::GetSecurityInfo(handleOf(folder), SE_FILE_OBJECT, what, nullptr,
                                               nullptr, nullptr, nullptr, &security);
         error != ERROR_SUCCESS)
-        throw PlatformError::fromWin32(error);
+        return win32Error(error);
     const std::unique_ptr<void, decltype(&::LocalFree)> held(security, &::LocalFree);
-    return granted(handleOf(token().impersonation), security, FILE_ADD_FILE);
+    Result<const Token*> mine = token();
+    if (mine.error())
+        return mine.error();
+    return granted(handleOf((*mine)->impersonation), security, FILE_ADD_FILE);
 }
 
 bool Win32CopyPrimitives::folderKeepsEncrypted(const CopyTarget& target) {
@@ -769,12 +800,12 @@ bool Win32CopyPrimitives::folderKeepsEncrypted(const CopyTarget& target) {
 }
 
 // Where the target may not be deleted, nothing may be renamed over it either.
-bool Win32CopyPrimitives::folderKeepsName(const CopyTarget& target) {
+Result<bool> Win32CopyPrimitives::folderKeepsName(const CopyTarget& target) {
     return deleteRefusal(target) == ERROR_ACCESS_DENIED;
 }
 
 // Names compare without regard to case, as Windows does.
-std::string Win32CopyPrimitives::placeKey(const CopyTarget& target) {
+Result<std::string> Win32CopyPrimitives::placeKey(const CopyTarget& target) {
     std::wstring key = target.folderPath + target.name;
     ::CharUpperBuffW(key.data(), static_cast<DWORD>(key.size()));
     return std::string(reinterpret_cast<const char*>(key.data()), key.size() * sizeof(wchar_t));

@@ -9,18 +9,17 @@
 // rename by handle, the DACL.
 class Win32CopyPrimitives : public CopyPrimitives {
   public:
-    CopySource openSource(const HostString& path) override;
-    void lookUp(const HostString& path, CopyTarget& target) override;
-    std::optional<HostString> finalPath(const HostString& path) override;
-    bool mayWrite(const CopyTarget& target) override;
-    bool plantedInSharedFolder(const CopyTarget& target) override;
-    bool mayKeepOwner(const CopyTarget& target) override;
-    std::optional<KeptFacts> readKept(const CopyTarget& target) override;
-    bool carryKept(NewFile& file, const CopyTarget& target, const KeptFacts& kept) override;
-    std::optional<NewFile> createAnonymous(const CopyTarget& target,
-                                           std::uint32_t permissions) override;
-    std::error_code createNamed(const CopyTarget& target, const HostString& name,
-                                std::uint32_t permissions, bool encrypted, NewFile& file) override;
+    Result<CopySource> openSource(const HostString& path) override;
+    std::error_code lookUp(const HostString& path, CopyTarget& target) override;
+    Result<std::optional<HostString>> finalPath(const HostString& path) override;
+    Result<bool> mayWrite(const CopyTarget& target) override;
+    Result<bool> plantedInSharedFolder(const CopyTarget& target) override;
+    Result<bool> mayKeepOwner(const CopyTarget& target) override;
+    Result<KeptFacts> readKept(const CopyTarget& target) override;
+    Result<bool> carryKept(NewFile& file, const CopyTarget& target, const KeptFacts& kept) override;
+    Result<NewFile> createAnonymous(const CopyTarget& target, std::uint32_t permissions) override;
+    Result<NewFile> createNamed(const CopyTarget& target, const HostString& name,
+                                std::uint32_t permissions, bool encrypted) override;
     std::error_code linkAnonymous(NewFile& file, const CopyTarget& target,
                                   const HostString& name) override;
     std::error_code publish(NewFile& file, const CopyTarget& target, bool replace) override;
@@ -29,39 +28,49 @@ class Win32CopyPrimitives : public CopyPrimitives {
     std::error_code removeName(NewFile& file, const CopyTarget& target) override;
     bool folderIsAppendOnly(const CopyTarget& target) override;
     std::optional<FileFacts> lookAgain(const CopyTarget& target) override;
-    std::int64_t copyPiece(const CopySource& source, OsHandle& out, std::int64_t at,
-                           std::int64_t most) override;
-    std::optional<std::pair<std::int64_t, std::int64_t>> nextData(const CopySource& source,
-                                                                  std::int64_t at) override;
-    void punchHole(OsHandle& out, std::int64_t from, std::int64_t to) override;
+    Result<std::int64_t> copyPiece(const CopySource& source, OsHandle& out, std::int64_t at,
+                                   std::int64_t most) override;
+    Result<std::pair<std::int64_t, std::int64_t>> nextData(const CopySource& source,
+                                                           std::int64_t at) override;
+    std::error_code punchHole(OsHandle& out, std::int64_t from, std::int64_t to) override;
     bool readsAt(const CopySource& source, std::int64_t at) override;
-    FileFacts sourceNow(const CopySource& source) override;
+    Result<FileFacts> sourceNow(const CopySource& source) override;
     std::error_code takeTime(OsHandle& out, const CopySource& source) override;
     std::error_code carryStreams(OsHandle& out, const CopySource& source) override;
     std::optional<FileFacts> holdAgain(CopyTarget& target) override;
-    OsHandle openInPlace(CopyTarget& target, FileFacts& opened) override;
+    Result<OsHandle> openInPlace(CopyTarget& target, FileFacts& opened) override;
     bool reserve(OsHandle& out, std::int64_t size) override;
-    std::int64_t freeSpace(OsHandle& out) override;
-    void setLength(OsHandle& out, std::int64_t size) override;
-    void syncData(OsHandle& out) override;
-    void wrote(const CopyTarget& target, OsHandle& out) override;
-    bool folderTakesNewFiles(const CopyTarget& target) override;
+    Result<std::int64_t> freeSpace(OsHandle& out) override;
+    std::error_code setLength(OsHandle& out, std::int64_t size) override;
+    std::error_code syncData(OsHandle& out) override;
+    std::error_code wrote(const CopyTarget& target, OsHandle& out) override;
+    Result<bool> folderTakesNewFiles(const CopyTarget& target) override;
     bool folderKeepsEncrypted(const CopyTarget& target) override;
-    bool folderKeepsName(const CopyTarget& target) override;
-    std::string placeKey(const CopyTarget& target) override;
+    Result<bool> folderKeepsName(const CopyTarget& target) override;
+    Result<std::string> placeKey(const CopyTarget& target) override;
+
+  protected:
+    // The host calls of a temporary file, for a test to fail one as Wine cannot.
+    enum class HostCall {
+        CreateTemporary, // creating the temporary file
+        MarkDeleted,     // its delete disposition, set right after it is created
+        SetAttributes,   // the attributes the new file takes before its rename
+        Rename,          // the rename over the target
+    };
+    // The error `call` fails with before it is made; none here.
+    virtual std::error_code failure(HostCall) { return {}; }
 
   private:
     // The error an open of the target for deleting it meets; ERROR_SUCCESS when it opens.
     static DWORD deleteRefusal(const CopyTarget& target);
     static std::error_code removeIn(const CopyTarget& target, const HostString& name);
-    std::error_code fault(HostCall call) const;
     char* buffer();
     // This process's token: for access checks, who it is, and whom its new files belong to.
     struct Token {
         OsHandle impersonation;
         std::vector<std::byte> user, defaultOwner;
     };
-    const Token& token();
+    Result<const Token*> token();
     std::error_code copyStream(const CopySource& source, OsHandle& out, const std::wstring& name);
     std::error_code rename(NewFile& file, const CopyTarget& target, DWORD flags);
 

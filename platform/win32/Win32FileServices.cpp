@@ -1,7 +1,6 @@
 #include "platform/win32/Win32FileServices.h"
 
 #include "base/Text.h"
-#include "platform/CopyEach.h"
 #include "platform/win32/Win32Io.h"
 
 #include <algorithm>
@@ -23,13 +22,14 @@ WIN32_FILE_ATTRIBUTE_DATA attributeData(std::u16string_view path) {
 }
 
 // Opens a file on disk for reading, never a device or a pipe.
-Handle openForRead(std::u16string_view path) {
-    Handle file(::CreateFileW(widePath(path).c_str(), GENERIC_READ,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+OsHandle openForRead(std::u16string_view path) {
+    OsHandle file =
+        ownHandle(::CreateFileW(widePath(path).c_str(), GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!file.valid())
         throwLastError();
-    if (::GetFileType(file.get()) != FILE_TYPE_DISK)
+    if (::GetFileType(handleOf(file)) != FILE_TYPE_DISK)
         throw PlatformError::fromWin32(ERROR_INVALID_FUNCTION);
     return file;
 }
@@ -44,13 +44,13 @@ std::size_t readSome(HANDLE file, char* buffer, std::size_t size) {
 
 class Win32InputFile : public InputFile {
   public:
-    explicit Win32InputFile(Handle file) : m_file(std::move(file)) {}
+    explicit Win32InputFile(OsHandle file) : m_file(std::move(file)) {}
     std::size_t read(char* buffer, std::size_t size) override {
-        return readSome(m_file.get(), buffer, size);
+        return readSome(handleOf(m_file), buffer, size);
     }
 
   private:
-    Handle m_file;
+    OsHandle m_file;
 };
 
 } // namespace
@@ -169,28 +169,11 @@ std::size_t Win32FileServices::decodeAnsi(std::string_view bytes, bool atStart, 
     return usable;
 }
 
-void Win32FileServices::copyFile(std::u16string_view source, std::u16string_view destination,
-                                 CopyListener& listener) {
-    copyEach(source, destination, listener, false);
-}
+Win32FileServices::Win32FileServices(std::unique_ptr<Win32CopyPrimitives> primitives)
+    : CopyingFileServices(*primitives), m_primitives(std::move(primitives)) {}
 
-void Win32FileServices::checkCopy(std::u16string_view source, std::u16string_view destination,
-                                  CopyListener& listener) {
-    copyEach(source, destination, listener, true);
-}
-
-void Win32FileServices::copyEach(std::u16string_view source, std::u16string_view destination,
-                                 CopyListener& listener, bool checkOnly) {
-    const auto copyOne = [&](const std::u16string& from, const std::u16string& to) {
-        const std::wstring hostFrom = widePath(from), hostTo = widePath(to);
-        return checkOnly ? m_copy.check(hostFrom, hostTo) : m_copy.copy(hostFrom, hostTo);
-    };
-    if (!copyEachFile(*this, source, destination, listener, copyOne))
-        throw PlatformError::fromWin32(ERROR_FILE_NOT_FOUND);
-}
-
-void Win32FileServices::guardFile(const FileIdentity& file) {
-    m_copy.guard(file);
+HostString Win32FileServices::hostPath(std::u16string_view path) {
+    return widePath(path);
 }
 
 std::optional<std::u16string> Win32FileServices::mapNativeName(std::u16string_view) {

@@ -1,15 +1,19 @@
 #pragma once
 
-#include "platform/CopySequence.h"
-#include "platform/FileServices.h"
+#include "platform/CopyingFileServices.h"
 #include "platform/win32/Win32CopyPrimitives.h"
 
 #include <functional>
+#include <memory>
 
 // File services of a Windows host, on the wide API (the narrow one where the system's
 // routine asks for it).
-class Win32FileServices : public FileServices {
+class Win32FileServices : public CopyingFileServices {
   public:
+    // On this host's copy primitives, or on those given (a test's).
+    explicit Win32FileServices(
+        std::unique_ptr<Win32CopyPrimitives> primitives = std::make_unique<Win32CopyPrimitives>());
+
     std::int64_t lastModified(std::u16string_view path) override;
     std::uint32_t attributes(std::u16string_view path) override;
     bool openExisting(std::u16string_view path) override;
@@ -20,15 +24,9 @@ class Win32FileServices : public FileServices {
     std::unique_ptr<InputFile> openForReading(std::u16string_view path) override;
     std::size_t decodeAnsi(std::string_view bytes, bool atStart, bool last,
                            std::u16string& text) override;
-    void copyFile(std::u16string_view source, std::u16string_view destination,
-                  CopyListener& listener) override;
-    void checkCopy(std::u16string_view source, std::u16string_view destination,
-                   CopyListener& listener) override;
-    void guardFile(const FileIdentity& file) override;
     std::optional<std::u16string> mapNativeName(std::u16string_view name) override;
     std::u16string installationFolder() override;
 
-    CopySeams& copySeams() { return m_primitives.seams; }
     // The system's ANSI code page and its narrowing call, for a test to replace.
     struct AnsiSeams {
         std::function<UINT()> codePage = ::GetACP;
@@ -37,11 +35,10 @@ class Win32FileServices : public FileServices {
     };
     AnsiSeams& ansiSeams() { return m_ansi; }
 
-  private:
-    void copyEach(std::u16string_view source, std::u16string_view destination,
-                  CopyListener& listener, bool checkOnly);
+  protected:
+    HostString hostPath(std::u16string_view path) override;
 
+  private:
     AnsiSeams m_ansi;
-    Win32CopyPrimitives m_primitives;
-    CopySequence m_copy{m_primitives};
+    std::unique_ptr<Win32CopyPrimitives> m_primitives;
 };

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/FileServices.h"
+#include "platform/OsHandle.h"
 #include "platform/PlatformError.h"
 
 #include <cstring>
@@ -10,26 +11,18 @@
 
 // Small helpers the Win32 file services share.
 
-class Handle {
-  public:
-    explicit Handle(HANDLE handle = INVALID_HANDLE_VALUE) : m_handle(handle) {}
-    Handle(Handle&& other) noexcept : m_handle(other.m_handle) {
-        other.m_handle = INVALID_HANDLE_VALUE;
-    }
-    Handle& operator=(Handle&& other) noexcept {
-        std::swap(m_handle, other.m_handle);
-        return *this;
-    }
-    ~Handle() {
-        if (valid())
-            ::CloseHandle(m_handle);
-    }
-    HANDLE get() const { return m_handle; }
-    bool valid() const { return m_handle != INVALID_HANDLE_VALUE && m_handle != nullptr; }
+inline HANDLE handleOf(OsHandle::Native native) {
+    return reinterpret_cast<HANDLE>(native);
+}
 
-  private:
-    HANDLE m_handle;
-};
+inline HANDLE handleOf(const OsHandle& handle) {
+    return handleOf(handle.get());
+}
+
+// Takes a handle the system gave (INVALID_HANDLE_VALUE or null when it gave none).
+inline OsHandle ownHandle(HANDLE handle) {
+    return OsHandle(reinterpret_cast<OsHandle::Native>(handle));
+}
 
 // The 128-bit number where the file system has it (ReFS's 64-bit index is not unique), else
 // the volume's serial and the 64-bit index `info` holds.

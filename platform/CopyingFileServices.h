@@ -1,0 +1,35 @@
+#pragma once
+
+#include "platform/CopySequence.h"
+#include "platform/FileServices.h"
+
+// The file services' copies, alike on every host: each goes through the copy sequence on the
+// host's primitives. A plain source goes to the destination (into it, when that ends in a
+// separator) and its outcome is told; each ordinary match of a wildcard source goes into the
+// destination folder, told by name, its failure too.
+class CopyingFileServices : public FileServices {
+  public:
+    void copyFile(std::u16string_view source, std::u16string_view destination,
+                  CopyListener& listener) override;
+    void checkCopy(std::u16string_view source, std::u16string_view destination,
+                   CopyListener& listener) override;
+    void guardFile(const FileIdentity& file) override;
+    // Tells `observer` (a test's) at each point of every later copy; none when null.
+    void observeCopies(CopyObserver* observer) { m_copy.observe(observer); }
+
+  protected:
+    explicit CopyingFileServices(CopyPrimitives& primitives) : m_copy(primitives) {}
+
+    // A Windows path in the host's form; throws PlatformError where the host cannot carry it.
+    virtual HostString hostPath(std::u16string_view path) = 0;
+    // The host form of the file to copy, which every line names alike: mapped once.
+    const HostString& hostSource(std::u16string_view path);
+
+  private:
+    void copyEach(std::u16string_view source, std::u16string_view destination,
+                  CopyListener& listener, bool checkOnly);
+
+    std::u16string m_source;
+    HostString m_hostSource;
+    CopySequence m_copy;
+};

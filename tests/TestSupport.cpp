@@ -106,7 +106,10 @@ std::vector<int> RecordingBoxes::reportedLines() const {
     return lines;
 }
 
-FaultyFileServices::FaultyFileServices() : m_real(hostFileServices()) {}
+FaultyFileServices::FaultyFileServices() : FaultyFileServices(hostFileServices()) {}
+
+FaultyFileServices::FaultyFileServices(std::unique_ptr<FileServices> real)
+    : ForwardingFileServices(*real), m_real(std::move(real)) {}
 
 void FaultyFileServices::failOn(std::string call, int nth) {
     m_failCall = std::move(call);
@@ -114,7 +117,8 @@ void FaultyFileServices::failOn(std::string call, int nth) {
     m_seen = 0;
 }
 
-void FaultyFileServices::enter(const std::string& name, std::u16string_view path) {
+void FaultyFileServices::before(std::string_view call, std::u16string_view path) {
+    const std::string name(call);
     calls.push_back(name + ":" + narrow(path));
     if (onCall)
         onCall(name);
@@ -122,68 +126,18 @@ void FaultyFileServices::enter(const std::string& name, std::u16string_view path
         throw PlatformError(u"Injected " + std::u16string(name.begin(), name.end()) + u" failure");
 }
 
-std::int64_t FaultyFileServices::lastModified(std::u16string_view path) {
-    enter("lastModified", path);
-    return m_real->lastModified(path);
-}
-
-std::uint32_t FaultyFileServices::attributes(std::u16string_view path) {
-    enter("attributes", path);
-    return m_real->attributes(path);
-}
-
-bool FaultyFileServices::probeFolder(std::u16string_view path) {
-    enter("probeFolder", path);
-    return m_real->probeFolder(path);
-}
-
-bool FaultyFileServices::openExisting(std::u16string_view path) {
-    enter("openExisting", path);
-    return m_real->openExisting(path);
-}
-
-std::vector<std::u16string> FaultyFileServices::findOrdinaryFiles(std::u16string_view pattern,
-                                                                  std::size_t limit) {
-    enter("findOrdinaryFiles", pattern);
-    return m_real->findOrdinaryFiles(pattern, limit);
-}
-
 std::int64_t FaultyFileServices::fileLength(std::u16string_view path) {
-    enter("fileLength", path);
-    return lengthOverride >= 0 ? lengthOverride : m_real->fileLength(path);
+    if (lengthOverride < 0)
+        return ForwardingFileServices::fileLength(path);
+    before("fileLength", path);
+    return lengthOverride;
 }
 
-std::string FaultyFileServices::readFileBytes(std::u16string_view path) {
-    enter("readFileBytes", path);
-    return m_real->readFileBytes(path);
-}
-
-std::unique_ptr<InputFile> FaultyFileServices::openForReading(std::u16string_view path) {
-    enter("openForReading", path);
-    return m_real->openForReading(path);
-}
-
-std::size_t FaultyFileServices::decodeAnsi(std::string_view bytes, bool atStart, bool last,
-                                           std::u16string& text) {
-    enter("decodeAnsi", {});
-    return m_real->decodeAnsi(bytes, atStart, last, text);
-}
-
-void FaultyFileServices::copyFile(std::u16string_view source, std::u16string_view destination,
-                                  CopyListener& listener) {
-    enter("copyFile", destination);
-    m_real->copyFile(source, destination, listener);
-}
-
-void FaultyFileServices::checkCopy(std::u16string_view source, std::u16string_view destination,
-                                   CopyListener& listener) {
-    enter("checkCopy", destination);
-    m_real->checkCopy(source, destination, listener);
-}
-
-void FaultyFileServices::guardFile(const FileIdentity& file) {
-    enter("guardFile", u"");
-    m_real->guardFile(file);
+std::u16string FaultyFileServices::installationFolder() {
+    if (installationFolderOverride.empty())
+        return ForwardingFileServices::installationFolder();
+    before("installationFolder", {});
+    return installationFolderOverride;
 }
 
 std::string copyOutcome(FileServices& files, std::u16string_view source,
@@ -223,22 +177,6 @@ std::vector<std::string> leftovers(const std::filesystem::path& folder) {
         if (entry.path().filename().string().starts_with(".quorvane-"))
             found.push_back(entry.path().string());
     return found;
-}
-
-std::optional<std::u16string> FaultyFileServices::mapNativeName(std::u16string_view name) {
-    enter("mapNativeName", name);
-    return m_real->mapNativeName(name);
-}
-
-void FaultyFileServices::makeDurable() {
-    enter("makeDurable", {});
-    m_real->makeDurable();
-}
-
-std::u16string FaultyFileServices::installationFolder() {
-    enter("installationFolder", {});
-    return installationFolderOverride.empty() ? m_real->installationFolder()
-                                              : installationFolderOverride;
 }
 
 void TestHost::enter(const std::string& name) const {

@@ -2,6 +2,7 @@
 
 #include "copy/SaveAsMany.h"
 #include "platform/FileServices.h"
+#include "platform/ForwardingFileServices.h"
 #include "platform/MessageBoxes.h"
 #include "platform/PlatformError.h"
 
@@ -83,7 +84,7 @@ class RecordingBoxes : public MessageBoxes {
 };
 
 // The real file services with a log of calls, and failures injected on request.
-class FaultyFileServices : public FileServices {
+class FaultyFileServices : public ForwardingFileServices {
   public:
     FaultyFileServices();
     // Makes the n-th call (from 1) of the named service throw PlatformError.
@@ -92,32 +93,18 @@ class FaultyFileServices : public FileServices {
     std::vector<std::string> calls;
     std::function<void(const std::string& call)> onCall;
 
-    std::int64_t lastModified(std::u16string_view path) override;
-    std::uint32_t attributes(std::u16string_view path) override;
-    bool probeFolder(std::u16string_view path) override;
-    bool openExisting(std::u16string_view path) override;
-    std::vector<std::u16string> findOrdinaryFiles(std::u16string_view pattern,
-                                                  std::size_t limit) override;
     std::int64_t fileLength(std::u16string_view path) override;
-    std::string readFileBytes(std::u16string_view path) override;
-    std::unique_ptr<InputFile> openForReading(std::u16string_view path) override;
-    std::size_t decodeAnsi(std::string_view bytes, bool atStart, bool last,
-                           std::u16string& text) override;
-    void copyFile(std::u16string_view source, std::u16string_view destination,
-                  CopyListener& listener) override;
-    void checkCopy(std::u16string_view source, std::u16string_view destination,
-                   CopyListener& listener) override;
-    void guardFile(const FileIdentity& file) override;
-    std::optional<std::u16string> mapNativeName(std::u16string_view name) override;
-    void makeDurable() override;
     std::u16string installationFolder() override;
 
     std::int64_t lengthOverride = -1;
     // Where the program appears to be installed; the real folder when empty.
     std::u16string installationFolderOverride;
 
+  protected:
+    void before(std::string_view call, std::u16string_view path) override;
+
   private:
-    void enter(const std::string& name, std::u16string_view path);
+    explicit FaultyFileServices(std::unique_ptr<FileServices> real);
 
     std::unique_ptr<FileServices> m_real;
     std::string m_failCall;

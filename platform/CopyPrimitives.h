@@ -99,11 +99,11 @@ class CopyPrimitives {
   public:
     virtual ~CopyPrimitives() = default;
 
-    // The source opened for reading, never blocking. A device is not opened: its facts say it
-    // is no regular file.
+    // The source opened for reading, never blocking, and its facts: whether it is a regular
+    // file is the sequence's to judge (a Windows device is not even opened).
     virtual Result<CopySource> openSource(const HostString& path) = 0;
-    // Opens the folder of `path` and looks its last name up without following a link. A device
-    // counts as present and no regular file.
+    // Opens the folder of `path` and looks its last name up without following a link. A
+    // Windows device counts as present, and as no regular file.
     virtual std::error_code lookUp(const HostString& path, CopyTarget& target) = 0;
     // The path a link finally names; nothing when it names nothing.
     virtual Result<std::optional<HostString>> finalPath(const HostString& path) = 0;

@@ -108,7 +108,8 @@ class FileServices {
     virtual std::optional<std::u16string> mapNativeName(std::u16string_view name) = 0;
     // Makes what copies wrote since the last call durable, once per file system they wrote
     // to, and lets go of what earlier lines held; throws PlatformError when the system reports
-    // that written data was lost. Nothing to do where the host flushes per file (Windows).
+    // that written data was lost. Nothing to do on Windows, where copies flush nothing, as the
+    // system's own copy does.
     virtual void makeDurable() {}
     // The folder of the running executable.
     virtual std::u16string installationFolder() = 0;

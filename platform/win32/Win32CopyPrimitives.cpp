@@ -497,7 +497,8 @@ Result<NewFile> Win32CopyPrimitives::createNamed(const CopyTarget& target, const
         removeIn(target, name);
         return error;
     }
-    // Encrypted where the file system could make it so (the process may also lack a key).
+    // Asked to be encrypted, it may still be plain: a file system without encryption, or a
+    // process without a key.
     FILE_BASIC_INFO made{};
     file.encrypted =
         ::GetFileInformationByHandleEx(handleOf(file.file), FileBasicInfo, &made, sizeof made) &&

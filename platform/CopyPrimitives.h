@@ -145,6 +145,14 @@ class CopyPrimitives {
     // Moves the named new file over a target another program holds, where the file system
     // lets the old file live on without a name for its holders; an error where it does not.
     virtual std::error_code publishOverHeld(NewFile& file, const CopyTarget& target) = 0;
+    // The start of this process's temporary names; the sequence adds a random part and ".tmp".
+    virtual const HostString& temporaryPrefix() = 0;
+    // Removes the temporary names in the target's folder whose makers are surely gone (a crash
+    // or a power cut left them); never a name that may be another copy's. Once per folder.
+    virtual void removeLeftovers(const CopyTarget& target) = 0;
+    // Writes the new file's data out to the disk before the file takes a name, where a journal
+    // could otherwise carry the name to the disk ahead of the data; no cache flush.
+    virtual std::error_code writeOut(OsHandle& out) = 0;
     // Removes the new file's temporary name.
     virtual std::error_code removeName(NewFile& file, const CopyTarget& target) = 0;
     // Whether the target's folder lets names be added but never removed or renamed.

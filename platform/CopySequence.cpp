@@ -21,13 +21,16 @@ bool refusesNewFiles(const std::error_code& error) {
     return error == std::errc::permission_denied || error == std::errc::operation_not_permitted;
 }
 
-HostString temporaryName() {
+// The host's prefix (on POSIX it tells who made the name), 12 random hex digits and ".tmp".
+HostString temporaryName(const HostString& prefix) {
     thread_local std::mt19937_64 generator{std::random_device{}()};
     static constexpr char kDigits[] = "0123456789abcdef";
-    HostString name(".quorvane-000000000000.tmp", ".quorvane-000000000000.tmp" + 26);
+    HostString name = prefix;
     std::uint64_t bits = generator();
-    for (std::size_t i = 10; i < 22; ++i, bits >>= 4)
-        name[i] = static_cast<HostString::value_type>(kDigits[bits & 0xF]);
+    for (int i = 0; i < 12; ++i, bits >>= 4)
+        name += static_cast<HostString::value_type>(kDigits[bits & 0xF]);
+    for (const char c : {'.', 't', 'm', 'p'})
+        name += static_cast<HostString::value_type>(c);
     return name;
 }
 
@@ -172,6 +175,7 @@ CopyOutcome CopySequence::foresee(const CopySource& source, CopyTarget target) {
 
 CopySequence::Pending CopySequence::newFile(const CopyTarget& target, std::uint32_t permissions,
                                             bool encrypted, bool anonymous) {
+    m_host.removeLeftovers(target);
     if (anonymous && !encrypted)
         if (std::optional<NewFile> file = m_host.createAnonymous(target, permissions))
             return Pending(m_host, target, std::move(*file));
@@ -180,8 +184,8 @@ CopySequence::Pending CopySequence::newFile(const CopyTarget& target, std::uint3
         throw PlatformError::refused(Refusal::AppendOnly);
     for (int attempt = 0;; ++attempt) {
         NewFile file;
-        const std::error_code error =
-            m_host.createNamed(target, temporaryName(), permissions, encrypted, file);
+        const std::error_code error = m_host.createNamed(
+            target, temporaryName(m_host.temporaryPrefix()), permissions, encrypted, file);
         if (!error)
             return Pending(m_host, target, std::move(file));
         if (error != std::errc::file_exists || attempt == kNameAttempts)
@@ -238,6 +242,12 @@ void CopySequence::takeTime(OsHandle& out, const CopySource& source, bool inPlac
         throw PlatformError::fromCode(error);
 }
 
+// Data before name: after a power cut the name holds the old file or the whole new one.
+void CopySequence::writeOut(OsHandle& out) {
+    if (const std::error_code error = m_host.writeOut(out))
+        throw PlatformError::fromCode(error);
+}
+
 void CopySequence::carryStreams(OsHandle& out, const CopySource& source) {
     if (const std::error_code error = m_host.carryStreams(out, source))
         throw PlatformError::fromCode(error);
@@ -249,6 +259,7 @@ CopyOutcome CopySequence::create(const CopySource& source, const CopyTarget& tar
     writeContent(source, file.out(), false);
     carryStreams(file.out(), source);
     takeTime(file.out(), source, false);
+    writeOut(file.out());
     reach(CopyPoint::BeforeLastCheck, target);
     if (file.anonymous()) {
         const std::error_code error = m_host.linkAnonymous(file.file(), target, target.name);
@@ -292,8 +303,9 @@ CopyOutcome CopySequence::replace(const CopySource& source, CopyTarget& target,
     writeContent(source, file->out(), false);
     carryStreams(file->out(), source);
     takeTime(file->out(), source, false);
+    writeOut(file->out());
     for (int attempt = 0; file->anonymous(); ++attempt) {
-        HostString name = temporaryName();
+        HostString name = temporaryName(m_host.temporaryPrefix());
         const std::error_code error = m_host.linkAnonymous(file->file(), target, name);
         if (!error)
             file->setName(std::move(name));

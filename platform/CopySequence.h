@@ -34,6 +34,7 @@ class CopySequence {
     void writeContent(const CopySource& source, OsHandle& out, bool inPlace);
     void takeTime(OsHandle& out, const CopySource& source, bool inPlace);
     void carryStreams(OsHandle& out, const CopySource& source);
+    void writeOut(OsHandle& out);
     CopyOutcome create(const CopySource& source, const CopyTarget& target, bool named);
     CopyOutcome replace(const CopySource& source, CopyTarget& target, const KeptFacts& kept,
                         bool named);

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <dirent.h>
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <linux/magic.h>
@@ -116,7 +117,8 @@ void OsHandle::close() {
 }
 
 PosixCopyPrimitives::PosixCopyPrimitives()
-    : m_uid(::geteuid()), m_gid(::getegid()), m_proc(::access("/proc/self/fd", F_OK) == 0) {
+    : m_uid(::geteuid()), m_gid(::getegid()), m_proc(::access("/proc/self/fd", F_OK) == 0),
+      m_maker(currentMaker()), m_prefix(namePrefix(m_maker)) {
     m_groups.resize(static_cast<std::size_t>(std::max(::getgroups(0, nullptr), 0)));
     m_groups.resize(static_cast<std::size_t>(
         std::max(::getgroups(static_cast<int>(m_groups.size()), m_groups.data()), 0)));
@@ -361,6 +363,49 @@ bool PosixCopyPrimitives::heldElsewhere(const CopyTarget&, bool) {
 
 std::error_code PosixCopyPrimitives::publishOverHeld(NewFile&, const CopyTarget&) {
     return std::make_error_code(std::errc::not_supported);
+}
+
+// Best effort: a folder that cannot be listed, or a name that will not go, is left as it is.
+void PosixCopyPrimitives::removeLeftovers(const CopyTarget& target) {
+    if (!m_maker || m_cleared.contains(target.folderPath))
+        return;
+    if (m_cleared.size() >= 4096)
+        m_cleared.clear();
+    m_cleared.insert(target.folderPath);
+    const int listed = ::openat(fdOf(target.folder), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (listed < 0)
+        return;
+    const std::unique_ptr<DIR, int (*)(DIR*)> folder(::fdopendir(listed), ::closedir);
+    if (!folder) {
+        ::close(listed);
+        return;
+    }
+    const std::string ours = namePrefix(std::nullopt) + m_maker->machine + '-';
+    while (const dirent* entry = ::readdir(folder.get())) {
+        const std::string_view name = entry->d_name;
+        if (!name.starts_with(ours))
+            continue;
+        const std::optional<NameMaker> maker = makerOf(name);
+        struct stat info {};
+        if (maker && makerGone(*maker, *m_maker) &&
+            ::fstatat(listed, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISREG(info.st_mode))
+            ::unlinkat(listed, entry->d_name, 0);
+    }
+}
+
+// The data goes before the name on local file systems with a journal or copy on write, where
+// a commit carrying the name could otherwise reach the disk first and leave the target empty.
+std::error_code PosixCopyPrimitives::writeOut(OsHandle& out) {
+    struct statfs system {};
+    if (::fstatfs(fdOf(out), &system) != 0)
+        return lastError();
+    if (system.f_type != EXT4_SUPER_MAGIC && system.f_type != XFS_SUPER_MAGIC &&
+        system.f_type != BTRFS_SUPER_MAGIC)
+        return {};
+    const unsigned flags =
+        SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER;
+    return ::sync_file_range(fdOf(out), 0, 0, flags) == 0 ? std::error_code() : lastError();
 }
 
 std::error_code PosixCopyPrimitives::removeName(NewFile& file, const CopyTarget& target) {

@@ -144,12 +144,15 @@ void PushButton3_Click(CommandHost& host) {
          148},
         {148,
          [&] {
-             // "Done." means on disk. A failure is absorbed, as a copy's is; an observer is told.
+             // "Done." means on disk: a flush that fails is this step's failure, reported with
+             // the pointer restored; the run still ends with its message.
              try {
                  files.makeDurable();
              } catch (const PlatformError& failure) {
+                 host.setMousePointer(PointerDefault);
                  if (observer)
                      observer->notDurable(failure);
+                 throw;
              }
              host.setMousePointer(PointerDefault);
              return kNextStep;

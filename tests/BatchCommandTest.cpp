@@ -320,7 +320,8 @@ INSTANTIATE_TEST_SUITE_P(
                   {"SOURCE", "LIST"},
                   "\n",
                   1,
-                  "on disk: Injected makeDurable failure\nquorvane-batch: 0 created",
+                  "at line 148\nquorvane-batch: Please email screenshot of this message to "
+                  "support@quorvane.example\nquorvane-batch: 0 created",
                   "makeDurable"}),
     [](const auto& info) { return info.param.name; });
 

@@ -35,8 +35,8 @@ class OsHandle {
     Native get() const { return m_native; }
     bool valid() const;
     void reset();
-    // Closes now and throws when the close fails, so that it counts as a failed write.
-    void close();
+    // Closes now; a close that fails counts as a failed write.
+    [[nodiscard]] std::error_code close();
 
   private:
     Native m_native = kNone;
@@ -132,11 +132,13 @@ class CopyPrimitives {
                                         std::uint32_t permissions, bool encrypted,
                                         NewFile& file) = 0;
     // Gives an anonymous file a name; file_exists when taken, not_supported when this host
-    // cannot name it (the sequence then starts again with a named file).
+    // cannot name it (the sequence then starts again with a named file). Named, the file may be
+    // closed (its close checked, the name removed again should the close fail).
     virtual std::error_code linkAnonymous(NewFile& file, const CopyTarget& target,
                                           const HostString& name) = 0;
     // Moves the named new file to the target's name, over what is there when `replace`;
-    // file_exists when not replacing and the name is taken.
+    // file_exists when not replacing and the name is taken. The host may close the file first,
+    // its close checked.
     virtual std::error_code publish(NewFile& file, const CopyTarget& target, bool replace) = 0;
     // Whether another program holds the target's file open, which only a host whose opens
     // exclude each other can tell: with `evenSharing`, also one that lets it be renamed over,
@@ -150,8 +152,9 @@ class CopyPrimitives {
     // Removes the temporary names in the target's folder whose makers are surely gone (a crash
     // or a power cut left them); never a name that may be another copy's. Once per folder.
     virtual void removeLeftovers(const CopyTarget& target) = 0;
-    // Writes the new file's data out to the disk before the file takes a name, where a journal
-    // could otherwise carry the name to the disk ahead of the data; no cache flush.
+    // Puts the new file's data on disk before the file takes a name, where the file system
+    // needs it: written out where a journal could carry the name ahead of the data (no cache
+    // flush), synced where the run's final flush cannot vouch for the file system.
     virtual std::error_code writeOut(OsHandle& out) = 0;
     // Removes the new file's temporary name.
     virtual std::error_code removeName(NewFile& file, const CopyTarget& target) = 0;

@@ -260,14 +260,17 @@ CopyOutcome CopySequence::create(const CopySource& source, const CopyTarget& tar
     carryStreams(file.out(), source);
     takeTime(file.out(), source, false);
     writeOut(file.out());
+    // Told while the file is open: naming it may close it.
+    m_host.wrote(target, file.out());
     reach(CopyPoint::BeforeLastCheck, target);
     if (file.anonymous()) {
         const std::error_code error = m_host.linkAnonymous(file.file(), target, target.name);
         if (error == std::errc::file_exists)
             throw changed();
-        if (error)
+        if (error == std::errc::not_supported)
             return create(source, target, true);
-        m_host.wrote(target, file.out());
+        if (error)
+            throw PlatformError::fromCode(error);
         return CopyOutcome::Created;
     }
     const std::error_code error = m_host.publish(file.file(), target, false);
@@ -276,7 +279,6 @@ CopyOutcome CopySequence::create(const CopySource& source, const CopyTarget& tar
     if (error)
         throw PlatformError::fromCode(error);
     file.release();
-    m_host.wrote(target, file.out());
     return CopyOutcome::Created;
 }
 
@@ -304,14 +306,15 @@ CopyOutcome CopySequence::replace(const CopySource& source, CopyTarget& target,
     carryStreams(file->out(), source);
     takeTime(file->out(), source, false);
     writeOut(file->out());
+    m_host.wrote(target, file->out());
     for (int attempt = 0; file->anonymous(); ++attempt) {
         HostString name = temporaryName(m_host.temporaryPrefix());
         const std::error_code error = m_host.linkAnonymous(file->file(), target, name);
         if (!error)
             file->setName(std::move(name));
-        else if (error != std::errc::file_exists)
+        else if (error == std::errc::not_supported)
             return replace(source, target, kept, true);
-        else if (attempt == kNameAttempts)
+        else if (error != std::errc::file_exists || attempt == kNameAttempts)
             throw PlatformError::fromCode(error);
     }
     reach(CopyPoint::BeforeLastCheck, target);
@@ -340,7 +343,6 @@ CopyOutcome CopySequence::replace(const CopySource& source, CopyTarget& target,
         return writeInPlace(source, target);
     }
     file->release();
-    m_host.wrote(target, file->out());
     return CopyOutcome::Replaced;
 }
 
@@ -371,7 +373,8 @@ CopyOutcome CopySequence::writeInPlace(const CopySource& source, CopyTarget& tar
     m_host.setLength(out, size);
     takeTime(out, source, true);
     m_host.wrote(target, out);
-    out.close();
+    if (const std::error_code error = out.close())
+        throw PlatformError::fromCode(error);
     return CopyOutcome::InPlace;
 }
 

@@ -7,7 +7,7 @@ OP is flush (the close), fsync, write or create; ERRNO a name such as EIO or ENO
 reports every file as taking no space (st_blocks 0), a figure that lies. rate limits writes to
 BYTES a second, as a slow stick or share does. Like most FUSE file systems it has no anonymous
 files. Faults change while mounted: write lines such as "flush=EIO" (or "flush=" to heal) to
-the control file .faultfs at the mount's root.
+the control file .faultfs at the mount's root; "hold=1" makes every read wait until "hold=".
 """
 
 import errno
@@ -26,6 +26,7 @@ CONTROL = "/.faultfs"
 class Faults:
     def __init__(self):
         self.fail = {}
+        self.hold = False
         self.noblocks = False
         self.rate = 0
         self.lock = threading.Lock()
@@ -34,7 +35,9 @@ class Faults:
 
     def set(self, line):
         op, _, name = line.strip().partition("=")
-        if name:
+        if op == "hold":
+            self.hold = bool(name)
+        elif name:
             self.fail[op] = getattr(errno, name)
         else:
             self.fail.pop(op, None)
@@ -72,6 +75,8 @@ class FaultFs(fuse.Fuse):
                 self.fd = os.open(fs.real(path), flags, *mode)
 
             def read(self, size, offset):
+                while fs.faults.hold:
+                    time.sleep(0.01)
                 return os.pread(self.fd, size, offset)
 
             def write(self, data, offset):

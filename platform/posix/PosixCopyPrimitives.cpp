@@ -1,6 +1,7 @@
 #include "platform/posix/PosixCopyPrimitives.h"
 
 #include "platform/PlatformError.h"
+#include "platform/posix/LiveNames.h"
 #include "platform/posix/PosixIo.h"
 
 #include <algorithm>
@@ -100,6 +101,32 @@ template <typename Query> bool queryInto(std::string& out, Query query) {
     }
 }
 
+// How a new file's data is put on disk before the file takes its name.
+enum class Ordering {
+    WriteOut, // local, with a journal or copy on write: a commit carrying the name could reach
+              // the disk before the data and leave the target empty, so the data is written first
+    None,     // nothing to order (memory), or nothing the file system would keep in order (FAT);
+              // the run's syncfs vouches for it before "Done."
+    Sync,     // syncfs cannot vouch for it (FUSE, NFS, SMB, 9p, or unknown): each file is synced
+};
+
+Ordering orderingOf(const struct statfs& system) {
+    switch (system.f_type) {
+    case EXT4_SUPER_MAGIC:
+    case XFS_SUPER_MAGIC:
+    case BTRFS_SUPER_MAGIC:
+        return Ordering::WriteOut;
+    case TMPFS_MAGIC:
+    case RAMFS_MAGIC:
+    case MSDOS_SUPER_MAGIC:
+    case EXFAT_SUPER_MAGIC:
+    case F2FS_SUPER_MAGIC:
+        return Ordering::None;
+    default:
+        return Ordering::Sync;
+    }
+}
+
 } // namespace
 
 bool OsHandle::valid() const {
@@ -111,9 +138,10 @@ void OsHandle::reset() {
         ::close(fdOf(std::exchange(m_native, kNone)));
 }
 
-void OsHandle::close() {
-    if (::close(fdOf(std::exchange(m_native, kNone))) != 0)
-        throwErrno();
+std::error_code OsHandle::close() {
+    if (!valid() || ::close(fdOf(std::exchange(m_native, kNone))) == 0)
+        return {};
+    return lastError();
 }
 
 PosixCopyPrimitives::PosixCopyPrimitives()
@@ -317,43 +345,76 @@ std::error_code PosixCopyPrimitives::createNamed(const CopyTarget& target, const
     if (!file.file.valid())
         return lastError();
     file.name = name;
+    liveNames::add(fdOf(target.folder), name.c_str());
     return {};
 }
 
 std::error_code PosixCopyPrimitives::linkAnonymous(NewFile& file, const CopyTarget& target,
                                                    const HostString& name) {
     const int folder = fdOf(target.folder);
-    if (useProc()) {
-        if (::linkat(AT_FDCWD, procPath(fdOf(file.file)).c_str(), folder, name.c_str(),
-                     AT_SYMLINK_FOLLOW) == 0)
-            return {};
-        if (errno == EEXIST)
-            return lastError();
+    std::error_code error = linkAt(file, folder, name);
+    if (error)
+        return error;
+    const bool temporary = name != target.name;
+    if (temporary)
+        liveNames::add(folder, name.c_str());
+    // Named, the file needs no descriptor any more. Network and FUSE file systems report write
+    // errors at its close: then the name it just took goes again.
+    error = file.file.close();
+    if (error) {
+        ::unlinkat(folder, name.c_str(), 0);
+        if (temporary)
+            liveNames::remove(folder, name.c_str());
     }
-    // Needs a capability on many kernels.
-    if (seams.noEmptyPathLinks)
-        return std::make_error_code(std::errc::not_supported);
-    if (::linkat(fdOf(file.file), "", folder, name.c_str(), AT_EMPTY_PATH) == 0)
+    return error;
+}
+
+std::error_code PosixCopyPrimitives::linkAt(NewFile& file, int folder, const HostString& name) {
+    const int fd = fdOf(file.file);
+    int linked;
+    if (useProc())
+        linked = ::linkat(AT_FDCWD, procPath(fd).c_str(), folder, name.c_str(), AT_SYMLINK_FOLLOW);
+    else if (seams.noEmptyPathLinks)
+        linked = (errno = ENOENT, -1);
+    else
+        linked = ::linkat(fd, "", folder, name.c_str(), AT_EMPTY_PATH);
+    if (linked == 0)
         return {};
+    // The kernel's word for a file it will not name: without /proc, AT_EMPTY_PATH needs a
+    // capability on many kernels. Any other failure keeps its own reason.
+    if (errno == ENOENT || isUnsupported(errno))
+        return std::make_error_code(std::errc::not_supported);
     return lastError();
 }
 
 std::error_code PosixCopyPrimitives::publish(NewFile& file, const CopyTarget& target,
                                              bool replace) {
     const int folder = fdOf(target.folder);
-    const char* from = file.name.c_str();
-    const char* to = target.name.c_str();
+    // A named file is closed before it takes the target's name: network and FUSE file systems
+    // report write errors at the close, and then the old file must still be there.
+    if (const std::error_code error = file.file.close())
+        return error;
+    const std::error_code error = rename(folder, file.name, target.name, replace);
+    if (!error)
+        liveNames::remove(folder, file.name.c_str());
+    return error;
+}
+
+std::error_code PosixCopyPrimitives::rename(int folder, const HostString& from,
+                                            const HostString& to, bool replace) {
     if (replace)
-        return ::renameat(folder, from, folder, to) == 0 ? std::error_code() : lastError();
-    if (::renameat2(folder, from, folder, to, RENAME_NOREPLACE) == 0)
+        return ::renameat(folder, from.c_str(), folder, to.c_str()) == 0 ? std::error_code()
+                                                                         : lastError();
+    if (::renameat2(folder, from.c_str(), folder, to.c_str(), RENAME_NOREPLACE) == 0)
         return {};
     if (errno != EINVAL && !isUnsupported(errno))
         return lastError();
     // Where the file system cannot refuse to replace, the name is looked at just before.
     struct stat now {};
-    if (::fstatat(folder, to, &now, AT_SYMLINK_NOFOLLOW) == 0)
+    if (::fstatat(folder, to.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0)
         return std::make_error_code(std::errc::file_exists);
-    return ::renameat(folder, from, folder, to) == 0 ? std::error_code() : lastError();
+    return ::renameat(folder, from.c_str(), folder, to.c_str()) == 0 ? std::error_code()
+                                                                     : lastError();
 }
 
 // Opens here never exclude each other: a file another program holds is renamed over as any.
@@ -394,23 +455,32 @@ void PosixCopyPrimitives::removeLeftovers(const CopyTarget& target) {
     }
 }
 
-// The data goes before the name on local file systems with a journal or copy on write, where
-// a commit carrying the name could otherwise reach the disk first and leave the target empty.
 std::error_code PosixCopyPrimitives::writeOut(OsHandle& out) {
     struct statfs system {};
     if (::fstatfs(fdOf(out), &system) != 0)
         return lastError();
-    if (system.f_type != EXT4_SUPER_MAGIC && system.f_type != XFS_SUPER_MAGIC &&
-        system.f_type != BTRFS_SUPER_MAGIC)
-        return {};
-    const unsigned flags =
-        SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER;
-    return ::sync_file_range(fdOf(out), 0, 0, flags) == 0 ? std::error_code() : lastError();
+    const int fd = fdOf(out);
+    switch (orderingOf(system)) {
+    case Ordering::WriteOut:
+        return ::sync_file_range(fd, 0, 0,
+                                 SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE |
+                                     SYNC_FILE_RANGE_WAIT_AFTER) == 0
+                   ? std::error_code()
+                   : lastError();
+    case Ordering::Sync:
+        return ::fdatasync(fd) == 0 ? std::error_code() : lastError();
+    case Ordering::None:
+        break;
+    }
+    return {};
 }
 
 std::error_code PosixCopyPrimitives::removeName(NewFile& file, const CopyTarget& target) {
-    return ::unlinkat(fdOf(target.folder), file.name.c_str(), 0) == 0 ? std::error_code()
-                                                                      : lastError();
+    const int folder = fdOf(target.folder);
+    const std::error_code error =
+        ::unlinkat(folder, file.name.c_str(), 0) == 0 ? std::error_code() : lastError();
+    liveNames::remove(folder, file.name.c_str());
+    return error;
 }
 
 // Asked once per folder per run: the flags need a descriptor opened for reading.

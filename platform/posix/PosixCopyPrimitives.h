@@ -74,6 +74,9 @@ class PosixCopyPrimitives : public CopyPrimitives {
 
   private:
     bool useProc() const { return m_proc && !seams.noProcLinks; }
+    std::error_code linkAt(NewFile& file, int folder, const HostString& name);
+    static std::error_code rename(int folder, const HostString& from, const HostString& to,
+                                  bool replace);
     // The checked file itself through /proc; its path where there is no /proc.
     std::string inodePath(const CopyTarget& target) const;
     char* buffer();

@@ -251,9 +251,10 @@ void OsHandle::reset() {
     m_native = kNone;
 }
 
-void OsHandle::close() {
-    if (!::CloseHandle(handleOf(std::exchange(m_native, kNone))))
-        throwLastError();
+std::error_code OsHandle::close() {
+    if (!valid() || ::CloseHandle(handleOf(std::exchange(m_native, kNone))))
+        return {};
+    return lastError();
 }
 
 CopySource Win32CopyPrimitives::openSource(const HostString& path) {

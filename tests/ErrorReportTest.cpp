@@ -21,7 +21,7 @@ TEST(ErrorReportTest, textIsExactToTheByte) {
 // 30 may fail at the end of the table.
 class GuardedTest : public testing::Test {
   protected:
-    void run(bool fail10, bool fail30) {
+    void run(bool fail10, bool fail30, const FailureReported& reported = {}) {
         const GuardedStep steps[] = {
             {10,
              [&] {
@@ -52,7 +52,7 @@ class GuardedTest : public testing::Test {
              },
              kEndProcedure},
         };
-        RunGuarded(boxes, u"Proc", steps);
+        RunGuarded(boxes, u"Proc", steps, reported);
     }
     std::string trace;
     RecordingBoxes boxes;
@@ -78,4 +78,11 @@ TEST_F(GuardedTest, aReportThatCannotBeShownDoesNotStopTheProcedure) {
     boxes.onShow = [](const ShownBox&) { throw PlatformError(u"no display"); };
     run(true, false);
     EXPECT_EQ(trace, "10 30 40 ");
+}
+
+TEST_F(GuardedTest, anObserverThatThrowsDoesNotHideTheReport) {
+    run(true, false, [](int, std::u16string_view) { throw std::runtime_error("observer"); });
+    EXPECT_EQ(trace, "10 30 40 ");
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_EQ(boxes.shown[0].prompt.substr(0, 7), u"first\r\n");
 }

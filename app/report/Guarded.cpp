@@ -48,12 +48,16 @@ void RunGuarded(MessageBoxes& boxes, std::u16string_view procedure,
         } catch (...) {
             next = steps[row].resume;
             const std::u16string description = describeCurrentFailure();
+            // An observer that fails must not hide the report, nor a report that cannot be
+            // shown stop the procedure.
             try {
                 if (reported)
                     reported(steps[row].line, description);
+            } catch (...) {
+            }
+            try {
                 ShowErrorReport(boxes, description, tag, steps[row].line);
             } catch (...) {
-                // A report that cannot be shown must not stop the procedure.
             }
         }
         row = rowAfter(steps, row, next);

@@ -1,5 +1,8 @@
 #include "batch/BatchCommand.h"
 #include "base/Text.h"
+#include "batch/ProgressDisplay.h"
+#include "batch/ReceiptWriter.h"
+#include "platform/Console.h"
 #include "tests/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -329,4 +332,96 @@ TEST_F(BatchCommandTest, helpAndVersionGoToStandardOutput) {
     const Outcome help = run({"--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_TRUE(help.receipt.starts_with("Usage: quorvane-batch")) << help.receipt;
+}
+
+struct ProgressRow {
+    const char* name;
+    bool terminal;
+    int secondsIn; // into the run when a line ends
+    std::string err;
+};
+
+class ProgressDisplayTest : public testing::TestWithParam<ProgressRow> {};
+
+// A line that ends, a message and the end of the run: the progress is shown only where it can
+// be taken away again, and never runs into a message.
+TEST_P(ProgressDisplayTest, showsTheCountOnlyOnATerminalAfterASecond) {
+    const ProgressRow& row = GetParam();
+    ProgressDisplay::Clock::time_point now{};
+    std::ostringstream err;
+    ProgressDisplay progress(err, row.terminal, [&] { return now; });
+    progress.start(10);
+    now += std::chrono::seconds(row.secondsIn);
+    progress.show(3);
+    progress.say("Done.");
+    progress.clear();
+    EXPECT_EQ(err.str(), row.err);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, ProgressDisplayTest,
+    testing::Values(ProgressRow{"notATerminal", false, 5, "quorvane-batch: Done.\n"},
+                    ProgressRow{"withinTheFirstSecond", true, 0, "quorvane-batch: Done.\n"},
+                    ProgressRow{"takenAwayBeforeAMessage", true, 1,
+                                "\rquorvane-batch: 3 / 10\r\033[Kquorvane-batch: Done.\n"}),
+    [](const auto& info) { return info.param.name; });
+
+// An output file whose n-th write fails, remembering what it was given.
+class FailingOutput : public OutputFile {
+  public:
+    explicit FailingOutput(int failAt) : m_failAt(failAt) {}
+    bool isFileAt(std::u16string_view) override { return false; }
+    std::optional<FileIdentity> identity() override { return std::nullopt; }
+    void clear() override {}
+    void write(std::string_view bytes) override {
+        if (++m_writes == m_failAt)
+            throw PlatformError(u"Injected write failure");
+        written += bytes;
+    }
+    void close() override { closed = true; }
+
+    std::string written;
+    bool closed = false;
+
+  private:
+    int m_failAt, m_writes = 0;
+};
+
+struct EscapeRow {
+    const char* name;
+    std::u16string text;
+    std::string written;
+};
+
+class ReceiptTextTest : public testing::TestWithParam<EscapeRow> {};
+
+// One row is one line and four columns to every reader, and tells each name from every other.
+TEST_P(ReceiptTextTest, escapesWhatCouldBreakARowOrBeTakenForAnother) {
+    EXPECT_EQ(receiptText(GetParam().text), GetParam().written);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, ReceiptTextTest,
+    testing::Values(EscapeRow{"percentAndControls", u"100%\t\r\n\x7F", "100%25%09%0D%0A%7F"},
+                    EscapeRow{"strayByte",
+                              u"a\xDCFF"
+                              u"b",
+                              "a%FFb"},
+                    EscapeRow{"loneSurrogate", u"\xD800", "%ED%A0%80"},
+                    EscapeRow{"pairAndAccents", u"\U0001F600\u00E9", "\xF0\x9F\x98\x80\xC3\xA9"}),
+    [](const auto& info) { return info.param.name; });
+
+TEST(ReceiptWriterTest, aRowThatCannotBeWrittenIsSaidOnceAndEndsTheReceipt) {
+    FailingOutput file(2);
+    std::ostringstream err;
+    ProgressDisplay progress(err, false);
+    ReceiptWriter writer(&file, u"r.tsv", progress);
+    for (int index = 0; index < 3; ++index)
+        writer.row(index, u"a.txt", "created", "");
+    writer.close();
+    EXPECT_EQ(file.written, "1\ta.txt\tcreated\t\n");
+    EXPECT_EQ(err.str(),
+              "quorvane-batch: cannot write the receipt r.tsv: Injected write failure\n");
+    EXPECT_TRUE(writer.failed());
+    EXPECT_FALSE(file.closed);
 }

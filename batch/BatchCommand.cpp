@@ -43,49 +43,42 @@ std::string utf8(std::u16string_view text) {
     return encodeUtf8Lossless(text).value_or(std::string());
 }
 
-std::string oneLine(std::string text) {
-    for (char& c : text)
-        if (c == '\r' || c == '\n' || c == '\t')
-            c = ' ';
-    return text;
-}
-
-std::string refusalName(Refusal refusal) {
+std::u16string_view refusalName(Refusal refusal) {
     switch (refusal) {
     case Refusal::ReadOnly:
-        return "read-only";
+        return u"read-only";
     case Refusal::Hidden:
-        return "hidden";
+        return u"hidden";
     case Refusal::SameFile:
-        return "same-file";
+        return u"same-file";
     case Refusal::NotWritable:
-        return "not-writable";
+        return u"not-writable";
     case Refusal::Folder:
-        return "folder";
+        return u"folder";
     case Refusal::NotRegular:
-        return "not-regular";
+        return u"not-regular";
     case Refusal::DanglingLink:
-        return "dangling-link";
+        return u"dangling-link";
     case Refusal::Acl:
-        return "acl";
+        return u"acl";
     case Refusal::SourceChanged:
-        return "source-changed";
+        return u"source-changed";
     case Refusal::ForeignInSticky:
-        return "foreign-in-sticky";
+        return u"foreign-in-sticky";
     case Refusal::AppendOnly:
-        return "append-only";
+        return u"append-only";
     case Refusal::NoSpace:
-        return "no-space";
+        return u"no-space";
     case Refusal::Busy:
-        return "busy";
+        return u"busy";
     case Refusal::NotEncrypted:
-        return "not-encrypted";
+        return u"not-encrypted";
     case Refusal::OwnOutput:
-        return "receipt";
+        return u"receipt";
     case Refusal::None:
         break;
     }
-    return "refused";
+    return u"refused";
 }
 
 // The file services with every copy replaced by its check: a dry run writes nothing. The real
@@ -186,7 +179,7 @@ class ConsoleHost : public CommandHost, public MessageBoxes, public OutcomeObser
         m_errorReport = true;
         // A failure that left the copy of a line is that line's outcome.
         if (m_handing && !m_told)
-            row("failed", oneLine(utf8(description)));
+            row("failed", description);
     }
     void lines(int count) override { m_console.start(count); }
     void blank(int index) override {
@@ -211,23 +204,23 @@ class ConsoleHost : public CommandHost, public MessageBoxes, public OutcomeObser
         row(why == Skip::NoSource ? "no-source"
             : why == Skip::NoName ? "no-name"
                                   : "no-folder",
-            oneLine(utf8(detail)));
+            detail);
     }
     void copied(std::u16string_view match, CopyOutcome outcome) override {
         ++(outcome == CopyOutcome::Created ? m_created : m_replaced);
         static constexpr const char* kDone[] = {"created", "replaced", "in-place"};
         static constexpr const char* kWould[] = {"would-create", "would-replace", "would-in-place"};
         const auto at = static_cast<std::size_t>(outcome);
-        row(m_dryRun ? kWould[at] : kDone[at], oneLine(receiptText(match)));
+        row(m_dryRun ? kWould[at] : kDone[at], match);
     }
     void notCopied(std::u16string_view match, const PlatformError& failure) override {
         m_notCopied = true;
-        std::string detail = failure.refusal() == Refusal::None ? utf8(failure.description())
-                                                                : refusalName(failure.refusal());
+        std::u16string detail(failure.refusal() == Refusal::None ? failure.description()
+                                                                 : refusalName(failure.refusal()));
         if (!match.empty())
-            detail = receiptText(match) + ": " + detail;
+            detail = std::u16string(match) + u": " + detail;
         ++(failure.refusal() == Refusal::None ? m_failed : m_refused);
-        row(failure.refusal() == Refusal::None ? "failed" : "refused", oneLine(detail));
+        row(failure.refusal() == Refusal::None ? "failed" : "refused", detail);
     }
     void notDurable(const PlatformError& failure) override {
         m_console.say("what was copied may not be on disk: " + utf8(failure.description()));
@@ -238,7 +231,7 @@ class ConsoleHost : public CommandHost, public MessageBoxes, public OutcomeObser
     bool ended() override { return !m_dryRun && !m_receipt.failed() && !m_notDurable; }
 
   private:
-    void row(std::string_view outcome, std::string_view detail) {
+    void row(std::string_view outcome, std::u16string_view detail) {
         m_told = true;
         m_receipt.row(m_index, m_name, outcome, detail);
     }

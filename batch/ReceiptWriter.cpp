@@ -13,7 +13,7 @@ std::string utf8(std::u16string_view text) {
 
 } // namespace
 
-std::string receiptText(std::u16string_view name) {
+std::string receiptText(std::u16string_view text) {
     static constexpr char kHex[] = "0123456789ABCDEF";
     std::string out;
     const auto escape = [&](unsigned char byte) {
@@ -21,12 +21,12 @@ std::string receiptText(std::u16string_view name) {
         out += kHex[byte >> 4];
         out += kHex[byte & 0xF];
     };
-    for (std::size_t i = 0; i < name.size(); ++i) {
-        const char16_t c = name[i];
-        const bool pair = c >= 0xD800 && c <= 0xDBFF && i + 1 < name.size() &&
-                          name[i + 1] >= 0xDC00 && name[i + 1] <= 0xDFFF;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i];
+        const bool pair = c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() &&
+                          text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF;
         if (pair) {
-            out += utf8(name.substr(i++, 2));
+            out += utf8(text.substr(i++, 2));
         } else if (c >= 0xDC80 && c <= 0xDCFF) {
             escape(static_cast<unsigned char>(c - 0xDC00)); // a byte that was no character
         } else if (c >= 0xD800 && c <= 0xDFFF) {
@@ -35,8 +35,12 @@ std::string receiptText(std::u16string_view name) {
                 escape(byte);
         } else if (c < 0x20 || c == 0x7F || c == u'%') {
             escape(static_cast<unsigned char>(c));
+        } else if ((c >= 0x80 && c <= 0x9F) || c == 0x2028 || c == 0x2029) {
+            // Two bytes or three, so never taken for a stray byte's one.
+            for (char byte : utf8(text.substr(i, 1)))
+                escape(static_cast<unsigned char>(byte));
         } else {
-            out += utf8(name.substr(i, 1));
+            out += utf8(text.substr(i, 1));
         }
     }
     return out;
@@ -46,11 +50,11 @@ ReceiptWriter::ReceiptWriter(OutputFile* file, std::u16string path, ProgressDisp
     : m_file(file), m_path(std::move(path)), m_console(console) {}
 
 void ReceiptWriter::row(int index, std::u16string_view name, std::string_view outcome,
-                        std::string_view detail) {
+                        std::u16string_view detail) {
     if (!m_file || m_failed)
         return;
     std::string text = std::to_string(index + 1) + '\t' + receiptText(name) + '\t';
-    text.append(outcome).append("\t").append(detail).append("\n");
+    text.append(outcome).append("\t").append(receiptText(detail)).append("\n");
     try {
         m_file->write(text);
     } catch (const PlatformError& failure) {

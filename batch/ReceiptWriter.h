@@ -7,9 +7,10 @@ class OutputFile;
 class PlatformError;
 class ProgressDisplay;
 
-// A name as the receipt writes it: UTF-8, with "%", control characters and whatever is no
-// character at all (a stray byte, a lone surrogate) written as %XX of its bytes.
-std::string receiptText(std::u16string_view name);
+// A name or a detail as the receipt writes it: UTF-8, with "%", control characters, the C1
+// controls and the line and paragraph separators (line breaks to some readers) and whatever is
+// no character at all (a stray byte, a lone surrogate) written as %XX of each of its bytes.
+std::string receiptText(std::u16string_view text);
 
 // The receipt: a row for each list line, "line<TAB>name<TAB>outcome<TAB>detail", written as the
 // line ends, so that a run stopped at any point has a row for every line that finished. Once a
@@ -21,7 +22,7 @@ class ReceiptWriter {
 
     // `index` counts from 0; the name is the line's as trimmed.
     void row(int index, std::u16string_view name, std::string_view outcome,
-             std::string_view detail);
+             std::u16string_view detail);
     void close();
     bool failed() const { return m_failed; }
 

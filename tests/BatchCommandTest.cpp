@@ -395,9 +395,14 @@ struct EscapeRow {
 
 class ReceiptTextTest : public testing::TestWithParam<EscapeRow> {};
 
-// One row is one line and four columns to every reader, and tells each name from every other.
+// One row is one line and four columns to every reader, and tells each name from every other;
+// a detail is written by the same rule as a name.
 TEST_P(ReceiptTextTest, escapesWhatCouldBreakARowOrBeTakenForAnother) {
-    EXPECT_EQ(receiptText(GetParam().text), GetParam().written);
+    FailingOutput file(0);
+    std::ostringstream err;
+    ProgressDisplay progress(err, false);
+    ReceiptWriter(&file, u"-", progress).row(0, GetParam().text, "failed", GetParam().text);
+    EXPECT_EQ(file.written, "1\t" + GetParam().written + "\tfailed\t" + GetParam().written + "\n");
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -408,7 +413,9 @@ INSTANTIATE_TEST_SUITE_P(
                               u"b",
                               "a%FFb"},
                     EscapeRow{"loneSurrogate", u"\xD800", "%ED%A0%80"},
-                    EscapeRow{"pairAndAccents", u"\U0001F600\u00E9", "\xF0\x9F\x98\x80\xC3\xA9"}),
+                    EscapeRow{"pairAndAccents", u"\U0001F600\u00E9", "\xF0\x9F\x98\x80\xC3\xA9"},
+                    EscapeRow{"lineBreaksToSomeReaders", u"a\u0085b\u2028c\u2029",
+                              "a%C2%85b%E2%80%A8c%E2%80%A9"}),
     [](const auto& info) { return info.param.name; });
 
 TEST(ReceiptWriterTest, aRowThatCannotBeWrittenIsSaidOnceAndEndsTheReceipt) {
@@ -417,7 +424,7 @@ TEST(ReceiptWriterTest, aRowThatCannotBeWrittenIsSaidOnceAndEndsTheReceipt) {
     ProgressDisplay progress(err, false);
     ReceiptWriter writer(&file, u"r.tsv", progress);
     for (int index = 0; index < 3; ++index)
-        writer.row(index, u"a.txt", "created", "");
+        writer.row(index, u"a.txt", "created", u"");
     writer.close();
     EXPECT_EQ(file.written, "1\ta.txt\tcreated\t\n");
     EXPECT_EQ(err.str(),

@@ -81,6 +81,18 @@ std::u16string_view refusalName(Refusal refusal) {
     return u"refused";
 }
 
+// True when a file starts with the bytes FE FF. A file that does not read says nothing here:
+// the run has read it already.
+bool startsBigEndian(FileServices& files, std::u16string_view path) {
+    char mark[2] = {};
+    try {
+        return files.openForReading(path)->read(mark, 2) == 2 && mark[0] == '\xFE' &&
+               mark[1] == '\xFF';
+    } catch (const PlatformError&) {
+        return false;
+    }
+}
+
 // The file services with every copy replaced by its check: a dry run writes nothing. The real
 // services still let go of what the probes held when the run is made durable.
 class CheckingFiles : public ForwardingFileServices {
@@ -181,7 +193,13 @@ class ConsoleHost : public CommandHost, public MessageBoxes, public OutcomeObser
         if (m_handing && !m_told)
             row("failed", description);
     }
-    void lines(int count) override { m_console.start(count); }
+    void lines(int count) override {
+        m_console.start(count);
+        if (startsBigEndian(m_files, m_list))
+            m_console.say("the list starts with FE FF, the mark of big-endian UTF-16, but is read "
+                          "as little-endian UTF-16, as the window reads it: its names will not be "
+                          "the ones meant");
+    }
     void blank(int index) override {
         m_handing = false;
         m_index = index;

@@ -63,7 +63,7 @@ TEST_F(BatchCommandTest, aMixedListGivesEachOutcomeItsRow) {
     const bool posix = files.mapNativeName(u"/x").has_value();
     const std::string odd = posix ? "100%\x01.txt" : "100%.txt";
     const std::vector<std::pair<std::string, std::string>> rows = {
-        {out("new.txt") + "\r", out("new.txt") + "\tcreated\t"},
+        {out("ne\rw.txt") + "\r", out("new.txt") + "\tcreated\t"},
         {"   ", "\tblank\t"},
         {narrow(win(dir / "out/old.txt")), narrow(win(dir / "out/old.txt")) + "\treplaced\t"},
         {out("readonly.txt"), out("readonly.txt") + "\trefused\tread-only"},
@@ -318,6 +318,12 @@ INSTANTIATE_TEST_SUITE_P(
                   "quorvane-batch: Overflow\nquorvane-batch: in Tarnwick2021/08/31.Form1."
                   "PushButton3_Click at line 138\nquorvane-batch: Please email"},
         StatusRow{"exactlyTheLastLine", {"SOURCE", "LIST"}, lines(32768, ""), 1, "at line 146"},
+        // Read as little-endian all the same: one name, U+FFFE, which is no path.
+        StatusRow{"bigEndianList",
+                  {"SOURCE", "LIST"},
+                  "\xFE\xFF",
+                  0,
+                  "quorvane-batch: the list starts with FE FF, the mark of big-endian UTF-16"},
         // No "Done." between the failure and the summary: it would claim the copies are on disk.
         StatusRow{"notOnDisk",
                   {"SOURCE", "LIST"},

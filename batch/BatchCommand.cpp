@@ -32,8 +32,8 @@ constexpr std::string_view kUsage =
     "  --receipt PATH   write a row per list line to PATH (- for standard output):\n"
     "                   line, name, outcome and detail, separated by tabs\n"
     "  --help, --version\n"
-    "A FILE or LIST starting with / is a path of this system; any other is read as the window's\n"
-    "boxes would hold it (Z:\\home\\ann\\list.txt).\n"
+    "A FILE, LIST or receipt PATH starting with / is a path of this system; any other is read\n"
+    "as the window's boxes would hold it (Z:\\home\\ann\\list.txt).\n"
     "Exit status: 0 all copied or skipped for a missing folder, 1 a source missing, a folder\n"
     "out of reach, a copy refused or failed, an error reported, or copies that may not be on\n"
     "disk, 2 a missing input, 64 a usage error (a receipt that is FILE or LIST included) or a\n"
@@ -115,7 +115,10 @@ struct Options {
 class StandardOutput : public OutputFile {
   public:
     explicit StandardOutput(std::ostream& out) : m_out(out) {}
-    bool isFileAt(std::u16string_view) override { return false; }
+    bool isFileAt(std::u16string_view path) override {
+        const std::optional<FileIdentity> mine = identity();
+        return mine && mine == identityAt(path);
+    }
     std::optional<FileIdentity> identity() override { return standardOutputIdentity(); }
     void clear() override {}
     void write(std::string_view bytes) override {
@@ -325,6 +328,42 @@ bool namesAnInput(FileServices& files, OutputFile& receipt, std::u16string_view 
     });
 }
 
+// True when a name may match a search pattern: * any run, ? one character, letters in either
+// case, a final ".*" also no extension, trailing dots and spaces dropped as Windows drops them.
+// Where the host tells case apart it matches fewer names, never more.
+bool mayMatch(std::u16string_view pattern, std::u16string_view name) {
+    pattern = pattern.substr(0, pattern.find_last_not_of(u". ") + 1);
+    const auto fold = [](char16_t c) {
+        return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - u'a' + u'A') : c;
+    };
+    // matched[j]: the pattern so far matches the name's first j characters.
+    std::vector<bool> matched(name.size() + 1, false), next(name.size() + 1);
+    matched[0] = true;
+    for (const char16_t p : pattern) {
+        for (std::size_t j = 0; j <= name.size(); ++j)
+            next[j] = p == u'*'
+                          ? matched[j] || (j > 0 && next[j - 1])
+                          : j > 0 && matched[j - 1] && (p == u'?' || fold(p) == fold(name[j - 1]));
+        matched.swap(next);
+    }
+    return matched[name.size()] ||
+           (pattern.ends_with(u".*") && mayMatch(pattern.substr(0, pattern.size() - 2), name));
+}
+
+// True when a path of an input, the source's pattern included, names a receipt not made yet
+// by its folder and name: then it would be taken as that input once made.
+bool wouldNameIt(std::u16string_view input, std::u16string_view receipt) {
+    const auto split = [](std::u16string_view path) {
+        const std::size_t last = path.find_last_of(u"\\/") + 1;
+        const std::u16string folder(path.substr(0, last));
+        return std::pair(identityAt(folder.empty() ? u"." : folder), path.substr(last));
+    };
+    const std::u16string tidy = TidySeparators(input);
+    const auto [inputFolder, pattern] = split(tidy);
+    const auto [receiptFolder, name] = split(receipt);
+    return receiptFolder && receiptFolder == inputFolder && mayMatch(pattern, name);
+}
+
 } // namespace
 
 int RunBatch(const std::vector<std::u16string>& arguments, FileServices& files,
@@ -347,17 +386,27 @@ int RunBatch(const std::vector<std::u16string>& arguments, FileServices& files,
     const std::u16string source = asBoxText(files, options->inputs[0]);
     const std::u16string list = asBoxText(files, options->inputs[1]);
     ProgressDisplay progress(console.err, console.errIsTerminal);
+    // A closed pipe is a receipt that cannot be written, to be said, not the end.
+    keepRunningOnClosedPipes();
     std::unique_ptr<OutputFile> receipt;
     if (options->receipt) {
+        const bool toStandardOutput = *options->receipt == u"-";
+        const std::u16string path = toStandardOutput ? u"" : asBoxText(files, *options->receipt);
+        const auto isAnInput = [&] {
+            progress.say("the receipt " + utf8(*options->receipt) +
+                         " is the file to copy or the list; nothing was done");
+            return kUsageError;
+        };
+        // Decided before it is made, so that nothing is left behind.
+        if (!toStandardOutput && !identityAt(path) &&
+            (wouldNameIt(source, path) || wouldNameIt(list, path)))
+            return isAnInput();
         try {
-            receipt = *options->receipt == u"-" ? std::make_unique<StandardOutput>(console.out)
-                                                : openOutputFile(*options->receipt);
+            receipt = toStandardOutput ? std::make_unique<StandardOutput>(console.out)
+                                       : openOutputFile(path);
             // Emptied only once it is known to be neither input.
-            if (namesAnInput(files, *receipt, source, list)) {
-                progress.say("the receipt " + utf8(*options->receipt) +
-                             " is the file to copy or the list; nothing was done");
-                return kUsageError;
-            }
+            if (namesAnInput(files, *receipt, source, list))
+                return isAnInput();
             receipt->clear();
             // Copied over, it would lose its name, and the rows after that line with it.
             if (const std::optional<FileIdentity> written = receipt->identity())

@@ -8,9 +8,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <iostream>
 #include <map>
 #include <sstream>
 #ifndef _WIN32
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -37,12 +40,13 @@ class BatchCommandTest : public testing::Test {
     }
     std::string out(const std::string& name) const { return (dir / "out" / name).string(); }
     void list(const std::string& text) { writeFile(dir / "list.txt", text); }
-    Outcome run(std::vector<std::string> arguments) {
+    // Standard output is a string unless `out` is given.
+    Outcome run(std::vector<std::string> arguments, std::ostream* out = nullptr) {
         std::vector<std::u16string> wideArguments;
         for (const std::string& argument : arguments)
             wideArguments.push_back(decodeUtf8Lossless(argument));
         std::ostringstream outStream, errStream;
-        BatchConsole console{outStream, errStream, false};
+        BatchConsole console{out ? *out : outStream, errStream, false};
         const int status = RunBatch(wideArguments, files, console);
         return {status, outStream.str(), errStream.str()};
     }
@@ -147,30 +151,66 @@ TEST_F(BatchCommandTest, aDryRunWritesNothingAndSaysWhatWould) {
         << result.err;
 }
 
+#ifndef _WIN32
+// This process's standard output on another file or pipe for as long as it lives.
+class StandardOutputOn {
+  public:
+    explicit StandardOutputOn(int fd) : m_saved(::dup(STDOUT_FILENO)) {
+        std::cout.flush();
+        std::fflush(stdout);
+        ::dup2(fd, STDOUT_FILENO);
+        ::close(fd);
+    }
+    ~StandardOutputOn() {
+        std::cout.clear();
+        std::clearerr(stdout);
+        ::dup2(m_saved, STDOUT_FILENO);
+        ::close(m_saved);
+    }
+    StandardOutputOn(const StandardOutputOn&) = delete;
+    StandardOutputOn& operator=(const StandardOutputOn&) = delete;
+
+  private:
+    int m_saved;
+};
+#endif
+
 // Each row names the receipt and the targets' folder, and says how the run of a two-line list
-// must end; the inputs are never harmed.
+// must end; the inputs are never harmed, and a receipt that is one leaves nothing behind.
 struct ReceiptRow {
     const char* name;
-    std::string receipt; // SOURCE, LIST, or a path; relative ones below the test folder
+    // SOURCE, LIST, - or a path, relative ones below the test folder; after WIN: a path below
+    // it in Windows form.
+    std::string receipt;
     // The targets' folder: "out"; LONG, one past the host's longest path; CLOSED, one in a
     // folder its owner may not search (POSIX, unprivileged).
     std::string folder;
     int status;
-    std::string message;           // a line standard error must hold
-    std::string firstRow;          // the receipt's row for the first line, when it is readable
-    std::vector<int> rowsAtCopies; // the rows on disk as each copy starts (-1: not a file)
+    std::string message;                // a line standard error must hold
+    std::string firstRow = {};          // the receipt's row for the first line, when it is readable
+    std::vector<int> rowsAtCopies = {}; // the rows on disk as each copy starts (-1: not a file)
+    std::string source = {}; // a name below the test folder in Windows form; source.txt if empty
+    // For -, this process's standard output: APPEND-SOURCE, appending to the source (>>);
+    // CLOSED-PIPE, a pipe that no one reads. A string when empty.
+    std::string standardOutput = {};
 };
+
+const std::string kIsAnInput = "is the file to copy or the list; nothing was done";
 
 class BatchReceiptTest : public BatchCommandTest, public testing::WithParamInterface<ReceiptRow> {};
 
 TEST_P(BatchReceiptTest, theReceiptRecordsEveryFinishedLineAndNeverHarmsAnInput) {
     const ReceiptRow& row = GetParam();
     const bool posix = files.mapNativeName(u"/x").has_value();
-    if (!posix && (row.receipt.starts_with("/") || row.folder != "out"))
-        GTEST_SKIP() << "a row for the POSIX host: a device, its path limit or its mode bits";
+    if (!posix &&
+        (row.receipt.starts_with("/") || row.folder != "out" || !row.standardOutput.empty()))
+        GTEST_SKIP() << "a row for the POSIX host: a device, its path limit, its mode bits or "
+                        "its descriptors";
+    const bool inWindowsForm = row.receipt.starts_with("WIN:");
     const fs::path receipt = row.receipt == "SOURCE"        ? dir / "source.txt"
                              : row.receipt == "LIST"        ? dir / "list.txt"
                              : row.receipt.starts_with("/") ? fs::path(row.receipt)
+                             : inWindowsForm                ? dir / row.receipt.substr(4)
                                                             : dir / row.receipt;
     fs::path folder = dir / "out";
     if (row.folder == "LONG") {
@@ -195,8 +235,33 @@ TEST_P(BatchReceiptTest, theReceiptRecordsEveryFinishedLineAndNeverHarmsAnInput)
                     ? static_cast<int>(std::ranges::count(readFile(receipt), '\n'))
                     : -1);
     };
-    const Outcome result = run({"--receipt", receipt.string(), (dir / "source.txt").string(),
-                                (dir / "list.txt").string()});
+    const bool existed = fs::exists(receipt);
+    const std::vector<std::string> arguments = {"--receipt",
+                                                row.receipt == "-" ? "-"
+                                                : inWindowsForm    ? narrow(win(receipt))
+                                                                   : receipt.string(),
+                                                row.source.empty()
+                                                    ? (dir / "source.txt").string()
+                                                    : narrow(win(dir.path())) + "\\" + row.source,
+                                                (dir / "list.txt").string()};
+    Outcome result;
+    if (row.standardOutput.empty()) {
+        result = run(arguments);
+    } else {
+#ifndef _WIN32
+        int fd = -1;
+        if (row.standardOutput == "APPEND-SOURCE") {
+            fd = ::open((dir / "source.txt").c_str(), O_WRONLY | O_APPEND);
+        } else {
+            int ends[2];
+            ASSERT_EQ(::pipe(ends), 0);
+            ::close(ends[0]);
+            fd = ends[1];
+        }
+        const StandardOutputOn redirected(fd);
+        result = run(arguments, &std::cout);
+#endif
+    }
     if (row.folder == "CLOSED")
         fs::permissions(dir / "closed", fs::perms::owner_all);
     EXPECT_EQ(result.status, row.status) << result.err;
@@ -204,14 +269,15 @@ TEST_P(BatchReceiptTest, theReceiptRecordsEveryFinishedLineAndNeverHarmsAnInput)
     EXPECT_EQ(rowsAtCopies, row.rowsAtCopies);
     EXPECT_EQ(readFile(dir / "source.txt"), "payload");
     EXPECT_EQ(readFile(dir / "list.txt"), text);
+    if (row.message == kIsAnInput) {
+        EXPECT_EQ(fs::exists(receipt), existed);
+    }
     if (!row.firstRow.empty()) {
         const std::string first = "1\t" + (folder / "a.txt").string() + "\t";
         EXPECT_TRUE(readFile(receipt).starts_with(first + row.firstRow + "\n"))
             << readFile(receipt);
     }
 }
-
-const std::string kIsAnInput = "is the file to copy or the list; nothing was done";
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, BatchReceiptTest,
@@ -247,7 +313,33 @@ INSTANTIATE_TEST_SUITE_P(
                    1,
                    "2 skipped",
                    "no-folder\tPermission denied",
-                   {}}),
+                   {}},
+        ReceiptRow{.name = "standardOutputAppendsToTheSource",
+                   .receipt = "-",
+                   .folder = "out",
+                   .status = 64,
+                   .message = kIsAnInput,
+                   .standardOutput = "APPEND-SOURCE"},
+        ReceiptRow{.name = "standardOutputIsAClosedPipe",
+                   .receipt = "-",
+                   .folder = "out",
+                   .status = 64,
+                   .message = "cannot write the receipt to standard output: Broken pipe",
+                   .rowsAtCopies = {-1},
+                   .standardOutput = "CLOSED-PIPE"},
+        ReceiptRow{.name = "wouldBeAMatchOfTheSource",
+                   .receipt = "receipt.tsv",
+                   .folder = "out",
+                   .status = 64,
+                   .message = kIsAnInput,
+                   .source = "*.tsv"},
+        ReceiptRow{.name = "inWindowsForm",
+                   .receipt = "WIN:receipt.tsv",
+                   .folder = "out",
+                   .status = 0,
+                   .message = "2 created",
+                   .firstRow = "created\t",
+                   .rowsAtCopies = {0, 1}}),
     [](const auto& info) { return info.param.name; });
 
 struct StatusRow {

@@ -392,7 +392,7 @@ int RunBatch(const std::vector<std::u16string>& arguments, FileServices& files,
     if (options->receipt) {
         const bool toStandardOutput = *options->receipt == u"-";
         const std::u16string path = toStandardOutput ? u"" : asBoxText(files, *options->receipt);
-        const auto isAnInput = [&] {
+        const auto refuseAsAnInput = [&] {
             progress.say("the receipt " + utf8(*options->receipt) +
                          " is the file to copy or the list; nothing was done");
             return kUsageError;
@@ -400,13 +400,13 @@ int RunBatch(const std::vector<std::u16string>& arguments, FileServices& files,
         // Decided before it is made, so that nothing is left behind.
         if (!toStandardOutput && !identityAt(path) &&
             (wouldNameIt(source, path) || wouldNameIt(list, path)))
-            return isAnInput();
+            return refuseAsAnInput();
         try {
             receipt = toStandardOutput ? std::make_unique<StandardOutput>(console.out)
                                        : openOutputFile(path);
             // Emptied only once it is known to be neither input.
             if (namesAnInput(files, *receipt, source, list))
-                return isAnInput();
+                return refuseAsAnInput();
             receipt->clear();
             // Copied over, it would lose its name, and the rows after that line with it.
             if (const std::optional<FileIdentity> written = receipt->identity())

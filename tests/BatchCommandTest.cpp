@@ -191,7 +191,7 @@ struct ReceiptRow {
     std::vector<int> rowsAtCopies = {}; // the rows on disk as each copy starts (-1: not a file)
     std::string source = {}; // a name below the test folder in Windows form; source.txt if empty
     // For -, this process's standard output: APPEND-SOURCE, appending to the source (>>);
-    // CLOSED-PIPE, a pipe that no one reads. A string when empty.
+    // CLOSED-PIPE, a pipe that no one reads. Empty: a string, as for every other row.
     std::string standardOutput = {};
 };
 
@@ -258,6 +258,7 @@ TEST_P(BatchReceiptTest, theReceiptRecordsEveryFinishedLineAndNeverHarmsAnInput)
             ::close(ends[0]);
             fd = ends[1];
         }
+        ASSERT_GE(fd, 0);
         const StandardOutputOn redirected(fd);
         result = run(arguments, &std::cout);
 #endif

@@ -348,51 +348,53 @@ void Form1::Form_Load() {
         return m_services.files.installationFolder() + std::u16string(suffix);
     };
     bool hasPointerFile = false;
+    static constexpr StepRoute kRoutes[] = {
+        {102, {kNextStep}, 104},
+        {104, {kNextStep, 108}, 106},
+        {106, {kNextStep}, 108},
+        {108, {kNextStep}, 126},
+        {126, {kNextStep}, kNextStep},
+        {126, {kNextStep}, kNextStep},
+        {126, {kEndProcedure}, kEndProcedure},
+    };
     const GuardedStep steps[] = {
         {102,
          [&] {
              applySkin();
              return kNextStep;
-         },
-         104},
+         }},
         {104,
          [&] {
              hasPointerFile = HasFile(m_services.files, resource(u"\\HAND-M.CUR"));
              return hasPointerFile ? kNextStep : 108;
-         },
-         106},
+         }},
         {106,
          [&] {
              loadHandPointer(resource(u"\\HAND-M.CUR"));
              return kNextStep;
-         },
-         108},
+         }},
         {108,
          [&] {
              VisitHomePage(m_services.random, m_services.shell);
              return kNextStep;
-         },
-         126},
+         }},
         {126,
          [&] {
              setWindowTitle(QString::fromStdU16String(std::u16string(kProductName)));
              return kNextStep;
-         },
-         kNextStep},
+         }},
         {126,
          [&] {
              setWindowIcon(applicationIcon());
              return kNextStep;
-         },
-         kNextStep},
+         }},
         {126,
          [&] {
              m_services.boxes.setApplicationTitle(CutApplicationTitle(m_productName));
              return kEndProcedure;
-         },
-         kEndProcedure},
+         }},
     };
-    RunGuarded(m_services.boxes, u"Form_Load", steps);
+    RunGuarded<kRoutes>(m_services.boxes, u"Form_Load", steps);
 }
 
 void Form1::applySkin() {

@@ -11,40 +11,43 @@ namespace {
 void browse(WindowHost& window, std::u16string_view procedure, const char16_t* title,
             const char16_t* filter, void (WindowHost::*setText)(const std::u16string&)) {
     CommonDialog& dialog = window.commonDialog();
+    static constexpr StepRoute kRoutes[] = {
+        {100, {kNextStep}, kNextStep},
+        {102, {kNextStep}, kNextStep},
+        {104, {kNextStep}, kNextStep},
+        {106, {kNextStep}, kNextStep},
+        {108, {kEndProcedure, kNextStep}, kNextStep},
+        {110, {kEndProcedure}, kEndProcedure},
+    };
     const GuardedStep steps[] = {
         {100,
          [&] {
              dialog.FileName.clear();
              return kNextStep;
-         },
-         kNextStep},
+         }},
         {102,
          [&] {
              dialog.DialogTitle = title;
              return kNextStep;
-         },
-         kNextStep},
+         }},
         {104,
          [&] {
              dialog.Filter = filter;
              return kNextStep;
-         },
-         kNextStep},
+         }},
         {106,
          [&] {
              dialog.ShowOpen();
              return kNextStep;
-         },
-         kNextStep},
-        {108, [&] { return dialog.FileName.empty() ? kEndProcedure : kNextStep; }, kNextStep},
+         }},
+        {108, [&] { return dialog.FileName.empty() ? kEndProcedure : kNextStep; }},
         {110,
          [&] {
              (window.*setText)(dialog.FileName);
              return kEndProcedure;
-         },
-         kEndProcedure},
+         }},
     };
-    RunGuarded(window.messageBoxes(), procedure, steps);
+    RunGuarded<kRoutes>(window.messageBoxes(), procedure, steps);
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include "platform/MessageBoxes.h"
 
 void PushButton5_Click(WindowHost& window) {
+    static constexpr StepRoute kRoutes[] = {{100, {kEndProcedure}, kEndProcedure}};
     const GuardedStep steps[] = {
         {100,
          [&] {
@@ -12,8 +13,7 @@ void PushButton5_Click(WindowHost& window) {
              text += kContactPage;
              window.messageBoxes().msgBox(text, MsgBoxOkOnly);
              return kEndProcedure;
-         },
-         kEndProcedure},
+         }},
     };
-    RunGuarded(window.messageBoxes(), u"PushButton5_Click", steps);
+    RunGuarded<kRoutes>(window.messageBoxes(), u"PushButton5_Click", steps);
 }

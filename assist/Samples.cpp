@@ -9,19 +9,23 @@
 void PushButton6_Click(WindowHost& window) {
     FileServices& files = window.fileServices();
     int answer = MsgBoxNo;
+    static constexpr StepRoute kRoutes[] = {
+        {100, {kNextStep}, kNextStep},
+        {102, {kNextStep}, kNextStep},
+        {104, {kEndProcedure, kNextStep}, kNextStep},
+        {106, {kEndProcedure}, kEndProcedure},
+    };
     const GuardedStep steps[] = {
         {100,
          [&] {
              window.setText1(files.installationFolder() + u"\\Samples\\sample.txt");
              return kNextStep;
-         },
-         kNextStep},
+         }},
         {102,
          [&] {
              window.setText2(files.installationFolder() + u"\\Samples\\filelist.txt");
              return kNextStep;
-         },
-         kNextStep},
+         }},
         {104,
          [&] {
              answer = window.messageBoxes().msgBox(
@@ -29,16 +33,14 @@ void PushButton6_Click(WindowHost& window) {
                  u"are stored (so that you can view them before working with them)?",
                  MsgBoxYesNo | MsgBoxDefaultButton1);
              return answer == MsgBoxNo ? kEndProcedure : kNextStep;
-         },
-         kNextStep},
+         }},
         {106,
          [&] {
              window.shell().shellExecute(window.windowHandle(), u"",
                                          u"\"" + files.installationFolder() + u"\\Samples\\\"", u"",
                                          u"C:\\", kShowNormal);
              return kEndProcedure;
-         },
-         kEndProcedure},
+         }},
     };
-    RunGuarded(window.messageBoxes(), u"PushButton6_Click", steps);
+    RunGuarded<kRoutes>(window.messageBoxes(), u"PushButton6_Click", steps);
 }

@@ -1,6 +1,8 @@
 #include "batch/BatchCommand.h"
 
 #include "base/Text.h"
+#include "batch/ProgressDisplay.h"
+#include "batch/ReceiptWriter.h"
 #include "copy/Main.h"
 #include "copy/SaveAsMany.h"
 #include "platform/Console.h"
@@ -12,7 +14,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <ostream>
@@ -31,8 +32,8 @@ constexpr std::string_view kUsage =
     "  --receipt PATH   write a row per list line to PATH (- for standard output):\n"
     "                   line, name, outcome and detail, separated by tabs\n"
     "  --help, --version\n"
-    "A FILE or LIST starting with / is a path of this system; any other is read as the window's\n"
-    "boxes would hold it (Z:\\home\\ann\\list.txt).\n"
+    "A FILE, LIST or receipt PATH starting with / is a path of this system; any other is read\n"
+    "as the window's boxes would hold it (Z:\\home\\ann\\list.txt).\n"
     "Exit status: 0 all copied or skipped for a missing folder, 1 a source missing, a folder\n"
     "out of reach, a copy refused or failed, an error reported, or copies that may not be on\n"
     "disk, 2 a missing input, 64 a usage error (a receipt that is FILE or LIST included) or a\n"
@@ -42,82 +43,56 @@ std::string utf8(std::u16string_view text) {
     return encodeUtf8Lossless(text).value_or(std::string());
 }
 
-// A name as the receipt writes it: UTF-8, with "%", control characters and whatever is no
-// character at all (a stray byte, a lone surrogate) written as %XX of its bytes.
-std::string receiptName(std::u16string_view name) {
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    std::string out;
-    const auto escape = [&](unsigned char byte) {
-        out += '%';
-        out += kHex[byte >> 4];
-        out += kHex[byte & 0xF];
-    };
-    for (std::size_t i = 0; i < name.size(); ++i) {
-        const char16_t c = name[i];
-        const bool pair = c >= 0xD800 && c <= 0xDBFF && i + 1 < name.size() &&
-                          name[i + 1] >= 0xDC00 && name[i + 1] <= 0xDFFF;
-        if (pair) {
-            out += utf8(name.substr(i++, 2));
-        } else if (c >= 0xDC80 && c <= 0xDCFF) {
-            escape(static_cast<unsigned char>(c - 0xDC00)); // a byte that was no character
-        } else if (c >= 0xD800 && c <= 0xDFFF) {
-            for (unsigned char byte :
-                 {0xE0 | (c >> 12), 0x80 | ((c >> 6) & 0x3F), 0x80 | (c & 0x3F)})
-                escape(byte);
-        } else if (c < 0x20 || c == 0x7F || c == u'%') {
-            escape(static_cast<unsigned char>(c));
-        } else {
-            out += utf8(name.substr(i, 1));
-        }
-    }
-    return out;
-}
-
-std::string oneLine(std::string text) {
-    for (char& c : text)
-        if (c == '\r' || c == '\n' || c == '\t')
-            c = ' ';
-    return text;
-}
-
-std::string refusalName(Refusal refusal) {
+std::u16string_view refusalName(Refusal refusal) {
     switch (refusal) {
     case Refusal::ReadOnly:
-        return "read-only";
+        return u"read-only";
     case Refusal::Hidden:
-        return "hidden";
+        return u"hidden";
     case Refusal::SameFile:
-        return "same-file";
+        return u"same-file";
     case Refusal::NotWritable:
-        return "not-writable";
+        return u"not-writable";
     case Refusal::Folder:
-        return "folder";
+        return u"folder";
     case Refusal::NotRegular:
-        return "not-regular";
+        return u"not-regular";
     case Refusal::DanglingLink:
-        return "dangling-link";
+        return u"dangling-link";
     case Refusal::Acl:
-        return "acl";
+        return u"acl";
     case Refusal::SourceChanged:
-        return "source-changed";
+        return u"source-changed";
     case Refusal::ForeignInSticky:
-        return "foreign-in-sticky";
+        return u"foreign-in-sticky";
     case Refusal::AppendOnly:
-        return "append-only";
+        return u"append-only";
     case Refusal::NoSpace:
-        return "no-space";
+        return u"no-space";
     case Refusal::Busy:
-        return "busy";
+        return u"busy";
     case Refusal::NotEncrypted:
-        return "not-encrypted";
+        return u"not-encrypted";
     case Refusal::TargetChanged:
-        return "target-changed";
+        return u"target-changed";
     case Refusal::OwnOutput:
-        return "receipt";
+        return u"receipt";
     case Refusal::None:
         break;
     }
-    return "refused";
+    return u"refused";
+}
+
+// True when a file starts with the bytes FE FF. A file that does not read says nothing here:
+// the run has read it already.
+bool startsBigEndian(FileServices& files, std::u16string_view path) {
+    char mark[2] = {};
+    try {
+        return files.openForReading(path)->read(mark, 2) == 2 && mark[0] == '\xFE' &&
+               mark[1] == '\xFF';
+    } catch (const PlatformError&) {
+        return false;
+    }
 }
 
 // The file services with every copy replaced by its check: a dry run writes nothing. The real
@@ -142,7 +117,10 @@ struct Options {
 class StandardOutput : public OutputFile {
   public:
     explicit StandardOutput(std::ostream& out) : m_out(out) {}
-    bool isFileAt(std::u16string_view) override { return false; }
+    bool isFileAt(std::u16string_view path) override {
+        const std::optional<FileIdentity> mine = identity();
+        return mine && mine == identityAt(path);
+    }
     std::optional<FileIdentity> identity() override { return standardOutputIdentity(); }
     void clear() override {}
     void write(std::string_view bytes) override {
@@ -156,39 +134,29 @@ class StandardOutput : public OutputFile {
     std::ostream& m_out;
 };
 
-void cannotWriteReceipt(std::ostream& err, std::u16string_view path, const PlatformError& failure) {
-    err << "quorvane-batch: cannot write the receipt "
-        << (path == u"-" ? std::string("to standard output") : utf8(path)) << ": "
-        << utf8(failure.description()) << '\n';
-}
-
-// The run's host: the boxes' texts go to standard error, each line's outcome to the receipt.
+// The run's host: the boxes' texts go to standard error, each line's outcome to the receipt,
+// and what the lines came to to the summary and the exit status.
 class ConsoleHost : public CommandHost, public MessageBoxes, public OutcomeObserver {
   public:
-    ConsoleHost(FileServices& files, BatchConsole& console, const Options& options,
-                OutputFile* receipt, std::u16string source, std::u16string list)
-        : m_files(files), m_console(console), m_options(options), m_receipt(receipt),
+    ConsoleHost(FileServices& files, ProgressDisplay& console, ReceiptWriter& receipt, bool dryRun,
+                std::u16string source, std::u16string list)
+        : m_files(files), m_console(console), m_receipt(receipt), m_dryRun(dryRun),
           m_source(std::move(source)), m_list(std::move(list)) {}
 
     int finish() {
-        clearProgress();
-        if (m_receipt && !m_receiptFailed) {
-            try {
-                m_receipt->close();
-            } catch (const PlatformError& failure) {
-                receiptFailed(failure);
-            }
-        }
-        if (!m_inputMissing && m_options.dryRun)
-            m_console.err << "quorvane-batch: dry run, nothing written: " << m_created
-                          << " would create, " << m_replaced << " would replace, " << m_skipped
-                          << " would skip, " << m_refused << " would refuse, " << m_failed
-                          << " would fail\n";
+        m_console.clear();
+        m_receipt.close();
+        if (!m_inputMissing && m_dryRun)
+            m_console.say("dry run, nothing written: " + std::to_string(m_created) +
+                          " would create, " + std::to_string(m_replaced) + " would replace, " +
+                          std::to_string(m_skipped) + " would skip, " + std::to_string(m_refused) +
+                          " would refuse, " + std::to_string(m_failed) + " would fail");
         else if (!m_inputMissing)
-            m_console.err << "quorvane-batch: " << m_created << " created, " << m_replaced
-                          << " replaced, " << m_skipped << " skipped, " << m_refused << " refused, "
-                          << m_failed << " failed\n";
-        if (m_receiptFailed)
+            m_console.say(std::to_string(m_created) + " created, " + std::to_string(m_replaced) +
+                          " replaced, " + std::to_string(m_skipped) + " skipped, " +
+                          std::to_string(m_refused) + " refused, " + std::to_string(m_failed) +
+                          " failed");
+        if (m_receipt.failed())
             return kUsageError;
         if (m_inputMissing)
             return kInputMessage;
@@ -208,15 +176,13 @@ class ConsoleHost : public CommandHost, public MessageBoxes, public OutcomeObser
 
     // MessageBoxes: each line of the text, the report's empty line dropped.
     int msgBox(std::u16string_view prompt, int, std::u16string_view) override {
-        clearProgress();
         std::size_t start = 0;
         while (start <= prompt.size()) {
             std::size_t end = prompt.find_first_of(u"\r\n", start);
             if (end == prompt.npos)
                 end = prompt.size();
             if (end > start)
-                m_console.err << "quorvane-batch: " << utf8(prompt.substr(start, end - start))
-                              << '\n';
+                m_console.say(utf8(prompt.substr(start, end - start)));
             start = end + (prompt.substr(end).starts_with(u"\r\n") ? 2 : 1);
         }
         return MsgBoxOk;
@@ -230,25 +196,28 @@ class ConsoleHost : public CommandHost, public MessageBoxes, public OutcomeObser
         m_errorReport = true;
         // A failure that left the copy of a line is that line's outcome.
         if (m_handing && !m_told)
-            row("failed", oneLine(utf8(description)));
+            row("failed", description);
     }
     void lines(int count) override {
-        m_lines = count;
-        m_start = Clock::now();
+        m_console.start(count);
+        if (startsBigEndian(m_files, m_list))
+            m_console.say("the list starts with FE FF, the mark of big-endian UTF-16, but is read "
+                          "as little-endian UTF-16, as the window reads it: its names will not be "
+                          "the ones meant");
     }
     void blank(int index) override {
         m_handing = false;
         m_index = index;
         m_name.clear();
         row("blank", {});
-        showProgress();
+        m_console.show(index);
     }
     bool handing(int index, std::u16string_view name) override {
-        m_handing = !m_receiptFailed;
+        m_handing = !m_receipt.failed();
         m_told = false;
         m_index = index;
-        m_name = receiptName(name);
-        showProgress();
+        m_name = name;
+        m_console.show(index);
         return m_handing;
     }
     void skipped(Skip why, std::u16string_view detail) override {
@@ -258,81 +227,49 @@ class ConsoleHost : public CommandHost, public MessageBoxes, public OutcomeObser
         row(why == Skip::NoSource ? "no-source"
             : why == Skip::NoName ? "no-name"
                                   : "no-folder",
-            oneLine(utf8(detail)));
+            detail);
     }
     void copied(std::u16string_view match, CopyOutcome outcome) override {
         ++(outcome == CopyOutcome::Created ? m_created : m_replaced);
         static constexpr const char* kDone[] = {"created", "replaced", "in-place"};
         static constexpr const char* kWould[] = {"would-create", "would-replace", "would-in-place"};
         const auto at = static_cast<std::size_t>(outcome);
-        row(m_options.dryRun ? kWould[at] : kDone[at], oneLine(receiptName(match)));
+        row(m_dryRun ? kWould[at] : kDone[at], match);
     }
     void notCopied(std::u16string_view match, const PlatformError& failure) override {
         m_notCopied = true;
-        std::string detail = failure.refusal() == Refusal::None ? utf8(failure.description())
-                                                                : refusalName(failure.refusal());
+        std::u16string detail(failure.refusal() == Refusal::None ? failure.description()
+                                                                 : refusalName(failure.refusal()));
         if (!match.empty())
-            detail = receiptName(match) + ": " + detail;
+            detail = std::u16string(match) + u": " + detail;
         ++(failure.refusal() == Refusal::None ? m_failed : m_refused);
-        row(failure.refusal() == Refusal::None ? "failed" : "refused", oneLine(detail));
+        row(failure.refusal() == Refusal::None ? "failed" : "refused", detail);
     }
     void notDurable(const PlatformError& failure) override {
-        clearProgress();
-        m_console.err << "quorvane-batch: what was copied may not be on disk: "
-                      << utf8(failure.description()) << '\n';
+        m_console.say("what was copied may not be on disk: " + utf8(failure.description()));
         m_notDurable = true;
     }
     // Nothing written by a dry run, lines left uncopied by a receipt that failed, copies that
     // may not be on disk.
-    bool ended() override { return !m_options.dryRun && !m_receiptFailed && !m_notDurable; }
+    bool ended() override { return !m_dryRun && !m_receipt.failed() && !m_notDurable; }
 
   private:
-    using Clock = std::chrono::steady_clock;
-
-    // Written as its line ends, so that a run stopped at any point has a row for every line
-    // that finished.
-    void row(const std::string& outcome, const std::string& detail) {
+    void row(std::string_view outcome, std::u16string_view detail) {
         m_told = true;
-        if (!m_receipt || m_receiptFailed)
-            return;
-        try {
-            m_receipt->write(std::to_string(m_index + 1) + '\t' + m_name + '\t' + outcome + '\t' +
-                             detail + '\n');
-        } catch (const PlatformError& failure) {
-            receiptFailed(failure);
-        }
-    }
-    void receiptFailed(const PlatformError& failure) {
-        clearProgress();
-        cannotWriteReceipt(m_console.err, *m_options.receipt, failure);
-        m_receiptFailed = true;
-    }
-    // "lines done / lines" once a run passes a second, read from the clock between lines.
-    void showProgress() {
-        if (!m_console.errIsTerminal || Clock::now() - m_start < std::chrono::seconds(1))
-            return;
-        m_console.err << "\rquorvane-batch: " << m_index << " / " << m_lines << std::flush;
-        m_progressShown = true;
-    }
-    void clearProgress() {
-        if (m_progressShown)
-            m_console.err << "\r\033[K";
-        m_progressShown = false;
+        m_receipt.row(m_index, m_name, outcome, detail);
     }
 
     FileServices& m_files;
-    BatchConsole& m_console;
-    const Options& m_options;
-    OutputFile* m_receipt;
+    ProgressDisplay& m_console;
+    ReceiptWriter& m_receipt;
+    bool m_dryRun;
     std::u16string m_source, m_list;
     bool m_busy = false;
     int m_pointer = PointerDefault;
-    int m_lines = 0, m_index = 0;
-    std::string m_name;
+    int m_index = 0;
+    std::u16string m_name;
     bool m_handing = false, m_told = false;
-    bool m_inputMissing = false, m_errorReport = false, m_notCopied = false;
-    bool m_receiptFailed = false, m_notDurable = false, m_progressShown = false;
-    Clock::time_point m_start = Clock::now();
+    bool m_inputMissing = false, m_errorReport = false, m_notCopied = false, m_notDurable = false;
     int m_created = 0, m_replaced = 0, m_skipped = 0, m_refused = 0, m_failed = 0;
 };
 
@@ -393,6 +330,42 @@ bool namesAnInput(FileServices& files, OutputFile& receipt, std::u16string_view 
     });
 }
 
+// True when a name may match a search pattern: * any run, ? one character, letters in either
+// case, a final ".*" also no extension, trailing dots and spaces dropped as Windows drops them.
+// Where the host tells case apart it matches fewer names, never more.
+bool mayMatch(std::u16string_view pattern, std::u16string_view name) {
+    pattern = pattern.substr(0, pattern.find_last_not_of(u". ") + 1);
+    const auto fold = [](char16_t c) {
+        return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - u'a' + u'A') : c;
+    };
+    // matched[j]: the pattern so far matches the name's first j characters.
+    std::vector<bool> matched(name.size() + 1, false), next(name.size() + 1);
+    matched[0] = true;
+    for (const char16_t p : pattern) {
+        for (std::size_t j = 0; j <= name.size(); ++j)
+            next[j] = p == u'*'
+                          ? matched[j] || (j > 0 && next[j - 1])
+                          : j > 0 && matched[j - 1] && (p == u'?' || fold(p) == fold(name[j - 1]));
+        matched.swap(next);
+    }
+    return matched[name.size()] ||
+           (pattern.ends_with(u".*") && mayMatch(pattern.substr(0, pattern.size() - 2), name));
+}
+
+// True when a path of an input, the source's pattern included, names a receipt not made yet
+// by its folder and name: then it would be taken as that input once made.
+bool wouldNameIt(std::u16string_view input, std::u16string_view receipt) {
+    const auto split = [](std::u16string_view path) {
+        const std::size_t last = path.find_last_of(u"\\/") + 1;
+        const std::u16string folder(path.substr(0, last));
+        return std::pair(identityAt(folder.empty() ? u"." : folder), path.substr(last));
+    };
+    const std::u16string tidy = TidySeparators(input);
+    const auto [inputFolder, pattern] = split(tidy);
+    const auto [receiptFolder, name] = split(receipt);
+    return receiptFolder && receiptFolder == inputFolder && mayMatch(pattern, name);
+}
+
 } // namespace
 
 int RunBatch(const std::vector<std::u16string>& arguments, FileServices& files,
@@ -414,28 +387,40 @@ int RunBatch(const std::vector<std::u16string>& arguments, FileServices& files,
     }
     const std::u16string source = asBoxText(files, options->inputs[0]);
     const std::u16string list = asBoxText(files, options->inputs[1]);
+    ProgressDisplay progress(console.err, console.errIsTerminal);
+    // A closed pipe is a receipt that cannot be written, to be said, not the end.
+    keepRunningOnClosedPipes();
     std::unique_ptr<OutputFile> receipt;
     if (options->receipt) {
+        const bool toStandardOutput = *options->receipt == u"-";
+        const std::u16string path = toStandardOutput ? u"" : asBoxText(files, *options->receipt);
+        const auto refuseAsAnInput = [&] {
+            progress.say("the receipt " + utf8(*options->receipt) +
+                         " is the file to copy or the list; nothing was done");
+            return kUsageError;
+        };
+        // Decided before it is made, so that nothing is left behind.
+        if (!toStandardOutput && !identityAt(path) &&
+            (wouldNameIt(source, path) || wouldNameIt(list, path)))
+            return refuseAsAnInput();
         try {
-            receipt = *options->receipt == u"-" ? std::make_unique<StandardOutput>(console.out)
-                                                : openOutputFile(*options->receipt);
+            receipt = toStandardOutput ? std::make_unique<StandardOutput>(console.out)
+                                       : openOutputFile(path);
             // Emptied only once it is known to be neither input.
-            if (namesAnInput(files, *receipt, source, list)) {
-                console.err << "quorvane-batch: the receipt " << utf8(*options->receipt)
-                            << " is the file to copy or the list; nothing was done\n";
-                return kUsageError;
-            }
+            if (namesAnInput(files, *receipt, source, list))
+                return refuseAsAnInput();
             receipt->clear();
             // Copied over, it would lose its name, and the rows after that line with it.
             if (const std::optional<FileIdentity> written = receipt->identity())
                 files.guardFile(*written);
         } catch (const PlatformError& failure) {
-            cannotWriteReceipt(console.err, *options->receipt, failure);
+            cannotWriteReceipt(progress, *options->receipt, failure);
             return kUsageError;
         }
     }
+    ReceiptWriter writer(receipt.get(), options->receipt.value_or(u""), progress);
     CheckingFiles checking(files);
-    ConsoleHost host(options->dryRun ? checking : files, console, *options, receipt.get(), source,
+    ConsoleHost host(options->dryRun ? checking : files, progress, writer, options->dryRun, source,
                      list);
     PushButton3_Click(host);
     return host.finish();

@@ -90,9 +90,10 @@ void writeRandomFile(const fs::path& path, std::size_t size) {
 // The loops we compare with. The raw one is what a plain tool runs: open the source, stat the
 // folder, copy in the kernel over the target. The safe one is the least a copy that can neither
 // be redirected nor torn does here: the folder opened once, the target looked up in it (and its
-// ACL, to carry one over), the content in an anonymous file, the source checked again, then the
-// file linked to the name when absent, or linked to a temporary name, the target checked again
-// and renamed over when present.
+// ACL, to carry one over), the content in an anonymous file, the source checked again, the data
+// written out (so that a power cut finds no name without its data), then the file linked to the
+// name when absent, or linked to a temporary name, the target checked again and renamed over when
+// present.
 void rawCopy(const std::string& source, const std::vector<std::string>& targets) {
     for (const std::string& target : targets) {
         const int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
@@ -129,6 +130,9 @@ void safeCopy(const std::string& source, const std::vector<std::string>& targets
             std::abort();
         const timespec times[2] = {{0, UTIME_OMIT}, info.st_mtim};
         ::futimens(out, times);
+        ::sync_file_range(out, 0, 0,
+                          SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE |
+                              SYNC_FILE_RANGE_WAIT_AFTER);
         const std::string self = "/proc/self/fd/" + std::to_string(out);
         const char* temporary = ".bench-temporary";
         if (::linkat(AT_FDCWD, self.c_str(), dir, present ? temporary : name, AT_SYMLINK_FOLLOW))

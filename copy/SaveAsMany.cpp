@@ -59,42 +59,61 @@ void PushButton3_Click(CommandHost& host) {
         return notice(text);
     };
 
+    static constexpr StepRoute kRoutes[] = {
+        {100, {kEndProcedure, kNextStep}, 102},
+        {102, {kNextStep}, 104},
+        {104, {158, kNextStep}, 106},
+        {106, {156, kNextStep}, 108},
+        {108, {kNextStep, 154}, 110},
+        {110, {kNextStep, 152}, 112},
+        {112, {kNextStep}, 132},
+        {132, {kNextStep}, 134},
+        {134, {kNextStep}, 136},
+        {136, {kNextStep}, 138},
+        {138, {148, kNextStep}, 148},
+        {140, {kNextStep, 146}, 142},
+        {142, {148, kNextStep}, 144},
+        {144, {kNextStep}, 146},
+        {146, {140, kNextStep}, 148},
+        {148, {kNextStep}, 150},
+        {150, {160}, 160},
+        {152, {160}, 160},
+        {154, {160}, 160},
+        {156, {160}, 160},
+        {158, {160}, 160},
+        {160, {kEndProcedure}, kEndProcedure},
+    };
     const GuardedStep steps[] = {
-        {100, [&] { return host.busy() ? kEndProcedure : kNextStep; }, 102},
+        {100, [&] { return host.busy() ? kEndProcedure : kNextStep; }},
         {102,
          [&] {
              host.setBusy(true);
              return kNextStep;
-         },
-         104},
-        {104, [&] { return trimSpaces(host.text1()).empty() ? 158 : kNextStep; }, 106},
-        {106, [&] { return trimSpaces(host.text2()).empty() ? 156 : kNextStep; }, 108},
-        {108, [&] { return findsOrdinaryFile(files, host.text1()) ? kNextStep : 154; }, 110},
-        {110, [&] { return findsOrdinaryFile(files, host.text2()) ? kNextStep : 152; }, 112},
+         }},
+        {104, [&] { return trimSpaces(host.text1()).empty() ? 158 : kNextStep; }},
+        {106, [&] { return trimSpaces(host.text2()).empty() ? 156 : kNextStep; }},
+        {108, [&] { return findsOrdinaryFile(files, host.text1()) ? kNextStep : 154; }},
+        {110, [&] { return findsOrdinaryFile(files, host.text2()) ? kNextStep : 152; }},
         {112,
          [&] {
              host.setMousePointer(PointerWait);
              return kNextStep;
-         },
-         132},
+         }},
         {132,
          [&] {
              listText = ReadWholeFile(files, host.text2());
              return kNextStep;
-         },
-         134},
+         }},
         {134,
          [&] {
              std::erase(listText, u'\r');
              return kNextStep;
-         },
-         136},
+         }},
         {136,
          [&] {
              lines = cutLines(listText);
              return kNextStep;
-         },
-         138},
+         }},
         {138,
          [&] {
              if (lines.size() > kLastLineIndex + 1u)
@@ -104,8 +123,7 @@ void PushButton3_Click(CommandHost& host) {
              if (observer)
                  observer->lines(lastIndex + 1);
              return index > lastIndex ? 148 : kNextStep;
-         },
-         148},
+         }},
         {140,
          [&] {
              if (!trimSpaces(lines[index]).empty())
@@ -113,8 +131,7 @@ void PushButton3_Click(CommandHost& host) {
              if (observer)
                  observer->blank(index);
              return 146;
-         },
-         142},
+         }},
         {142,
          [&] {
              targetName = trimSpaces(lines[index]);
@@ -126,58 +143,55 @@ void PushButton3_Click(CommandHost& host) {
                  targetName = mappedName;
              }
              return kNextStep;
-         },
-         144},
+         }},
         {144,
          [&] {
              CopyToTarget(files, host.text1(), targetName, observer);
              return kNextStep;
-         },
-         146},
+         }},
         {146,
          [&] {
              if (index == kLastLineIndex)
                  throw overflow();
              ++index;
              return index <= lastIndex ? 140 : kNextStep;
-         },
-         148},
+         }},
         {148,
          [&] {
-             // "Done." means on disk. A failure is absorbed, as a copy's is; an observer is told.
+             // "Done." means on disk: a flush that fails is this step's failure, reported with
+             // the pointer restored; the run still ends with its message.
              try {
                  files.makeDurable();
              } catch (const PlatformError& failure) {
+                 host.setMousePointer(PointerDefault);
                  if (observer)
                      observer->notDurable(failure);
+                 throw;
              }
              host.setMousePointer(PointerDefault);
              return kNextStep;
-         },
-         150},
-        {150, [&] { return !observer || observer->ended() ? notice(u"Done.") : 160; }, 160},
-        {152, [&] { return missing(MissingInput::ListNotFound, u"Text file to use not found."); },
-         160},
+         }},
+        {150, [&] { return !observer || observer->ended() ? notice(u"Done.") : 160; }},
+        {152, [&] { return missing(MissingInput::ListNotFound, u"Text file to use not found."); }},
         {154,
-         [&] { return missing(MissingInput::FileNotFound, u"File to copy and rename not found."); },
-         160},
+         [&] {
+             return missing(MissingInput::FileNotFound, u"File to copy and rename not found.");
+         }},
         {156,
-         [&] { return missing(MissingInput::NoList, u"You forgot to input text file to use."); },
-         160},
+         [&] { return missing(MissingInput::NoList, u"You forgot to input text file to use."); }},
         {158,
          [&] {
              return missing(MissingInput::NoFile, u"You forgot to input file to copy and rename.");
-         },
-         160},
+         }},
         {160,
          [&] {
              host.setBusy(false);
              return kEndProcedure;
-         },
-         kEndProcedure},
+         }},
     };
-    RunGuarded(boxes, u"PushButton3_Click", steps, [observer](int line, std::u16string_view text) {
-        if (observer)
-            observer->errorReported(line, text);
-    });
+    RunGuarded<kRoutes>(boxes, u"PushButton3_Click", steps,
+                        [observer](int line, std::u16string_view text) {
+                            if (observer)
+                                observer->errorReported(line, text);
+                        });
 }

@@ -40,6 +40,14 @@ class OutputFile {
 // Which file standard output writes to; nothing when it is not a file on disk.
 std::optional<FileIdentity> standardOutputIdentity();
 
-// Opens a file for writing at a path as the user typed it, creating it when absent, without
-// emptying it.
+// Which file or folder a path in Windows form, as a box holds it, names (by any spelling or
+// link); nothing when it names none.
+std::optional<FileIdentity> identityAt(std::u16string_view path);
+
+// A write to a pipe whose reader is gone fails as any failed write does, rather than ending
+// the program.
+void keepRunningOnClosedPipes();
+
+// Opens a file for writing at a path in Windows form, as a box holds it, creating it when
+// absent, without emptying it.
 std::unique_ptr<OutputFile> openOutputFile(std::u16string_view path);

@@ -132,12 +132,13 @@ class CopyPrimitives {
     virtual Result<NewFile> createNamed(const CopyTarget& target, const HostString& name,
                                         std::uint32_t permissions, bool encrypted) = 0;
     // Gives an anonymous file a name; file_exists when taken, not_supported when this host
-    // cannot name it (the sequence then starts again with a named file).
+    // cannot name it (the sequence then starts again with a named file). Named, the file may be
+    // closed (its close checked, the name removed again should the close fail).
     virtual std::error_code linkAnonymous(NewFile& file, const CopyTarget& target,
                                           const HostString& name) = 0;
     // Moves the named new file to the target's name, over what is there when `replace`;
-    // file_exists when not replacing and the name is taken. A failed move leaves the file as
-    // it was, its temporary name still to be removed.
+    // file_exists when not replacing and the name is taken. The host may close the file first,
+    // its close checked; a failed move leaves the temporary name to be removed.
     virtual std::error_code publish(NewFile& file, const CopyTarget& target, bool replace) = 0;
     // Whether another program holds the target's file open, which only a host whose opens
     // exclude each other can tell: with `evenSharing`, also one that lets it be renamed over,
@@ -146,6 +147,15 @@ class CopyPrimitives {
     // Moves the named new file over a target another program holds, where the file system
     // lets the old file live on without a name for its holders; an error where it does not.
     virtual std::error_code publishOverHeld(NewFile& file, const CopyTarget& target) = 0;
+    // The start of this process's temporary names; the sequence adds a random part and ".tmp".
+    virtual const HostString& temporaryPrefix() = 0;
+    // Removes the temporary names in the target's folder whose makers are surely gone (a crash
+    // or a power cut left them); never a name that may be another copy's. Once per folder.
+    virtual void removeLeftovers(const CopyTarget& target) = 0;
+    // Puts the new file's data on disk before the file takes a name, where the file system
+    // needs it: written out where a journal could carry the name ahead of the data (no cache
+    // flush), synced where the run's final flush cannot vouch for the file system.
+    virtual std::error_code writeOut(OsHandle& out) = 0;
     // Removes the new file's temporary name.
     virtual std::error_code removeName(NewFile& file, const CopyTarget& target) = 0;
     // Whether the target's folder lets names be added but never removed or renamed.

@@ -27,13 +27,16 @@ bool refusesNewFiles(const std::error_code& error) {
     return error == std::errc::permission_denied || error == std::errc::operation_not_permitted;
 }
 
-HostString temporaryName() {
+// The host's prefix (on POSIX it tells who made the name), 12 random hex digits and ".tmp".
+HostString temporaryName(const HostString& prefix) {
     thread_local std::mt19937_64 generator{std::random_device{}()};
     static constexpr char kDigits[] = "0123456789abcdef";
-    HostString name(".quorvane-000000000000.tmp", ".quorvane-000000000000.tmp" + 26);
+    HostString name = prefix;
     std::uint64_t bits = generator();
-    for (std::size_t i = 10; i < 22; ++i, bits >>= 4)
-        name[i] = static_cast<HostString::value_type>(kDigits[bits & 0xF]);
+    for (int i = 0; i < 12; ++i, bits >>= 4)
+        name += static_cast<HostString::value_type>(kDigits[bits & 0xF]);
+    for (const char c : {'.', 't', 'm', 'p'})
+        name += static_cast<HostString::value_type>(c);
     return name;
 }
 
@@ -181,6 +184,7 @@ CopyOutcome CopySequence::foresee(const CopySource& source, CopyTarget target) {
 
 CopySequence::Pending CopySequence::newFile(const CopyTarget& target, std::uint32_t permissions,
                                             bool encrypted, bool anonymous) {
+    m_host.removeLeftovers(target);
     if (anonymous && !encrypted) {
         Result<NewFile> file = m_host.createAnonymous(target, permissions);
         if (!file.error())
@@ -192,7 +196,8 @@ CopySequence::Pending CopySequence::newFile(const CopyTarget& target, std::uint3
     if (m_host.folderIsAppendOnly(target))
         throw PlatformError::refused(Refusal::AppendOnly);
     for (int attempt = 1;; ++attempt) {
-        Result<NewFile> file = m_host.createNamed(target, temporaryName(), permissions, encrypted);
+        Result<NewFile> file = m_host.createNamed(target, temporaryName(m_host.temporaryPrefix()),
+                                                  permissions, encrypted);
         if (!file.error()) {
             Pending made(m_host, target, std::move(*file));
             // Encrypted content never becomes plain text: where the new file is not kept
@@ -261,6 +266,10 @@ CopyOutcome CopySequence::create(const CopySource& source, const CopyTarget& tar
     writeContent(source, target, file.out(), false);
     need(m_host.carryStreams(file.out(), source));
     takeTime(file.out(), source, false);
+    // Data before name: after a power cut the name holds the old file or the whole new one.
+    need(m_host.writeOut(file.out()));
+    // Told while the file is open: naming it may close it.
+    need(m_host.wrote(target, file.out()));
     reach(CopyPoint::BeforeLastCheck, target);
     if (file.anonymous()) {
         const std::error_code error = m_host.linkAnonymous(file.file(), target, target.name);
@@ -269,7 +278,6 @@ CopyOutcome CopySequence::create(const CopySource& source, const CopyTarget& tar
         if (error == std::errc::file_exists)
             throw PlatformError::refused(Refusal::TargetChanged);
         need(error);
-        need(m_host.wrote(target, file.out()));
         return CopyOutcome::Created;
     }
     const std::error_code error = m_host.publish(file.file(), target, false);
@@ -277,7 +285,6 @@ CopyOutcome CopySequence::create(const CopySource& source, const CopyTarget& tar
         throw PlatformError::refused(Refusal::TargetChanged);
     need(error);
     file.release();
-    need(m_host.wrote(target, file.out()));
     return CopyOutcome::Created;
 }
 
@@ -303,8 +310,12 @@ CopyOutcome CopySequence::replace(const CopySource& source, CopyTarget& target,
     writeContent(source, target, file->out(), false);
     need(m_host.carryStreams(file->out(), source));
     takeTime(file->out(), source, false);
+    // Data before name: after a power cut the name holds the old file or the whole new one.
+    need(m_host.writeOut(file->out()));
+    // Told while the file is open: naming it may close it.
+    need(m_host.wrote(target, file->out()));
     for (int attempt = 1; file->anonymous(); ++attempt) {
-        HostString name = temporaryName();
+        HostString name = temporaryName(m_host.temporaryPrefix());
         const std::error_code error = m_host.linkAnonymous(file->file(), target, name);
         if (!error)
             file->setName(std::move(name));
@@ -339,7 +350,6 @@ CopyOutcome CopySequence::replace(const CopySource& source, CopyTarget& target,
         return writeInPlace(source, target);
     }
     file->release();
-    need(m_host.wrote(target, file->out()));
     return CopyOutcome::Replaced;
 }
 

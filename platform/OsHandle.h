@@ -22,8 +22,8 @@ class OsHandle {
     Native get() const { return m_native; }
     bool valid() const;
     void reset();
-    // Closes now and says how the close failed, which counts as a failed write.
-    std::error_code close();
+    // Closes now; a close that fails counts as a failed write.
+    [[nodiscard]] std::error_code close();
 
   private:
     Native m_native = kNone;

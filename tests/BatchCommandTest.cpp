@@ -1,13 +1,19 @@
 #include "batch/BatchCommand.h"
 #include "base/Text.h"
+#include "batch/ProgressDisplay.h"
+#include "batch/ReceiptWriter.h"
+#include "platform/Console.h"
 #include "tests/TestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <iostream>
 #include <map>
 #include <sstream>
 #ifndef _WIN32
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -34,12 +40,13 @@ class BatchCommandTest : public testing::Test {
     }
     std::string out(const std::string& name) const { return (dir / "out" / name).string(); }
     void list(const std::string& text) { writeFile(dir / "list.txt", text); }
-    Outcome run(std::vector<std::string> arguments) {
+    // Standard output is a string unless `out` is given.
+    Outcome run(std::vector<std::string> arguments, std::ostream* out = nullptr) {
         std::vector<std::u16string> wideArguments;
         for (const std::string& argument : arguments)
             wideArguments.push_back(decodeUtf8Lossless(argument));
         std::ostringstream outStream, errStream;
-        BatchConsole console{outStream, errStream, false};
+        BatchConsole console{out ? *out : outStream, errStream, false};
         const int status = RunBatch(wideArguments, files, console);
         return {status, outStream.str(), errStream.str()};
     }
@@ -60,7 +67,7 @@ TEST_F(BatchCommandTest, aMixedListGivesEachOutcomeItsRow) {
     const bool posix = files.mapNativeName(u"/x").has_value();
     const std::string odd = posix ? "100%\x01.txt" : "100%.txt";
     const std::vector<std::pair<std::string, std::string>> rows = {
-        {out("new.txt") + "\r", out("new.txt") + "\tcreated\t"},
+        {out("ne\rw.txt") + "\r", out("new.txt") + "\tcreated\t"},
         {"   ", "\tblank\t"},
         {narrow(win(dir / "out/old.txt")), narrow(win(dir / "out/old.txt")) + "\treplaced\t"},
         {out("readonly.txt"), out("readonly.txt") + "\trefused\tread-only"},
@@ -144,30 +151,66 @@ TEST_F(BatchCommandTest, aDryRunWritesNothingAndSaysWhatWould) {
         << result.err;
 }
 
+#ifndef _WIN32
+// This process's standard output on another file or pipe for as long as it lives.
+class StandardOutputOn {
+  public:
+    explicit StandardOutputOn(int fd) : m_saved(::dup(STDOUT_FILENO)) {
+        std::cout.flush();
+        std::fflush(stdout);
+        ::dup2(fd, STDOUT_FILENO);
+        ::close(fd);
+    }
+    ~StandardOutputOn() {
+        std::cout.clear();
+        std::clearerr(stdout);
+        ::dup2(m_saved, STDOUT_FILENO);
+        ::close(m_saved);
+    }
+    StandardOutputOn(const StandardOutputOn&) = delete;
+    StandardOutputOn& operator=(const StandardOutputOn&) = delete;
+
+  private:
+    int m_saved;
+};
+#endif
+
 // Each row names the receipt and the targets' folder, and says how the run of a two-line list
-// must end; the inputs are never harmed.
+// must end; the inputs are never harmed, and a receipt that is one leaves nothing behind.
 struct ReceiptRow {
     const char* name;
-    std::string receipt; // SOURCE, LIST, or a path; relative ones below the test folder
+    // SOURCE, LIST, - or a path, relative ones below the test folder; after WIN: a path below
+    // it in Windows form.
+    std::string receipt;
     // The targets' folder: "out"; LONG, one past the host's longest path; CLOSED, one in a
     // folder its owner may not search (POSIX, unprivileged).
     std::string folder;
     int status;
-    std::string message;           // a line standard error must hold
-    std::string firstRow;          // the receipt's row for the first line, when it is readable
-    std::vector<int> rowsAtCopies; // the rows on disk as each copy starts (-1: not a file)
+    std::string message;                // a line standard error must hold
+    std::string firstRow = {};          // the receipt's row for the first line, when it is readable
+    std::vector<int> rowsAtCopies = {}; // the rows on disk as each copy starts (-1: not a file)
+    std::string source = {}; // a name below the test folder in Windows form; source.txt if empty
+    // For -, this process's standard output: APPEND-SOURCE, appending to the source (>>);
+    // CLOSED-PIPE, a pipe that no one reads. Empty: a string, as for every other row.
+    std::string standardOutput = {};
 };
+
+const std::string kIsAnInput = "is the file to copy or the list; nothing was done";
 
 class BatchReceiptTest : public BatchCommandTest, public testing::WithParamInterface<ReceiptRow> {};
 
 TEST_P(BatchReceiptTest, theReceiptRecordsEveryFinishedLineAndNeverHarmsAnInput) {
     const ReceiptRow& row = GetParam();
     const bool posix = files.mapNativeName(u"/x").has_value();
-    if (!posix && (row.receipt.starts_with("/") || row.folder != "out"))
-        GTEST_SKIP() << "a row for the POSIX host: a device, its path limit or its mode bits";
+    if (!posix &&
+        (row.receipt.starts_with("/") || row.folder != "out" || !row.standardOutput.empty()))
+        GTEST_SKIP() << "a row for the POSIX host: a device, its path limit, its mode bits or "
+                        "its descriptors";
+    const bool inWindowsForm = row.receipt.starts_with("WIN:");
     const fs::path receipt = row.receipt == "SOURCE"        ? dir / "source.txt"
                              : row.receipt == "LIST"        ? dir / "list.txt"
                              : row.receipt.starts_with("/") ? fs::path(row.receipt)
+                             : inWindowsForm                ? dir / row.receipt.substr(4)
                                                             : dir / row.receipt;
     fs::path folder = dir / "out";
     if (row.folder == "LONG") {
@@ -192,8 +235,34 @@ TEST_P(BatchReceiptTest, theReceiptRecordsEveryFinishedLineAndNeverHarmsAnInput)
                     ? static_cast<int>(std::ranges::count(readFile(receipt), '\n'))
                     : -1);
     };
-    const Outcome result = run({"--receipt", receipt.string(), (dir / "source.txt").string(),
-                                (dir / "list.txt").string()});
+    const bool existed = fs::exists(receipt);
+    const std::vector<std::string> arguments = {"--receipt",
+                                                row.receipt == "-" ? "-"
+                                                : inWindowsForm    ? narrow(win(receipt))
+                                                                   : receipt.string(),
+                                                row.source.empty()
+                                                    ? (dir / "source.txt").string()
+                                                    : narrow(win(dir.path())) + "\\" + row.source,
+                                                (dir / "list.txt").string()};
+    Outcome result;
+    if (row.standardOutput.empty()) {
+        result = run(arguments);
+    } else {
+#ifndef _WIN32
+        int fd = -1;
+        if (row.standardOutput == "APPEND-SOURCE") {
+            fd = ::open((dir / "source.txt").c_str(), O_WRONLY | O_APPEND);
+        } else {
+            int ends[2];
+            ASSERT_EQ(::pipe(ends), 0);
+            ::close(ends[0]);
+            fd = ends[1];
+        }
+        ASSERT_GE(fd, 0);
+        const StandardOutputOn redirected(fd);
+        result = run(arguments, &std::cout);
+#endif
+    }
     if (row.folder == "CLOSED")
         fs::permissions(dir / "closed", fs::perms::owner_all);
     EXPECT_EQ(result.status, row.status) << result.err;
@@ -201,14 +270,15 @@ TEST_P(BatchReceiptTest, theReceiptRecordsEveryFinishedLineAndNeverHarmsAnInput)
     EXPECT_EQ(rowsAtCopies, row.rowsAtCopies);
     EXPECT_EQ(readFile(dir / "source.txt"), "payload");
     EXPECT_EQ(readFile(dir / "list.txt"), text);
+    if (row.message == kIsAnInput) {
+        EXPECT_EQ(fs::exists(receipt), existed);
+    }
     if (!row.firstRow.empty()) {
         const std::string first = "1\t" + (folder / "a.txt").string() + "\t";
         EXPECT_TRUE(readFile(receipt).starts_with(first + row.firstRow + "\n"))
             << readFile(receipt);
     }
 }
-
-const std::string kIsAnInput = "is the file to copy or the list; nothing was done";
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, BatchReceiptTest,
@@ -244,7 +314,33 @@ INSTANTIATE_TEST_SUITE_P(
                    1,
                    "2 skipped",
                    "no-folder\tPermission denied",
-                   {}}),
+                   {}},
+        ReceiptRow{.name = "standardOutputAppendsToTheSource",
+                   .receipt = "-",
+                   .folder = "out",
+                   .status = 64,
+                   .message = kIsAnInput,
+                   .standardOutput = "APPEND-SOURCE"},
+        ReceiptRow{.name = "standardOutputIsAClosedPipe",
+                   .receipt = "-",
+                   .folder = "out",
+                   .status = 64,
+                   .message = "cannot write the receipt to standard output: Broken pipe",
+                   .rowsAtCopies = {-1},
+                   .standardOutput = "CLOSED-PIPE"},
+        ReceiptRow{.name = "wouldBeAMatchOfTheSource",
+                   .receipt = "receipt.tsv",
+                   .folder = "out",
+                   .status = 64,
+                   .message = kIsAnInput,
+                   .source = "*.tsv"},
+        ReceiptRow{.name = "inWindowsForm",
+                   .receipt = "WIN:receipt.tsv",
+                   .folder = "out",
+                   .status = 0,
+                   .message = "2 created",
+                   .firstRow = "created\t",
+                   .rowsAtCopies = {0, 1}}),
     [](const auto& info) { return info.param.name; });
 
 struct StatusRow {
@@ -315,12 +411,19 @@ INSTANTIATE_TEST_SUITE_P(
                   "quorvane-batch: Overflow\nquorvane-batch: in Tarnwick2021/08/31.Form1."
                   "PushButton3_Click at line 138\nquorvane-batch: Please email"},
         StatusRow{"exactlyTheLastLine", {"SOURCE", "LIST"}, lines(32768, ""), 1, "at line 146"},
+        // Read as little-endian all the same: one name, U+FFFE, which is no path.
+        StatusRow{"bigEndianList",
+                  {"SOURCE", "LIST"},
+                  "\xFE\xFF",
+                  0,
+                  "quorvane-batch: the list starts with FE FF, the mark of big-endian UTF-16"},
         // No "Done." between the failure and the summary: it would claim the copies are on disk.
         StatusRow{"notOnDisk",
                   {"SOURCE", "LIST"},
                   "\n",
                   1,
-                  "on disk: Injected makeDurable failure\nquorvane-batch: 0 created",
+                  "at line 148\nquorvane-batch: Please email screenshot of this message to "
+                  "support@quorvane.example\nquorvane-batch: 0 created",
                   "makeDurable"}),
     [](const auto& info) { return info.param.name; });
 
@@ -329,4 +432,103 @@ TEST_F(BatchCommandTest, helpAndVersionGoToStandardOutput) {
     const Outcome help = run({"--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_TRUE(help.receipt.starts_with("Usage: quorvane-batch")) << help.receipt;
+}
+
+struct ProgressRow {
+    const char* name;
+    bool terminal;
+    int secondsIn; // into the run when a line ends
+    std::string err;
+};
+
+class ProgressDisplayTest : public testing::TestWithParam<ProgressRow> {};
+
+// A line that ends, a message and the end of the run: the progress is shown only where it can
+// be taken away again, and never runs into a message.
+TEST_P(ProgressDisplayTest, showsTheCountOnlyOnATerminalAfterASecond) {
+    const ProgressRow& row = GetParam();
+    ProgressDisplay::Clock::time_point now{};
+    std::ostringstream err;
+    ProgressDisplay progress(err, row.terminal, [&] { return now; });
+    progress.start(10);
+    now += std::chrono::seconds(row.secondsIn);
+    progress.show(3);
+    progress.say("Done.");
+    progress.clear();
+    EXPECT_EQ(err.str(), row.err);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, ProgressDisplayTest,
+    testing::Values(ProgressRow{"notATerminal", false, 5, "quorvane-batch: Done.\n"},
+                    ProgressRow{"withinTheFirstSecond", true, 0, "quorvane-batch: Done.\n"},
+                    ProgressRow{"takenAwayBeforeAMessage", true, 1,
+                                "\rquorvane-batch: 3 / 10\r\033[Kquorvane-batch: Done.\n"}),
+    [](const auto& info) { return info.param.name; });
+
+// An output file whose n-th write fails, remembering what it was given.
+class FailingOutput : public OutputFile {
+  public:
+    explicit FailingOutput(int failAt) : m_failAt(failAt) {}
+    bool isFileAt(std::u16string_view) override { return false; }
+    std::optional<FileIdentity> identity() override { return std::nullopt; }
+    void clear() override {}
+    void write(std::string_view bytes) override {
+        if (++m_writes == m_failAt)
+            throw PlatformError(u"Injected write failure");
+        written += bytes;
+    }
+    void close() override { closed = true; }
+
+    std::string written;
+    bool closed = false;
+
+  private:
+    int m_failAt, m_writes = 0;
+};
+
+struct EscapeRow {
+    const char* name;
+    std::u16string text;
+    std::string written;
+};
+
+class ReceiptTextTest : public testing::TestWithParam<EscapeRow> {};
+
+// One row is one line and four columns to every reader, and tells each name from every other;
+// a detail is written by the same rule as a name.
+TEST_P(ReceiptTextTest, escapesWhatCouldBreakARowOrBeTakenForAnother) {
+    FailingOutput file(0);
+    std::ostringstream err;
+    ProgressDisplay progress(err, false);
+    ReceiptWriter(&file, u"-", progress).row(0, GetParam().text, "failed", GetParam().text);
+    EXPECT_EQ(file.written, "1\t" + GetParam().written + "\tfailed\t" + GetParam().written + "\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, ReceiptTextTest,
+    testing::Values(EscapeRow{"percentAndControls", u"100%\t\r\n\x7F", "100%25%09%0D%0A%7F"},
+                    EscapeRow{"strayByte",
+                              u"a\xDCFF"
+                              u"b",
+                              "a%FFb"},
+                    EscapeRow{"loneSurrogate", u"\xD800", "%ED%A0%80"},
+                    EscapeRow{"pairAndAccents", u"\U0001F600\u00E9", "\xF0\x9F\x98\x80\xC3\xA9"},
+                    EscapeRow{"lineBreaksToSomeReaders", u"a\u0085b\u2028c\u2029",
+                              "a%C2%85b%E2%80%A8c%E2%80%A9"}),
+    [](const auto& info) { return info.param.name; });
+
+TEST(ReceiptWriterTest, aRowThatCannotBeWrittenIsSaidOnceAndEndsTheReceipt) {
+    FailingOutput file(2);
+    std::ostringstream err;
+    ProgressDisplay progress(err, false);
+    ReceiptWriter writer(&file, u"r.tsv", progress);
+    for (int index = 0; index < 3; ++index)
+        writer.row(index, u"a.txt", "created", u"");
+    writer.close();
+    EXPECT_EQ(file.written, "1\ta.txt\tcreated\t\n");
+    EXPECT_EQ(err.str(),
+              "quorvane-batch: cannot write the receipt r.tsv: Injected write failure\n");
+    EXPECT_TRUE(writer.failed());
+    EXPECT_FALSE(file.closed);
 }

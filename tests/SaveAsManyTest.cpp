@@ -264,7 +264,7 @@ INSTANTIATE_TEST_SUITE_P(
                     FailureRow{"read132", "", "openForReading", 1, 132, {kDone}, 0},
                     FailureRow{"copy144", "", "openExisting", 1, 144, {kDone}, 1},
                     FailureRow{"defaultPointer148", "setMousePointer", "", 2, 148, {kDone}, 2},
-                    FailureRow{"notDurableIsAbsorbed148", "", "makeDurable", 1, 0, {kDone}, 2}),
+                    FailureRow{"notDurable148", "", "makeDurable", 1, 148, {kDone}, 2}),
     [](const auto& info) { return info.param.name; });
 
 TEST_F(SaveAsManyTest, aFailingMessageGoesOnToClearTheFlag) {

@@ -132,7 +132,9 @@ class RecordingListener : public CopyListener {
     std::vector<CopyOutcome> outcomes;
 };
 
-// The four things "Start Saving" needs of its window, each of which can be made to fail.
+// "Start Saving"'s window: of CommandHost's nine members, the texts, the busy flag and setting
+// the pointer can each be made to fail; the boxes record, the file services fail on demand, and
+// there is no outcome observer.
 class TestHost : public CommandHost {
   public:
     std::u16string text1() const override;

@@ -4,8 +4,10 @@
 #include "base/Text.h"
 #include "platform/PlatformError.h"
 
-#include <cassert>
+#include <algorithm>
 #include <new>
+#include <optional>
+#include <string>
 
 namespace {
 
@@ -23,39 +25,56 @@ std::u16string describeCurrentFailure() {
     }
 }
 
-std::size_t rowAfter(std::span<const GuardedStep> steps, std::size_t row, int next) {
+std::size_t rowAfter(std::span<const StepRoute> routes, std::size_t row, int next) {
     if (next == kNextStep)
         return row + 1;
-    if (next == kEndProcedure)
-        return steps.size();
-    for (std::size_t i = 0; i < steps.size(); ++i)
-        if (steps[i].line == next)
-            return i;
-    assert(!"a step names a line that is not in its table");
-    return steps.size();
+    // kEndProcedure names no line, so it leads past the last row.
+    const auto found = std::ranges::find(routes, next, &StepRoute::line);
+    return static_cast<std::size_t>(found - routes.begin());
+}
+
+// The report of a failure at a line; an observer that fails must not hide it, nor a report
+// that cannot be shown stop the procedure.
+void report(MessageBoxes& boxes, std::u16string_view tag, const FailureReported& reported, int line,
+            std::u16string_view description) {
+    try {
+        if (reported)
+            reported(line, description);
+    } catch (...) {
+    }
+    try {
+        ShowErrorReport(boxes, description, tag, line);
+    } catch (...) {
+    }
 }
 
 } // namespace
 
-void RunGuarded(MessageBoxes& boxes, std::u16string_view procedure,
-                std::span<const GuardedStep> steps, const FailureReported& reported) {
+void runGuardedSteps(MessageBoxes& boxes, std::u16string_view procedure,
+                     std::span<const StepRoute> routes, std::span<const GuardedStep> steps,
+                     const FailureReported& reported) {
     const std::u16string tag = procedureTag(procedure);
+    for (std::size_t row = 0; row < steps.size(); ++row)
+        if (steps[row].line != routes[row].line) {
+            report(boxes, tag, reported, routes[row].line, u"Step table does not match its routes");
+            return;
+        }
     std::size_t row = 0;
     while (row < steps.size()) {
-        int next;
+        const StepRoute& route = routes[row];
+        int next = kEndProcedure;
+        std::optional<std::u16string> failure;
         try {
             next = steps[row].action();
+            if (!std::ranges::count(route.next, next))
+                failure = u"Step went where its route does not lead";
         } catch (...) {
-            next = steps[row].resume;
-            const std::u16string description = describeCurrentFailure();
-            try {
-                if (reported)
-                    reported(steps[row].line, description);
-                ShowErrorReport(boxes, description, tag, steps[row].line);
-            } catch (...) {
-                // A report that cannot be shown must not stop the procedure.
-            }
+            failure = describeCurrentFailure();
         }
-        row = rowAfter(steps, row, next);
+        if (failure) {
+            report(boxes, tag, reported, route.line, *failure);
+            next = route.resume;
+        }
+        row = rowAfter(routes, row, next);
     }
 }

@@ -7,6 +7,7 @@
 #include "platform/posix/WindowsPath.h"
 
 #include <cerrno>
+#include <csignal>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -25,16 +26,7 @@ class PosixOutputFile : public OutputFile {
     explicit PosixOutputFile(OsHandle file) : m_file(std::move(file)) {}
 
     bool isFileAt(std::u16string_view path) override {
-        std::string host;
-        try {
-            host = toHostPath(path);
-        } catch (const PlatformError&) {
-            return false;
-        }
-        struct stat other {};
-        if (::stat(host.c_str(), &other) != 0)
-            return false;
-        return sameFile(status(), other);
+        return identityOf(status()) == identityAt(path);
     }
     std::optional<FileIdentity> identity() override { return identityOfFile(fdOf(m_file)); }
     void clear() override {
@@ -86,11 +78,24 @@ std::optional<FileIdentity> standardOutputIdentity() {
     return identityOfFile(STDOUT_FILENO);
 }
 
+std::optional<FileIdentity> identityAt(std::u16string_view path) {
+    struct stat info {};
+    try {
+        if (::stat(toHostPath(path).c_str(), &info) == 0)
+            return identityOf(info);
+    } catch (const PlatformError&) {
+        // no host name: it names nothing
+    }
+    return std::nullopt;
+}
+
+void keepRunningOnClosedPipes() {
+    ::signal(SIGPIPE, SIG_IGN);
+}
+
 std::unique_ptr<OutputFile> openOutputFile(std::u16string_view path) {
-    const std::optional<std::string> bytes = encodeUtf8Lossless(path);
-    if (!bytes)
-        throw PlatformError::fromErrno(EILSEQ);
-    OsHandle file(::open(bytes->c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY, 0666));
+    OsHandle file(
+        ::open(toHostPath(path).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY, 0666));
     if (!file.valid())
         throwErrno();
     return std::make_unique<PosixOutputFile>(std::move(file));

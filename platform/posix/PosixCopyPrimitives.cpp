@@ -1,12 +1,14 @@
 #include "platform/posix/PosixCopyPrimitives.h"
 
 #include "platform/PlatformError.h"
+#include "platform/posix/LiveNames.h"
 #include "platform/posix/PosixIo.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <dirent.h>
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <linux/magic.h>
@@ -95,13 +97,40 @@ template <typename Query> bool queryInto(std::string& out, Query query) {
     }
 }
 
+// How a new file's data is put on disk before the file takes its name.
+enum class Ordering {
+    WriteOut, // local, with a journal or copy on write: a commit carrying the name could reach
+              // the disk before the data and leave the target empty, so the data is written first
+    None,     // nothing to order (memory), or nothing the file system would keep in order (FAT);
+              // the run's syncfs vouches for it before "Done."
+    Sync,     // syncfs cannot vouch for it (FUSE, NFS, SMB, 9p, or unknown): each file is synced
+};
+
+Ordering orderingOf(const struct statfs& system) {
+    switch (system.f_type) {
+    case EXT4_SUPER_MAGIC:
+    case XFS_SUPER_MAGIC:
+    case BTRFS_SUPER_MAGIC:
+        return Ordering::WriteOut;
+    case TMPFS_MAGIC:
+    case RAMFS_MAGIC:
+    case MSDOS_SUPER_MAGIC:
+    case EXFAT_SUPER_MAGIC:
+    case F2FS_SUPER_MAGIC:
+        return Ordering::None;
+    default:
+        return Ordering::Sync;
+    }
+}
+
 } // namespace
 
 PosixCopyPrimitives::PosixCopyPrimitives()
     : PosixCopyPrimitives(::access("/proc/self/fd", F_OK) == 0) {}
 
 PosixCopyPrimitives::PosixCopyPrimitives(bool procLinks)
-    : m_uid(::geteuid()), m_gid(::getegid()), m_proc(procLinks) {
+    : m_uid(::geteuid()), m_gid(::getegid()), m_proc(procLinks), m_maker(currentMaker()),
+      m_prefix(namePrefix(m_maker)) {
     m_groups.resize(static_cast<std::size_t>(std::max(::getgroups(0, nullptr), 0)));
     m_groups.resize(static_cast<std::size_t>(
         std::max(::getgroups(static_cast<int>(m_groups.size()), m_groups.data()), 0)));
@@ -298,23 +327,42 @@ Result<NewFile> PosixCopyPrimitives::createNamed(const CopyTarget& target, const
         return lastError();
     file.name = name;
     file.encrypted = encrypted;
+    liveNames::add(fdOf(target.folder), name.c_str());
     return file;
 }
 
 std::error_code PosixCopyPrimitives::linkAnonymous(NewFile& file, const CopyTarget& target,
                                                    const HostString& name) {
     const int folder = fdOf(target.folder);
-    if (m_proc) {
-        if (::linkat(AT_FDCWD, procPath(fdOf(file.file)).c_str(), folder, name.c_str(),
-                     AT_SYMLINK_FOLLOW) == 0)
-            return {};
-        if (errno == EEXIST)
-            return lastError();
+    std::error_code error = linkAt(file, folder, name);
+    if (error)
+        return error;
+    const bool temporary = name != target.name;
+    if (temporary)
+        liveNames::add(folder, name.c_str());
+    // Named, the file needs no descriptor any more. Network and FUSE file systems report write
+    // errors at its close: then the name it just took goes again.
+    error = file.file.close();
+    if (error) {
+        ::unlinkat(folder, name.c_str(), 0);
+        if (temporary)
+            liveNames::remove(folder, name.c_str());
     }
-    // Needs a capability on many kernels, without which the file counts as not found.
-    if (::linkat(fdOf(file.file), "", folder, name.c_str(), AT_EMPTY_PATH) == 0)
+    return error;
+}
+
+std::error_code PosixCopyPrimitives::linkAt(NewFile& file, int folder, const HostString& name) {
+    const int fd = fdOf(file.file);
+    int linked;
+    if (m_proc)
+        linked = ::linkat(AT_FDCWD, procPath(fd).c_str(), folder, name.c_str(), AT_SYMLINK_FOLLOW);
+    else
+        linked = ::linkat(fd, "", folder, name.c_str(), AT_EMPTY_PATH);
+    if (linked == 0)
         return {};
-    if (errno == ENOENT || errno == EINVAL || isUnsupported(errno))
+    // The kernel's word for a file it will not name: without /proc, AT_EMPTY_PATH needs a
+    // capability on many kernels. Any other failure keeps its own reason.
+    if (errno == ENOENT || isUnsupported(errno))
         return notSupported();
     return lastError();
 }
@@ -322,19 +370,31 @@ std::error_code PosixCopyPrimitives::linkAnonymous(NewFile& file, const CopyTarg
 std::error_code PosixCopyPrimitives::publish(NewFile& file, const CopyTarget& target,
                                              bool replace) {
     const int folder = fdOf(target.folder);
-    const char* from = file.name.c_str();
-    const char* to = target.name.c_str();
+    // A named file is closed before it takes the target's name: network and FUSE file systems
+    // report write errors at the close, and then the old file must still be there.
+    if (const std::error_code error = file.file.close())
+        return error;
+    const std::error_code error = rename(folder, file.name, target.name, replace);
+    if (!error)
+        liveNames::remove(folder, file.name.c_str());
+    return error;
+}
+
+std::error_code PosixCopyPrimitives::rename(int folder, const HostString& from,
+                                            const HostString& to, bool replace) {
     if (replace)
-        return ::renameat(folder, from, folder, to) == 0 ? std::error_code() : lastError();
-    if (::renameat2(folder, from, folder, to, RENAME_NOREPLACE) == 0)
+        return ::renameat(folder, from.c_str(), folder, to.c_str()) == 0 ? std::error_code()
+                                                                         : lastError();
+    if (::renameat2(folder, from.c_str(), folder, to.c_str(), RENAME_NOREPLACE) == 0)
         return {};
     if (errno != EINVAL && !isUnsupported(errno))
         return lastError();
     // Where the file system cannot refuse to replace, the name is looked at just before.
     struct stat now {};
-    if (::fstatat(folder, to, &now, AT_SYMLINK_NOFOLLOW) == 0)
+    if (::fstatat(folder, to.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0)
         return std::make_error_code(std::errc::file_exists);
-    return ::renameat(folder, from, folder, to) == 0 ? std::error_code() : lastError();
+    return ::renameat(folder, from.c_str(), folder, to.c_str()) == 0 ? std::error_code()
+                                                                     : lastError();
 }
 
 // Opens here never exclude each other: a file another program holds is renamed over as any.
@@ -346,9 +406,61 @@ std::error_code PosixCopyPrimitives::publishOverHeld(NewFile&, const CopyTarget&
     return notSupported();
 }
 
+// Best effort: a folder that cannot be listed, or a name that will not go, is left as it is.
+void PosixCopyPrimitives::removeLeftovers(const CopyTarget& target) {
+    if (!m_maker || m_cleared.contains(target.folderPath))
+        return;
+    if (m_cleared.size() >= 4096)
+        m_cleared.clear();
+    m_cleared.insert(target.folderPath);
+    const int listed = ::openat(fdOf(target.folder), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (listed < 0)
+        return;
+    const std::unique_ptr<DIR, int (*)(DIR*)> folder(::fdopendir(listed), ::closedir);
+    if (!folder) {
+        ::close(listed);
+        return;
+    }
+    const std::string ours = namePrefix(std::nullopt) + m_maker->machine + '-';
+    while (const dirent* entry = ::readdir(folder.get())) {
+        const std::string_view name = entry->d_name;
+        if (!name.starts_with(ours))
+            continue;
+        const std::optional<NameMaker> maker = makerOf(name);
+        struct stat info {};
+        if (maker && makerGone(*maker, *m_maker) &&
+            ::fstatat(listed, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISREG(info.st_mode))
+            ::unlinkat(listed, entry->d_name, 0);
+    }
+}
+
+std::error_code PosixCopyPrimitives::writeOut(OsHandle& out) {
+    struct statfs system {};
+    if (::fstatfs(fdOf(out), &system) != 0)
+        return lastError();
+    const int fd = fdOf(out);
+    switch (orderingOf(system)) {
+    case Ordering::WriteOut:
+        return ::sync_file_range(fd, 0, 0,
+                                 SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE |
+                                     SYNC_FILE_RANGE_WAIT_AFTER) == 0
+                   ? std::error_code()
+                   : lastError();
+    case Ordering::Sync:
+        return ::fdatasync(fd) == 0 ? std::error_code() : lastError();
+    case Ordering::None:
+        break;
+    }
+    return {};
+}
+
 std::error_code PosixCopyPrimitives::removeName(NewFile& file, const CopyTarget& target) {
-    return ::unlinkat(fdOf(target.folder), file.name.c_str(), 0) == 0 ? std::error_code()
-                                                                      : lastError();
+    const int folder = fdOf(target.folder);
+    const std::error_code error =
+        ::unlinkat(folder, file.name.c_str(), 0) == 0 ? std::error_code() : lastError();
+    liveNames::remove(folder, file.name.c_str());
+    return error;
 }
 
 // Asked once per folder per run: the flags need a descriptor opened for reading.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/CopyPrimitives.h"
+#include "platform/posix/TemporaryNames.h"
 
 #include <map>
 #include <memory>
@@ -8,6 +9,7 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 // The copy's calls on a POSIX host: openat, O_TMPFILE, linkat, renameat, extended attributes.
@@ -40,6 +42,9 @@ class PosixCopyPrimitives : public CopyPrimitives {
     std::error_code publish(NewFile& file, const CopyTarget& target, bool replace) override;
     bool heldElsewhere(const CopyTarget& target, bool evenSharing) override;
     std::error_code publishOverHeld(NewFile& file, const CopyTarget& target) override;
+    const HostString& temporaryPrefix() override { return m_prefix; }
+    void removeLeftovers(const CopyTarget& target) override;
+    std::error_code writeOut(OsHandle& out) override;
     std::error_code removeName(NewFile& file, const CopyTarget& target) override;
     bool folderIsAppendOnly(const CopyTarget& target) override;
     std::optional<FileFacts> lookAgain(const CopyTarget& target) override;
@@ -72,6 +77,9 @@ class PosixCopyPrimitives : public CopyPrimitives {
     explicit PosixCopyPrimitives(bool procLinks);
 
   private:
+    std::error_code linkAt(NewFile& file, int folder, const HostString& name);
+    static std::error_code rename(int folder, const HostString& from, const HostString& to,
+                                  bool replace);
     // The checked file itself through /proc; its path where there is no /proc.
     std::string inodePath(const CopyTarget& target) const;
     char* buffer();
@@ -95,6 +103,10 @@ class PosixCopyPrimitives : public CopyPrimitives {
     // the folders written to lately.
     std::map<dev_t, OsHandle> m_written;
     std::unordered_map<std::string, dev_t> m_folderDevices;
+    // Who this process is in its temporary names, and the folders cleared of leftovers.
+    std::optional<NameMaker> m_maker;
+    std::string m_prefix;
+    std::unordered_set<std::string> m_cleared;
     // Folders found append-only or immutable, and not, this run.
     std::unordered_map<std::string, bool> m_appendOnly;
 };

@@ -13,7 +13,7 @@ void OsHandle::reset() {
 }
 
 std::error_code OsHandle::close() {
-    if (::close(static_cast<int>(std::exchange(m_native, kNone))) != 0)
-        return {errno, std::generic_category()};
-    return {};
+    if (!valid() || ::close(static_cast<int>(std::exchange(m_native, kNone))) == 0)
+        return {};
+    return {errno, std::generic_category()};
 }

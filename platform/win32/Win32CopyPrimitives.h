@@ -25,6 +25,11 @@ class Win32CopyPrimitives : public CopyPrimitives {
     std::error_code publish(NewFile& file, const CopyTarget& target, bool replace) override;
     bool heldElsewhere(const CopyTarget& target, bool evenSharing) override;
     std::error_code publishOverHeld(NewFile& file, const CopyTarget& target) override;
+    // A name here does not tell whether its maker is gone: no leftover is removed.
+    const HostString& temporaryPrefix() override { return m_prefix; }
+    void removeLeftovers(const CopyTarget&) override {}
+    // The system's own copy flushes nothing per file; neither does this one.
+    std::error_code writeOut(OsHandle&) override { return {}; }
     std::error_code removeName(NewFile& file, const CopyTarget& target) override;
     bool folderIsAppendOnly(const CopyTarget& target) override;
     std::optional<FileFacts> lookAgain(const CopyTarget& target) override;
@@ -76,4 +81,5 @@ class Win32CopyPrimitives : public CopyPrimitives {
 
     std::unique_ptr<char[]> m_buffer;
     std::optional<Token> m_token;
+    HostString m_prefix = L".quorvane-";
 };

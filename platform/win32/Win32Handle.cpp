@@ -13,7 +13,7 @@ void OsHandle::reset() {
 }
 
 std::error_code OsHandle::close() {
-    if (!::CloseHandle(reinterpret_cast<HANDLE>(std::exchange(m_native, kNone))))
-        return {static_cast<int>(::GetLastError()), std::system_category()};
-    return {};
+    if (!valid() || ::CloseHandle(reinterpret_cast<HANDLE>(std::exchange(m_native, kNone))))
+        return {};
+    return {static_cast<int>(::GetLastError()), std::system_category()};
 }

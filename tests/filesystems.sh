@@ -1,0 +1,126 @@
+#!/usr/bin/env bash
+# quorvane-batch on the file systems users copy to, each mounted through an implementation no
+# one here wrote or through our own faulty one: exFAT (exfat-fuse, on a loop device), FAT
+# (fusefat, what a USB stick has) and tests/faultfs.py (close, fsync or write failing, as network
+# and FUSE mounts fail). None has anonymous files. On each, a new and a replaced target give
+# their documented outcome, a failing copy leaves the old content, and a stopped run leaves no
+# temporary file. Needs root; exit 77 (skipped) without it or without the tools.
+# Usage: tests/filesystems.sh QUORVANE-BATCH
+set -euo pipefail
+batch=$(realpath "$1")
+here=$(cd "$(dirname "$0")" && pwd)
+skip() { echo "filesystems.sh: skipped: $*" && exit 77; }
+[ "$(id -u)" = 0 ] || skip "mounting needs root"
+for tool in mkfs.exfat mount.exfat-fuse fusefat mkfs.fat /usr/bin/python3; do
+    command -v "$tool" >/dev/null || skip "$tool is not installed (exfatprogs, exfat-fuse, fusefat, dosfstools, python3-fuse)"
+done
+/usr/bin/python3 -c 'import fuse' 2>/dev/null || skip "python3-fuse is not installed"
+
+scratch=$(mktemp -d)
+mounts=()
+loops=()
+cleanup() {
+    for m in "${mounts[@]}"; do umount "$m" 2>/dev/null || umount -l "$m" 2>/dev/null || true; done
+    for l in "${loops[@]}"; do losetup -d "$l" 2>/dev/null || true; done
+    rm -rf "$scratch"
+}
+trap cleanup EXIT
+failures=0
+check() { # $1: what, $2: expected, $3: got
+    if [ "$2" = "$3" ]; then
+        echo "ok   $1"
+    else
+        echo "FAIL $1: expected [$2], got [$3]"
+        failures=$((failures + 1))
+    fi
+}
+
+head -c 200000 /dev/urandom >"$scratch/source"
+
+mount_exfat() {
+    truncate -s 64M "$scratch/exfat.img"
+    mkfs.exfat -q "$scratch/exfat.img" >/dev/null 2>&1 || mkfs.exfat "$scratch/exfat.img" >/dev/null
+    local loop
+    loop=$(losetup -f --show "$scratch/exfat.img")
+    loops+=("$loop")
+    mkdir "$1"
+    mount.exfat-fuse "$loop" "$1" >/dev/null 2>&1
+}
+mount_fat() {
+    truncate -s 64M "$scratch/fat.img"
+    mkfs.fat "$scratch/fat.img" >/dev/null
+    mkdir "$1"
+    fusefat -o rw+ "$scratch/fat.img" "$1" >/dev/null
+}
+mount_faulty() { # $2: the file system's options
+    mkdir "$1" "$1.back"
+    /usr/bin/python3 "$here/faultfs.py" "$1.back" "$1" ${2:+-o "$2"}
+}
+
+# What the folder holds, outcome rows aside: names and whether each is the new content.
+state() { # $1: folder
+    local path
+    for path in "$1"/.[!.]* "$1"/*; do
+        [ -e "$path" ] || continue
+        if cmp -s "$path" "$scratch/source"; then echo -n "${path##*/}=new "; else echo -n "${path##*/} "; fi
+    done
+}
+fresh() { # $1: folder
+    rm -f "$1"/* "$1"/.quorvane-* 2>/dev/null || true
+    echo old >"$1/present"
+    printf '%s\n' "$1/absent" "$1/present" >"$scratch/list"
+}
+outcomes() { # the receipt's outcome column, one line
+    cut -f3 "$scratch/receipt" | tr '\n' ' '
+}
+# A run stopped by SIGTERM in the middle of a copy leaves the targets as they were and no
+# temporary file. The source lies on our FUSE mount, which holds every read until told: the
+# stop comes while the new file exists, every time.
+stopped() { # $1: folder, $2: what
+    fresh "$1"
+    printf '%s\n' "$1/absent" >"$scratch/list"
+    echo hold=1 >"$scratch/slow/.faultfs"
+    "$batch" "$scratch/slow/source" "$scratch/list" 2>/dev/null &
+    local run=$! status=0
+    until compgen -G "$1/.quorvane-*" >/dev/null; do sleep 0.02; done
+    kill -TERM "$run"
+    sleep 0.2 # the signal is pending before the read is let go
+    echo hold= >"$scratch/slow/.faultfs"
+    wait "$run" || status=$?
+    check "$2: a stopped run ends as SIGTERM ends it" 143 "$status"
+    check "$2: a stopped run leaves nothing" "present " "$(state "$1")"
+}
+
+mount_exfat "$scratch/exfat" && mounts+=("$scratch/exfat")
+mount_fat "$scratch/fat" && mounts+=("$scratch/fat")
+for fs in exfat fat; do
+    at=$scratch/$fs
+    fresh "$at"
+    "$batch" --receipt "$scratch/receipt" "$scratch/source" "$scratch/list" 2>/dev/null
+    check "$fs: a new and a replaced target" "created replaced blank " "$(outcomes)"
+    check "$fs: both whole, nothing else" "absent=new present=new " "$(state "$at")"
+done
+
+mount_faulty "$scratch/faulty"
+mounts+=("$scratch/faulty")
+for fault in flush=EIO fsync=EIO write=ENOSPC; do
+    at=$scratch/faulty
+    fresh "$at"
+    echo "$fault" >"$at/.faultfs"
+    status=0
+    "$batch" --receipt "$scratch/receipt" "$scratch/source" "$scratch/list" 2>/dev/null || status=$?
+    echo "${fault%=*}=" >"$at/.faultfs"
+    check "$fault: both copies fail" "failed failed blank " "$(outcomes)"
+    check "$fault: the run says so" 1 "$status"
+    check "$fault: the old content stays, nothing is left" "present " "$(state "$at")"
+done
+
+mount_faulty "$scratch/slow"
+mounts+=("$scratch/slow")
+cp "$scratch/source" "$scratch/slow/source"
+for fs in exfat fat faulty; do
+    stopped "$scratch/$fs" "$fs"
+done
+
+echo "$failures failed"
+[ "$failures" = 0 ]

@@ -154,65 +154,70 @@ TEST_P(CopyRaceTest, writesOnlyTheFileItChecked) {
 INSTANTIATE_TEST_SUITE_P(
     Rows, CopyRaceTest,
     testing::Values(
-        RaceRow{"linkRepointedAtAGuardedFile",
-                CopyPoint::TargetChecked,
-                "out/link.txt",
-                Needs::Links,
-                [](const fs::path& d) { relink(d / "out/link.txt", d / "guarded/secret.txt"); },
-                {{"real/file.txt", "new content"}, {"guarded/secret.txt", "secret"}}},
-        RaceRow{"linkRepointedAtTheSource",
-                CopyPoint::TargetChecked,
-                "out/link.txt",
-                Needs::Links,
-                [](const fs::path& d) { relink(d / "out/link.txt", d / "source.txt"); },
-                {{"real/file.txt", "new content"}}},
-        RaceRow{"linkRepointedBeforeTheLastCheck",
-                CopyPoint::BeforeLastCheck,
-                "out/link.txt",
-                Needs::Links,
-                [](const fs::path& d) { relink(d / "out/link.txt", d / "guarded/secret.txt"); },
-                {{"real/file.txt", "new content"}, {"guarded/secret.txt", "secret"}}},
-        RaceRow{"folderSwappedForALink",
-                CopyPoint::TargetChecked,
-                "out/plain.txt",
-                Needs::Links,
-                [](const fs::path& d) {
-                    fs::rename(d / "out", d / "moved");
-                    fs::create_symlink(d / "guarded", d / "out");
-                },
-                {{"moved/plain.txt", "new content"}, {"guarded/secret.txt", "secret"}}},
-        RaceRow{"checkedFileReplaced",
-                CopyPoint::BeforeLastCheck,
-                "out/plain.txt",
-                Needs::Nothing,
-                [](const fs::path& d) {
-                    writeFile(d / "out/other.txt", "other");
-                    std::error_code held;
-                    fs::rename(d / "out/other.txt", d / "out/plain.txt", held);
-                    fs::remove(d / "out/other.txt", held);
-                },
-                {{"out/plain.txt", kSwapped}}},
-        RaceRow{"checkedFileMadeALinkToTheSource",
-                CopyPoint::BeforeLastCheck,
-                "out/plain.txt",
-                Needs::Links,
-                [](const fs::path& d) { relink(d / "out/plain.txt", d / "source.txt"); },
-                {}},
-        RaceRow{"absentNameTakenMeanwhile",
-                CopyPoint::BeforeLastCheck,
-                "out/new.txt",
-                Needs::Nothing,
-                [](const fs::path& d) { writeFile(d / "out/new.txt", "theirs"); },
-                {{"out/new.txt", "theirs"}}},
-        RaceRow{"folderMovedAndAnotherMadeInItsPlace",
-                CopyPoint::TargetChecked,
-                "out/new.txt",
-                Needs::MovedFoldersFollowed,
-                [](const fs::path& d) {
-                    fs::rename(d / "out", d / "moved");
-                    fs::create_directory(d / "out");
-                },
-                {{"moved/new.txt", "new content"}, {"out/new.txt", ""}}}),
+        RaceRow{
+            .name = "linkRepointedAtAGuardedFile",
+            .point = CopyPoint::TargetChecked,
+            .target = "out/link.txt",
+            .needs = Needs::Links,
+            .act = [](const fs::path& d) { relink(d / "out/link.txt", d / "guarded/secret.txt"); },
+            .after = {{"real/file.txt", "new content"}, {"guarded/secret.txt", "secret"}}},
+        RaceRow{.name = "linkRepointedAtTheSource",
+                .point = CopyPoint::TargetChecked,
+                .target = "out/link.txt",
+                .needs = Needs::Links,
+                .act = [](const fs::path& d) { relink(d / "out/link.txt", d / "source.txt"); },
+                .after = {{"real/file.txt", "new content"}}},
+        RaceRow{
+            .name = "linkRepointedBeforeTheLastCheck",
+            .point = CopyPoint::BeforeLastCheck,
+            .target = "out/link.txt",
+            .needs = Needs::Links,
+            .act = [](const fs::path& d) { relink(d / "out/link.txt", d / "guarded/secret.txt"); },
+            .after = {{"real/file.txt", "new content"}, {"guarded/secret.txt", "secret"}}},
+        RaceRow{.name = "folderSwappedForALink",
+                .point = CopyPoint::TargetChecked,
+                .target = "out/plain.txt",
+                .needs = Needs::Links,
+                .act =
+                    [](const fs::path& d) {
+                        fs::rename(d / "out", d / "moved");
+                        fs::create_symlink(d / "guarded", d / "out");
+                    },
+                .after = {{"moved/plain.txt", "new content"}, {"guarded/secret.txt", "secret"}}},
+        RaceRow{.name = "checkedFileReplaced",
+                .point = CopyPoint::BeforeLastCheck,
+                .target = "out/plain.txt",
+                .needs = Needs::Nothing,
+                .act =
+                    [](const fs::path& d) {
+                        writeFile(d / "out/other.txt", "other");
+                        std::error_code held;
+                        fs::rename(d / "out/other.txt", d / "out/plain.txt", held);
+                        fs::remove(d / "out/other.txt", held);
+                    },
+                .after = {{"out/plain.txt", kSwapped}}},
+        RaceRow{.name = "checkedFileMadeALinkToTheSource",
+                .point = CopyPoint::BeforeLastCheck,
+                .target = "out/plain.txt",
+                .needs = Needs::Links,
+                .act = [](const fs::path& d) { relink(d / "out/plain.txt", d / "source.txt"); },
+                .after = {}},
+        RaceRow{.name = "absentNameTakenMeanwhile",
+                .point = CopyPoint::BeforeLastCheck,
+                .target = "out/new.txt",
+                .needs = Needs::Nothing,
+                .act = [](const fs::path& d) { writeFile(d / "out/new.txt", "theirs"); },
+                .after = {{"out/new.txt", "theirs"}}},
+        RaceRow{.name = "folderMovedAndAnotherMadeInItsPlace",
+                .point = CopyPoint::TargetChecked,
+                .target = "out/new.txt",
+                .needs = Needs::MovedFoldersFollowed,
+                .act =
+                    [](const fs::path& d) {
+                        fs::rename(d / "out", d / "moved");
+                        fs::create_directory(d / "out");
+                    },
+                .after = {{"moved/new.txt", "new content"}, {"out/new.txt", ""}}}),
     [](const auto& info) { return info.param.name; });
 
 // A file's number is unique only while the file is open: the checked target must be held at
@@ -241,23 +246,23 @@ TEST_F(CopySequenceTest, refusalsSayWhyAndWriteNothing) {
     writeFile(dir / "out/.hidden", "keep");
     hide(dir / "out/.hidden");
     fs::create_directory(dir / "out/folder");
-    std::vector<RefusalRow> rows = {{"out/readonly.txt", Refusal::ReadOnly},
-                                    {"out/.hidden", Refusal::Hidden},
-                                    {"out/folder", Refusal::Folder},
-                                    {"source.txt", Refusal::SameFile}};
+    std::vector<RefusalRow> rows = {{.target = "out/readonly.txt", .refusal = Refusal::ReadOnly},
+                                    {.target = "out/.hidden", .refusal = Refusal::Hidden},
+                                    {.target = "out/folder", .refusal = Refusal::Folder},
+                                    {.target = "source.txt", .refusal = Refusal::SameFile}};
     if (links) {
         fs::create_symlink(dir / "out/.hidden", dir / "out/to-hidden");
         fs::create_symlink(dir / "real/file.txt", dir / "out/.hidden-link");
         fs::create_symlink(dir / "out/nowhere", dir / "out/dangling");
         fs::create_hard_link(dir / "source.txt", dir / "out/hard.txt");
-        rows.insert(rows.end(), {{"out/to-hidden", Refusal::Hidden},
-                                 {"out/.hidden-link", Refusal::Hidden},
-                                 {"out/dangling", Refusal::DanglingLink},
-                                 {"out/hard.txt", Refusal::SameFile}});
+        rows.insert(rows.end(), {{.target = "out/to-hidden", .refusal = Refusal::Hidden},
+                                 {.target = "out/.hidden-link", .refusal = Refusal::Hidden},
+                                 {.target = "out/dangling", .refusal = Refusal::DanglingLink},
+                                 {.target = "out/hard.txt", .refusal = Refusal::SameFile}});
     }
 #ifndef _WIN32
     ::mkfifo((dir / "out/fifo").c_str(), 0666);
-    rows.push_back({"out/fifo", Refusal::NotRegular});
+    rows.push_back({.target = "out/fifo", .refusal = Refusal::NotRegular});
     EXPECT_EQ(copyOutcome(files, win(dir / "out/fifo"), win(dir / "out/plain.txt")),
               refused(Refusal::NotRegular));
 #endif
@@ -322,15 +327,19 @@ TEST_P(CopySourceTest, aChangingSourceLeavesTheTargetAsItWas) {
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, CopySourceTest,
-    testing::Values(ChangeRow{"truncated", 12 << 20,
-                              [](const fs::path& s) { fs::resize_file(s, 1 << 20); }},
-                    ChangeRow{"grown", 4096,
-                              [](const fs::path& s) { std::ofstream(s, std::ios::app) << "more"; }},
-                    ChangeRow{"rewrittenInPlace", 4096,
-                              [](const fs::path& s) {
-                                  fs::last_write_time(s, fs::last_write_time(s) -
-                                                             std::chrono::hours(24));
-                              }}),
+    testing::Values(
+        ChangeRow{.name = "truncated",
+                  .size = 12 << 20,
+                  .change = [](const fs::path& s) { fs::resize_file(s, 1 << 20); }},
+        ChangeRow{.name = "grown",
+                  .size = 4096,
+                  .change = [](const fs::path& s) { std::ofstream(s, std::ios::app) << "more"; }},
+        ChangeRow{.name = "rewrittenInPlace",
+                  .size = 4096,
+                  .change =
+                      [](const fs::path& s) {
+                          fs::last_write_time(s, fs::last_write_time(s) - std::chrono::hours(24));
+                      }}),
     [](const auto& info) { return info.param.name; });
 
 // The next run of the same list refuses on both hosts alike.
@@ -420,13 +429,19 @@ TEST_P(CopyBusyTest, aTargetOpenElsewhereIsBusyAndStaysWhole) {
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, CopyBusyTest,
-    testing::Values(BusyRow{"readerSharingNoDelete", FILE_SHARE_READ | FILE_SHARE_WRITE, false,
-                            true},
-                    BusyRow{"readerOfAFolderRefusingNewFiles",
-                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, true, false},
+    testing::Values(BusyRow{.name = "readerSharingNoDelete",
+                            .share = FILE_SHARE_READ | FILE_SHARE_WRITE,
+                            .noNewFile = false,
+                            .foreseen = true},
+                    BusyRow{.name = "readerOfAFolderRefusingNewFiles",
+                            .share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            .noNewFile = true,
+                            .foreseen = false},
                     // Wine, as FAT, has no rename that leaves the old file to its holders.
-                    BusyRow{"readerSharingDeleteWithoutPosixRenames",
-                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, false, false}),
+                    BusyRow{.name = "readerSharingDeleteWithoutPosixRenames",
+                            .share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            .noNewFile = false,
+                            .foreseen = false}),
     [](const auto& info) { return info.param.name; });
 
 // Where the file system has it, the rename with POSIX semantics replaces a target that a reader
@@ -761,17 +776,24 @@ TEST_P(CopyRoomTest, inPlaceWithoutRoomIsRefusedAndTheTargetStaysWhole) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Rows, CopyRoomTest,
-    testing::Values(
-        RoomRow{"ext4WithoutExtents",
-                "mkfs.ext4 -q -O ^extent,^64bit",
-                32,
-                6,
-                {{12, refused(Refusal::NoSpace)}, {2, "in place"}}},
-        RoomRow{"smallBtrfs", "mkfs.btrfs -q --mixed", 64, 0, {{2, refused(Refusal::NoSpace)}}},
-        RoomRow{"btrfs", "mkfs.btrfs -q", 256, 0, {{2, "in place"}}}),
-    [](const auto& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Rows, CopyRoomTest,
+                         testing::Values(RoomRow{.name = "ext4WithoutExtents",
+                                                 .mkfs = "mkfs.ext4 -q -O ^extent,^64bit",
+                                                 .megabytes = 32,
+                                                 .leftMegabytes = 6,
+                                                 .copies = {{12, refused(Refusal::NoSpace)},
+                                                            {2, "in place"}}},
+                                         RoomRow{.name = "smallBtrfs",
+                                                 .mkfs = "mkfs.btrfs -q --mixed",
+                                                 .megabytes = 64,
+                                                 .leftMegabytes = 0,
+                                                 .copies = {{2, refused(Refusal::NoSpace)}}},
+                                         RoomRow{.name = "btrfs",
+                                                 .mkfs = "mkfs.btrfs -q",
+                                                 .megabytes = 256,
+                                                 .leftMegabytes = 0,
+                                                 .copies = {{2, "in place"}}}),
+                         [](const auto& info) { return info.param.name; });
 
 // On a file system that shares extents (XFS with reflinks), a new copy shares the source's
 // data rather than writing it again, holes or not.
@@ -1039,20 +1061,64 @@ TEST_P(CopyPermissionTest, theFileItselfMustBeWritableAndTheDryRunSaysSo) {
     EXPECT_TRUE(leftovers(dir.path()).empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Rows, CopyPermissionTest,
-    testing::Values(
-        PermissionRow{"othersFileInOwnFolder", 65534, 0755, 0, 0, 0644,
-                      refused(Refusal::NotWritable), true},
-        PermissionRow{"ownFileInOwnFolder", 65534, 0755, 65534, 65534, 0640, "replaced", false},
-        PermissionRow{"othersFileWritableByGroupInPlace", 65534, 0755, 0, 65534, 0660, "in place",
-                      true},
-        PermissionRow{"openFileInClosedFolderInPlace", 0, 0755, 0, 0, 0666, "in place", true},
-        PermissionRow{"folderOwnersFileInStickyFolderInPlace", 1234, 01777, 1234, 1234, 0666,
-                      "in place", true},
-        PermissionRow{"plantedFileInStickyFolderRefused", 0, 01777, 1234, 1234, 0666,
-                      refused(Refusal::ForeignInSticky), true},
-        PermissionRow{"absentInClosedFolder", 0, 0755, 0, 0, 0, refused(Refusal::None), false}),
-    [](const auto& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Rows, CopyPermissionTest,
+                         testing::Values(PermissionRow{.name = "othersFileInOwnFolder",
+                                                       .folderOwner = 65534,
+                                                       .folderMode = 0755,
+                                                       .fileOwner = 0,
+                                                       .fileGroup = 0,
+                                                       .fileMode = 0644,
+                                                       .outcome = refused(Refusal::NotWritable),
+                                                       .sameInode = true},
+                                         PermissionRow{.name = "ownFileInOwnFolder",
+                                                       .folderOwner = 65534,
+                                                       .folderMode = 0755,
+                                                       .fileOwner = 65534,
+                                                       .fileGroup = 65534,
+                                                       .fileMode = 0640,
+                                                       .outcome = "replaced",
+                                                       .sameInode = false},
+                                         PermissionRow{.name = "othersFileWritableByGroupInPlace",
+                                                       .folderOwner = 65534,
+                                                       .folderMode = 0755,
+                                                       .fileOwner = 0,
+                                                       .fileGroup = 65534,
+                                                       .fileMode = 0660,
+                                                       .outcome = "in place",
+                                                       .sameInode = true},
+                                         PermissionRow{.name = "openFileInClosedFolderInPlace",
+                                                       .folderOwner = 0,
+                                                       .folderMode = 0755,
+                                                       .fileOwner = 0,
+                                                       .fileGroup = 0,
+                                                       .fileMode = 0666,
+                                                       .outcome = "in place",
+                                                       .sameInode = true},
+                                         PermissionRow{
+                                             .name = "folderOwnersFileInStickyFolderInPlace",
+                                             .folderOwner = 1234,
+                                             .folderMode = 01777,
+                                             .fileOwner = 1234,
+                                             .fileGroup = 1234,
+                                             .fileMode = 0666,
+                                             .outcome = "in place",
+                                             .sameInode = true},
+                                         PermissionRow{.name = "plantedFileInStickyFolderRefused",
+                                                       .folderOwner = 0,
+                                                       .folderMode = 01777,
+                                                       .fileOwner = 1234,
+                                                       .fileGroup = 1234,
+                                                       .fileMode = 0666,
+                                                       .outcome = refused(Refusal::ForeignInSticky),
+                                                       .sameInode = true},
+                                         PermissionRow{.name = "absentInClosedFolder",
+                                                       .folderOwner = 0,
+                                                       .folderMode = 0755,
+                                                       .fileOwner = 0,
+                                                       .fileGroup = 0,
+                                                       .fileMode = 0,
+                                                       .outcome = refused(Refusal::None),
+                                                       .sameInode = false}),
+                         [](const auto& info) { return info.param.name; });
 
 #endif

@@ -1,10 +1,13 @@
 #pragma once
 
+#include "platform/OsHandle.h"
+
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 // Windows file attribute bits.
@@ -51,6 +54,16 @@ class InputFile {
     virtual ~InputFile() = default;
     // Up to `size` bytes; 0 at the end of the file.
     virtual std::size_t read(char* buffer, std::size_t size) = 0;
+};
+
+// A file of the host open for reading, read by the host's own call.
+class HandleInputFile : public InputFile {
+  public:
+    explicit HandleInputFile(OsHandle file) : m_file(std::move(file)) {}
+    std::size_t read(char* buffer, std::size_t size) override;
+
+  private:
+    OsHandle m_file;
 };
 
 // Every byte left in `file`; `sizeHint` is the buffer first tried.

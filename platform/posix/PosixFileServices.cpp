@@ -59,17 +59,6 @@ bool wildcardMatch(std::u16string_view pattern, std::u16string_view name) {
     return pattern.substr(p) == u".*";
 }
 
-class PosixInputFile : public InputFile {
-  public:
-    explicit PosixInputFile(OsHandle fd) : m_fd(std::move(fd)) {}
-    std::size_t read(char* buffer, std::size_t size) override {
-        return readSome(fdOf(m_fd), buffer, size);
-    }
-
-  private:
-    OsHandle m_fd;
-};
-
 // Opens a regular file for reading without ever blocking on a FIFO or a device.
 OsHandle openRegular(std::u16string_view path) {
     OsHandle fd(::open(toHostPath(path).c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
@@ -85,9 +74,10 @@ OsHandle openRegular(std::u16string_view path) {
 
 } // namespace
 
-std::size_t readSome(int fd, char* buffer, std::size_t size) {
+// read() that goes on when interrupted.
+std::size_t HandleInputFile::read(char* buffer, std::size_t size) {
     for (;;) {
-        const ssize_t got = ::read(fd, buffer, size);
+        const ssize_t got = ::read(fdOf(m_file), buffer, size);
         if (got >= 0)
             return static_cast<std::size_t>(got);
         if (errno != EINTR)
@@ -218,12 +208,12 @@ std::string PosixFileServices::readFileBytes(std::u16string_view path) {
     struct stat info {};
     if (::fstat(fdOf(fd), &info) != 0)
         throwErrno();
-    PosixInputFile file(std::move(fd));
+    HandleInputFile file(std::move(fd));
     return readToEnd(file, static_cast<std::size_t>(info.st_size) + 1);
 }
 
 std::unique_ptr<InputFile> PosixFileServices::openForReading(std::u16string_view path) {
-    return std::make_unique<PosixInputFile>(openRegular(path));
+    return std::make_unique<HandleInputFile>(openRegular(path));
 }
 
 std::size_t PosixFileServices::decodeAnsi(std::string_view bytes, bool atStart, bool last,

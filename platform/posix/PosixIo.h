@@ -55,6 +55,3 @@ inline ProcPath procPath(int fd) {
     std::snprintf(path.text, sizeof path.text, "/proc/self/fd/%d", fd);
     return path;
 }
-
-// read() that goes on when interrupted; 0 at the end of the file.
-std::size_t readSome(int fd, char* buffer, std::size_t size);

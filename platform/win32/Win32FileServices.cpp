@@ -34,26 +34,15 @@ OsHandle openForRead(std::u16string_view path) {
     return file;
 }
 
-std::size_t readSome(HANDLE file, char* buffer, std::size_t size) {
+} // namespace
+
+std::size_t HandleInputFile::read(char* buffer, std::size_t size) {
     DWORD got = 0;
     const auto chunk = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 30));
-    if (!::ReadFile(file, buffer, chunk, &got, nullptr))
+    if (!::ReadFile(handleOf(m_file), buffer, chunk, &got, nullptr))
         throwLastError();
     return got;
 }
-
-class Win32InputFile : public InputFile {
-  public:
-    explicit Win32InputFile(OsHandle file) : m_file(std::move(file)) {}
-    std::size_t read(char* buffer, std::size_t size) override {
-        return readSome(handleOf(m_file), buffer, size);
-    }
-
-  private:
-    OsHandle m_file;
-};
-
-} // namespace
 
 std::int64_t Win32FileServices::lastModified(std::u16string_view path) {
     return unixSeconds(attributeData(path).ftLastWriteTime);
@@ -135,12 +124,12 @@ std::int64_t Win32FileServices::fileLength(std::u16string_view path) {
 }
 
 std::string Win32FileServices::readFileBytes(std::u16string_view path) {
-    Win32InputFile file(openForRead(path));
+    HandleInputFile file(openForRead(path));
     return readToEnd(file, 1 << 16);
 }
 
 std::unique_ptr<InputFile> Win32FileServices::openForReading(std::u16string_view path) {
-    return std::make_unique<Win32InputFile>(openForRead(path));
+    return std::make_unique<HandleInputFile>(openForRead(path));
 }
 
 std::size_t Win32FileServices::decodeAnsi(std::string_view bytes, bool atStart, bool last,

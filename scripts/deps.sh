@@ -17,7 +17,7 @@ for need in "${@:-run}"; do
     virtual) packages+=("${desktop[@]}" "${display[@]}") &&
         purposes+=("running Quorvane on a virtual display") ;;
     test) packages+=("${desktop[@]}" "${display[@]}" "${checks[@]}" acl dbus-daemon at-spi2-core
-        python3-pyatspi e2fsprogs xfsprogs btrfs-progs) &&
+        python3-pyatspi e2fsprogs xfsprogs btrfs-progs shellcheck) &&
         purposes+=("building and testing Quorvane") ;;
     package) packages+=("${checks[@]}") && purposes+=("making and checking the package") ;;
     screenshots) packages+=("${desktop[@]}" "${display[@]}" openbox imagemagick

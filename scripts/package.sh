@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds the release (the one the tests use), makes the Debian package
 # from it and checks it with lintian and appstreamcli. Prints the package's path and sizes.
+# shellcheck source=scripts/common.sh
 source "$(dirname "$0")/common.sh"
 
 install_deps package

@@ -3,10 +3,13 @@
 # every test (the window's offscreen, the installed program under Xvfb), as root the permission
 # tests again as an unprivileged user, the core tests once more under AddressSanitizer and
 # UndefinedBehaviorSanitizer, and makes the Debian package from the same release build and
-# checks it with lintian. Ends by naming the checks that were skipped, and why.
+# checks it with lintian; the shell scripts pass shellcheck. Ends by naming the checks that
+# were skipped, and why.
+# shellcheck source=scripts/common.sh
 source "$(dirname "$0")/common.sh"
 
 install_deps test
+shellcheck --severity=warning scripts/*.sh tests/*.sh .ci/run
 configure_release
 # Nothing is left in /tmp: the socket folder Xvfb makes where no X server ran before is
 # removed at the end.

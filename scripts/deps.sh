@@ -7,9 +7,9 @@ set -euo pipefail
 
 # The release build carries the tests, so every build needs GoogleTest.
 packages=(cmake ninja-build g++ qt6-base-dev libgtest-dev)
-desktop=(qt6-qpa-plugins fonts-liberation xdg-utils)
+desktop=(fonts-liberation xdg-utils)
 display=(xvfb xauth xdotool)
-checks=(dpkg-dev file lintian appstream)
+checks=(git dpkg-dev debhelper file lintian appstream)
 purposes=()
 for need in "${@:-run}"; do
     case $need in

@@ -2,9 +2,9 @@
 # Installs what is missing, builds the release with its tests and warnings as errors and runs
 # every test (the window's offscreen, the installed program under Xvfb), as root the permission
 # tests again as an unprivileged user, the core tests once more under AddressSanitizer and
-# UndefinedBehaviorSanitizer, and makes the Debian package from the same release build and
-# checks it with lintian; the shell scripts pass shellcheck. Ends by naming the checks that
-# were skipped, and why.
+# UndefinedBehaviorSanitizer, and makes the Debian packages (a build of their own) and checks
+# them with lintian; the shell scripts pass shellcheck. Ends by naming the checks that were
+# skipped, and why.
 # shellcheck source=scripts/common.sh
 source "$(dirname "$0")/common.sh"
 

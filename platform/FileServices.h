@@ -110,6 +110,7 @@ class FileServices {
     // to, and lets go of what earlier lines held; throws PlatformError when the system reports
     // that written data was lost. Nothing to do where the host flushes per file (Windows).
     virtual void makeDurable() {}
-    // The folder of the running executable.
+    // The folder of what the program reads: the executable's own on Windows; on POSIX the
+    // data folder of the same install (share/quorvane from lib/quorvane).
     virtual std::u16string installationFolder() = 0;
 };

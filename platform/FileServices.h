@@ -124,6 +124,7 @@ class FileServices {
     // that written data was lost. Nothing to do on Windows, where copies flush nothing, as the
     // system's own copy does.
     virtual void makeDurable() {}
-    // The folder of the running executable.
+    // The folder of what the program reads: the executable's own on Windows; on POSIX the
+    // data folder of the same install (share/quorvane from lib/quorvane).
     virtual std::u16string installationFolder() = 0;
 };

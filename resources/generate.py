@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Draws Quorvane's own assets: the icon (.ico and hicolor PNGs), the hand pointer
+"""Draws Quorvane's own assets: the icon (.ico, hicolor PNGs and SVG), the hand pointer
 HAND-M.CUR, the example skin and the sample pair. Standard library only.
 
 Run from this folder: python3 generate.py"""
@@ -82,6 +82,33 @@ def render(size, pixel):
     return rows
 
 
+def svg():
+    """The icon as icon_pixel draws it, scalable, on a 256 unit canvas."""
+    def hexa(colour):
+        return "#%02x%02x%02x" % colour
+
+    def page(ox, oy):
+        # The bitmap's border lies inside the page: the outline is inset by half its width.
+        border = 0.025
+        inset = border / 2
+        x0, y0, x1, y1 = 0.24 + ox + inset, 0.16 + oy + inset, 0.66 + ox - inset, 0.72 + oy - inset
+        fold = 0.12
+        points = ((x0, y0), (x1 - fold, y0), (x1, y0 + fold), (x1, y1), (x0, y1))
+        path = " ".join("%g,%g" % (x * 256, y * 256) for x, y in points)
+        return (f'  <polygon points="{path}" fill="{hexa(PAGE)}" stroke="{hexa(EDGE)}" '
+                f'stroke-width="{border * 256:g}"/>\n')
+
+    lines = "".join(f'  <rect x="{0.30 * 256:g}" y="{(y - 0.022) * 256:g}" '
+                    f'width="{0.24 * 256:g}" height="{0.044 * 256:g}" fill="{hexa(LINE)}"/>\n'
+                    for y in (0.30, 0.40, 0.50, 0.60))
+    return ('<?xml version="1.0" encoding="UTF-8"?>\n'
+            '<svg xmlns="http://www.w3.org/2000/svg" width="256" height="256" '
+            'viewBox="0 0 256 256">\n'
+            f'  <rect x="{0.02 * 256:g}" y="{0.02 * 256:g}" width="{0.96 * 256:g}" '
+            f'height="{0.96 * 256:g}" rx="{0.18 * 256:g}" fill="{hexa(TEAL)}"/>\n'
+            + page(0.16, 0.16) + page(0.08, 0.08) + page(0.0, 0.0) + lines + '</svg>\n')
+
+
 def png(rows):
     size_y, size_x = len(rows), len(rows[0])
     raw = b"".join(b"\0" + bytes(c for px in row for c in px) for row in rows)
@@ -144,7 +171,7 @@ def hand_shape(x, y):
 
 def main():
     icons = {size: render(size, lambda u, v, s=size: icon_pixel(u, v, opaque=s == 32))
-             for size in (32, 48, 128, 256)}
+             for size in (16, 24, 32, 48, 64, 128, 256)}
     images = [(32, (1, 24), dib(icons[32], 24))]
     images += [(s, (1, 32), dib(icons[s], 32)) for s in (48, 128, 256)]
     (HERE / "quorvane.ico").write_bytes(directory(1, images))
@@ -152,6 +179,7 @@ def main():
     icon_dir.mkdir(exist_ok=True)
     for size, rows in icons.items():
         (icon_dir / f"quorvane-{size}.png").write_bytes(png(rows))
+    (icon_dir / "quorvane.svg").write_text(svg())
 
     colours = {0: (0, 0, 0, 0), 1: (255, 255, 255, 255), 2: (0, 0, 0, 255)}
     hand = [[colours[hand_shape(x, y)] for x in range(32)] for y in range(32)]

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by the scripts: the packages they need, installed as the caller may, and the one
 # release build that running, testing and packaging share.
 set -euo pipefail

@@ -7,9 +7,9 @@ set -euo pipefail
 
 # The release build carries the tests, so every build needs GoogleTest.
 packages=(cmake ninja-build g++ qt6-base-dev libgtest-dev)
-desktop=(qt6-qpa-plugins fonts-liberation xdg-utils)
+desktop=(fonts-liberation xdg-utils)
 display=(xvfb xauth xdotool)
-checks=(dpkg-dev file lintian appstream)
+checks=(git dpkg-dev debhelper file lintian appstream)
 purposes=()
 for need in "${@:-run}"; do
     case $need in
@@ -17,7 +17,8 @@ for need in "${@:-run}"; do
     virtual) packages+=("${desktop[@]}" "${display[@]}") &&
         purposes+=("running Quorvane on a virtual display") ;;
     test) packages+=("${desktop[@]}" "${display[@]}" "${checks[@]}" acl dbus-daemon at-spi2-core
-        python3-pyatspi e2fsprogs xfsprogs btrfs-progs) &&
+        python3-pyatspi e2fsprogs xfsprogs btrfs-progs shellcheck exfatprogs exfat-fuse fusefat
+        dosfstools python3-fuse) &&
         purposes+=("building and testing Quorvane") ;;
     package) packages+=("${checks[@]}") && purposes+=("making and checking the package") ;;
     screenshots) packages+=("${desktop[@]}" "${display[@]}" openbox imagemagick

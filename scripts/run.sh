@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds Quorvane and starts it. With --virtual-display it starts it
 # under a virtual X server, for a machine without a desktop, and says how to reach it.
+# shellcheck source=scripts/common.sh
 source "$(dirname "$0")/common.sh"
 
 need=run

@@ -2,11 +2,14 @@
 # Installs what is missing, builds the release with its tests and warnings as errors and runs
 # every test (the window's offscreen, the installed program under Xvfb), as root the permission
 # tests again as an unprivileged user, the core tests once more under AddressSanitizer and
-# UndefinedBehaviorSanitizer, and makes the Debian package from the same release build and
-# checks it with lintian. Ends by naming the checks that were skipped, and why.
+# UndefinedBehaviorSanitizer, and makes the Debian packages (a build of their own) and checks
+# them with lintian; the shell scripts pass shellcheck. Ends by naming the checks that were
+# skipped, and why.
+# shellcheck source=scripts/common.sh
 source "$(dirname "$0")/common.sh"
 
 install_deps test
+shellcheck --severity=warning scripts/*.sh tests/*.sh .ci/run
 configure_release
 # Nothing is left in /tmp: the socket folder Xvfb makes where no X server ran before is
 # removed at the end.
@@ -25,7 +28,7 @@ if [ "$(id -u)" = 0 ]; then
     # Permission rules must hold without root's privileges too.
     unprivileged=$(mktemp -d)
     leftovers+=("$unprivileged")
-    tests=(testCopyToTarget testCopySequence testSaveAsMany testBatchCommand)
+    tests=(testCopyToTarget testCopySequence testSaveAsMany testBatchCommand testTemporaryNames)
     install -m 0755 "${tests[@]/#/$release/tests/}" "$unprivileged"
     install -d -o 65534 -g 65534 "$unprivileged/reports"
     chmod 0755 "$unprivileged"

@@ -4,6 +4,7 @@
 # missing; builds a static Qt for Windows once into a cache folder outside the repository.
 # With --core, builds and tests only what needs no Qt; with --ci, everything when the Qt build
 # is already cached or QUORVANE_WINDOWS_FULL=1, the core otherwise.
+# shellcheck source=scripts/common.sh
 source "$(dirname "$0")/common.sh"
 
 qt_version=6.4.2

@@ -28,7 +28,7 @@ chmod +x "$work/bin/xdg-open"
 
 # The program takes no options, nor does Qt from it: "-platform offscreen" reaching Qt would
 # keep the window off the display and the bus.
-PATH="$work/bin:$PATH" QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 QT_QPA_PLATFORMTHEME= \
+PATH="$work/bin:$PATH" QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 QT_QPA_PLATFORMTHEME='' \
     "$build/lib/quorvane/quorvane" -platform offscreen 2>"$work/stderr" &
 pids+=($!)
 

@@ -70,7 +70,7 @@ xdotool key Return
 wait_windows 1 "Done. box closed"
 
 for target in "${targets[@]}"; do
-    cmp -s "$target" "$work/prefix/lib/quorvane/Samples/sample.txt" || fail "no copy at $target"
+    cmp -s "$target" "$work/prefix/share/quorvane/Samples/sample.txt" || fail "no copy at $target"
 done
 kill -0 "$app" || fail "the program ended early"
 rm -f "${targets[@]}"

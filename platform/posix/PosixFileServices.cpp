@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
+#include <filesystem>
 #include <memory>
 #include <random>
 #include <sys/stat.h>
@@ -242,7 +243,8 @@ std::u16string PosixFileServices::installationFolder() {
     const ssize_t length = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
     if (length <= 0)
         throwErrno();
-    std::string_view executable(buffer, static_cast<std::size_t>(length));
-    const std::size_t slash = executable.rfind('/');
-    return toWindowsPath(slash == 0 ? "/" : executable.substr(0, slash));
+    // The link is resolved, so a lexical ".." climbs the real folders.
+    const std::filesystem::path executable(std::string(buffer, static_cast<std::size_t>(length)));
+    return toWindowsPath(
+        (executable.parent_path() / QUORVANE_DATA_FROM_APP).lexically_normal().native());
 }

@@ -60,6 +60,12 @@ struct CopySource {
     FileFacts facts;
 };
 
+// What the target's volume keeps and allows.
+struct VolumeFacts {
+    bool keepsOwners = true;  // owners and access lists persist (not on FAT or exFAT)
+    bool posixRenames = true; // a rename over a held file leaves it to its holders
+};
+
 // The target resolved once: the folder of its final file held open, the name in it, and the
 // file found there, held until the last check so that its number cannot pass to another.
 struct CopyTarget {
@@ -70,6 +76,7 @@ struct CopyTarget {
     OsHandle file;
     FileFacts facts;
     bool present = false;
+    VolumeFacts volume; // asked by the sequence of a present target it judges
 };
 
 // The new content's file: without a name (anonymous) or under a temporary one.
@@ -103,11 +110,12 @@ class CopyPrimitives {
     // file is the sequence's to judge (a Windows device is not even opened).
     virtual Result<CopySource> openSource(const HostString& path) = 0;
     // Opens the folder of `path` and looks its last name up without following a link. A
-    // Windows device counts as present, and as no regular file.
+    // Windows device counts as present, and as no regular file; so does a stream's name.
     virtual std::error_code lookUp(const HostString& path, CopyTarget& target) = 0;
     // The path a link finally names; nothing when it names nothing.
     virtual Result<std::optional<HostString>> finalPath(const HostString& path) = 0;
-    // Whether the process may write the checked file itself.
+    // Whether the process may write the checked file itself; device_or_resource_busy where
+    // another program holds it open without sharing write.
     virtual Result<bool> mayWrite(const CopyTarget& target) = 0;
     // Whether the checked file lies in a folder others may write, owned by neither this process
     // nor the folder's owner: a file planted there for others to write into.
@@ -144,6 +152,11 @@ class CopyPrimitives {
     // exclude each other can tell: with `evenSharing`, also one that lets it be renamed over,
     // seen only once a rename over it failed.
     virtual bool heldElsewhere(const CopyTarget& target, bool evenSharing) = 0;
+    // Whether any other program holds the target's file open for its content or its deletion,
+    // sharing delete or not, which only a host whose opens exclude each other can tell.
+    virtual bool heldOpen(const CopyTarget& target) = 0;
+    // What the target's volume keeps and allows.
+    virtual Result<VolumeFacts> volumeOf(const CopyTarget& target) = 0;
     // Moves the named new file over a target another program holds, where the file system
     // lets the old file live on without a name for its holders; an error where it does not.
     virtual std::error_code publishOverHeld(NewFile& file, const CopyTarget& target) = 0;

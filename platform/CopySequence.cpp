@@ -123,7 +123,7 @@ CopyTarget CopySequence::resolve(const HostString& destination) {
     return target;
 }
 
-KeptFacts CopySequence::judge(const CopyTarget& target, const CopySource& source) {
+KeptFacts CopySequence::judge(CopyTarget& target, const CopySource& source) {
     const FileFacts& facts = target.facts;
     if (facts.kind == FileKind::Folder)
         throw PlatformError::refused(Refusal::Folder);
@@ -143,12 +143,25 @@ KeptFacts CopySequence::judge(const CopyTarget& target, const CopySource& source
         throw PlatformError::refused(Refusal::ForeignInSticky);
     // Replaced or written over, the file must be one this process may write, as on Windows,
     // where a copy opens the target itself for writing.
-    if (!need(m_host.mayWrite(target)))
+    Result<bool> writable = m_host.mayWrite(target);
+    // Open in another program that shares no writing (a document being edited).
+    if (writable.error() == std::errc::device_or_resource_busy)
+        throw PlatformError::refused(Refusal::Busy);
+    if (!need(std::move(writable)))
         throw PlatformError::refused(Refusal::NotWritable);
+    target.volume = need(m_host.volumeOf(target));
+    // A volume without owners or access lists (FAT, exFAT) has none to keep.
+    if (!target.volume.keepsOwners)
+        return {};
     Result<KeptFacts> kept = m_host.readKept(target);
     if (kept.error())
         throw PlatformError::refused(Refusal::Acl);
     return std::move(*kept);
+}
+
+// Whether a new file would keep the target's owner; always, where the volume keeps none.
+bool CopySequence::keepsOwnerOf(const CopyTarget& target) {
+    return !target.volume.keepsOwners || need(m_host.mayKeepOwner(target));
 }
 
 CopyOutcome CopySequence::foresee(const CopySource& source, CopyTarget target) {
@@ -167,16 +180,20 @@ CopyOutcome CopySequence::foresee(const CopySource& source, CopyTarget target) {
         m_foreseen.insert(std::move(key));
         return CopyOutcome::Created;
     }
-    const bool keepsOwner = need(m_host.mayKeepOwner(target));
+    const bool keepsOwner = keepsOwnerOf(target);
     // Held, the checked file would stand in the way of the questions below, as it would of
     // the rename it is let go before.
     target.file.reset();
-    // Only a program that lets nobody delete the file can be seen before the rename.
+    // A program that lets nobody delete the file stops any rename over it.
     if (m_host.heldElsewhere(target, false))
         throw PlatformError::refused(Refusal::Busy);
     if (takesFiles && !need(m_host.folderKeepsName(target)) && keepsOwner &&
-        !m_host.folderIsAppendOnly(target))
+        !m_host.folderIsAppendOnly(target)) {
+        // One that shares it stops it too where the volume has no POSIX renames.
+        if (!target.volume.posixRenames && m_host.heldOpen(target))
+            throw PlatformError::refused(Refusal::Busy);
         return CopyOutcome::Replaced;
+    }
     if (source.facts.encrypted && !target.facts.encrypted)
         throw PlatformError::refused(Refusal::NotEncrypted);
     return CopyOutcome::InPlace;
@@ -293,7 +310,7 @@ CopyOutcome CopySequence::replace(const CopySource& source, CopyTarget& target,
     // A new file the process cannot give the old owner would take the owner's file from them:
     // the old file is written over instead, keeping its owner and every name.
     // Where no temporary name could be removed again, the old file is written over too.
-    if (!need(m_host.mayKeepOwner(target)) || m_host.folderIsAppendOnly(target))
+    if (!keepsOwnerOf(target) || m_host.folderIsAppendOnly(target))
         return writeInPlace(source, target);
     std::optional<Pending> file;
     try {
@@ -305,7 +322,7 @@ CopyOutcome CopySequence::replace(const CopySource& source, CopyTarget& target,
             throw;
         return writeInPlace(source, target);
     }
-    if (!need(m_host.carryKept(file->file(), target, kept)))
+    if (target.volume.keepsOwners && !need(m_host.carryKept(file->file(), target, kept)))
         throw PlatformError::refused(Refusal::Acl);
     writeContent(source, target, file->out(), false);
     need(m_host.carryStreams(file->out(), source));

@@ -30,8 +30,9 @@ class CopySequence {
 
     CopySource openRegular(const HostString& source);
     CopyTarget resolve(const HostString& destination);
-    KeptFacts judge(const CopyTarget& target, const CopySource& source);
+    KeptFacts judge(CopyTarget& target, const CopySource& source);
     CopyOutcome foresee(const CopySource& source, CopyTarget target);
+    bool keepsOwnerOf(const CopyTarget& target);
     Pending newFile(const CopyTarget& target, std::uint32_t permissions, bool encrypted,
                     bool anonymous);
     void copyRange(const CopySource& source, const CopyTarget& target, OsHandle& out,

@@ -16,8 +16,9 @@
 #include <windows.h>
 using HostFiles = Win32FileServices;
 
-// This host's primitives with a call of the temporary file made to fail, and the rename with
-// POSIX semantics over a held target, which Wine lacks, made as a plain one.
+// This host's primitives with a call of the temporary file made to fail, the rename with
+// POSIX semantics over a held target, which Wine lacks, made as a plain one, and facts Wine
+// cannot give (a volume's features, an owner no new file can keep).
 class TestPrimitives : public Win32CopyPrimitives {
   public:
     using Win32CopyPrimitives::HostCall;
@@ -27,11 +28,24 @@ class TestPrimitives : public Win32CopyPrimitives {
             overHeld();
         return publish(file, target, true);
     }
+    Result<VolumeFacts> volumeOf(const CopyTarget& target) override {
+        if (volume)
+            return *volume;
+        return Win32CopyPrimitives::volumeOf(target);
+    }
+    Result<bool> mayKeepOwner(const CopyTarget& target) override {
+        if (!ownerKept)
+            return false;
+        return Win32CopyPrimitives::mayKeepOwner(target);
+    }
 
     // The error a call fails with; none when empty.
     std::function<std::error_code(HostCall)> fail;
     // Runs before the rename over a held target.
     std::function<void()> overHeld;
+    // What the target's volume is said to have; its own when empty.
+    std::optional<VolumeFacts> volume;
+    bool ownerKept = true; // false: no new file can take the target's owner
 
   protected:
     std::error_code failure(HostCall call) override {
@@ -398,7 +412,23 @@ TEST_F(CopySequenceTest, namesLandWhereTheSystemsOwnCopyPutsThem) {
         EXPECT_EQ(copyOutcome(files, win(dir / "source.txt"), device),
                   refused(Refusal::NotRegular));
     }
+    // A last part holding ':' names a stream
+    // (learn.microsoft.com/windows/win32/fileio/file-streams).
+    const auto before = listing(dir / "out");
+    for (const char* stream : {"out/plain.txt:s", "out/new.txt:s"})
+        for (const bool dryRun : {true, false})
+            EXPECT_EQ(copyResult(files, win(dir / "source.txt"), win(dir / stream), dryRun),
+                      refused(Refusal::NotRegular))
+                << stream << (dryRun ? " (dry run)" : "");
+    EXPECT_EQ(listing(dir / "out"), before);
     EXPECT_EQ(readFile(dir / "out/plain.txt"), "old");
+    // A "\\.\" name of a disk file is that file
+    // (learn.microsoft.com/windows/win32/fileio/naming-a-file).
+    const std::u16string local = u"\\\\.\\";
+    EXPECT_EQ(
+        copyOutcome(files, local + win(dir / "source.txt"), local + win(dir / "out/plain.txt")),
+        "copied");
+    EXPECT_EQ(readFile(dir / "out/plain.txt"), "new content");
 }
 
 struct BusyRow {
@@ -406,6 +436,7 @@ struct BusyRow {
     DWORD share;    // what the other program shares
     bool noNewFile; // the folder refuses the temporary file: only in place is left
     bool foreseen;  // whether the dry run can see it
+    std::optional<VolumeFacts> volume = {};
 };
 
 class CopyBusyTest : public CopySequenceTest, public testing::WithParamInterface<BusyRow> {};
@@ -418,6 +449,7 @@ TEST_P(CopyBusyTest, aTargetOpenElsewhereIsBusyAndStaysWhole) {
     ASSERT_TRUE(reader.valid());
     if (row.noNewFile)
         host.fail = failing(HostCall::CreateTemporary, ERROR_ACCESS_DENIED);
+    host.volume = row.volume;
     if (row.foreseen) {
         EXPECT_EQ(copyResult(files, win(dir / "source.txt"), win(dir / "out/plain.txt"), true),
                   refused(Refusal::Busy));
@@ -429,19 +461,58 @@ TEST_P(CopyBusyTest, aTargetOpenElsewhereIsBusyAndStaysWhole) {
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, CopyBusyTest,
-    testing::Values(BusyRow{.name = "readerSharingNoDelete",
-                            .share = FILE_SHARE_READ | FILE_SHARE_WRITE,
-                            .noNewFile = false,
-                            .foreseen = true},
-                    BusyRow{.name = "readerOfAFolderRefusingNewFiles",
-                            .share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                            .noNewFile = true,
-                            .foreseen = false},
-                    // Wine, as FAT, has no rename that leaves the old file to its holders.
-                    BusyRow{.name = "readerSharingDeleteWithoutPosixRenames",
-                            .share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                            .noNewFile = false,
-                            .foreseen = false}),
+    testing::Values(
+        BusyRow{.name = "readerSharingNoDelete",
+                .share = FILE_SHARE_READ | FILE_SHARE_WRITE,
+                .noNewFile = false,
+                .foreseen = true},
+        BusyRow{.name = "readerOfAFolderRefusingNewFiles",
+                .share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                .noNewFile = true,
+                .foreseen = false},
+        // An editor's document
+        // (learn.microsoft.com/windows/win32/fileio/creating-and-opening-files).
+        BusyRow{.name = "readerSharingNoWrite",
+                .share = FILE_SHARE_READ,
+                .noNewFile = false,
+                .foreseen = true},
+        // FAT, as Wine, has no rename that leaves the old file to its holders:
+        // learn.microsoft.com/windows/win32/api/fileapi/nf-fileapi-getvolumeinformationbyhandlew
+        BusyRow{.name = "readerSharingDeleteWithoutPosixRenames",
+                .share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                .noNewFile = false,
+                .foreseen = true,
+                .volume = VolumeFacts{.posixRenames = false}}),
+    [](const auto& info) { return info.param.name; });
+
+struct VolumeRow {
+    const char* name;
+    VolumeFacts volume;
+    const char* outcome;
+};
+
+class CopyVolumeTest : public CopySequenceTest, public testing::WithParamInterface<VolumeRow> {};
+
+// An owner no new file can take is kept by writing in place, except where the volume keeps no
+// owners (FAT, exFAT read every owner as Everyone): there the target is replaced, as in place a
+// stick pulled out would tear it.
+TEST_P(CopyVolumeTest, anOwnerIsKeptOnlyWhereTheVolumeKeepsOwners) {
+    const VolumeRow& row = GetParam();
+    host.volume = row.volume;
+    host.ownerKept = false;
+    for (const bool dryRun : {true, false})
+        EXPECT_EQ(copyResult(files, win(dir / "source.txt"), win(dir / "out/plain.txt"), dryRun),
+                  row.outcome);
+    EXPECT_EQ(readFile(dir / "out/plain.txt"), "new content");
+    EXPECT_TRUE(leftovers(dir.path()).empty());
+}
+
+// learn.microsoft.com/windows/win32/api/fileapi/nf-fileapi-getvolumeinformationbyhandlew
+INSTANTIATE_TEST_SUITE_P(
+    Rows, CopyVolumeTest,
+    testing::Values(
+        VolumeRow{.name = "ntfs", .volume = {.keepsOwners = true}, .outcome = "in place"},
+        VolumeRow{.name = "fat", .volume = {.keepsOwners = false}, .outcome = "replaced"}),
     [](const auto& info) { return info.param.name; });
 
 // Where the file system has it, the rename with POSIX semantics replaces a target that a reader

@@ -41,6 +41,9 @@ class PosixCopyPrimitives : public CopyPrimitives {
                                   const HostString& name) override;
     std::error_code publish(NewFile& file, const CopyTarget& target, bool replace) override;
     bool heldElsewhere(const CopyTarget& target, bool evenSharing) override;
+    bool heldOpen(const CopyTarget&) override { return false; }
+    // Owners are kept, and a rename over a file held open leaves it to its holders.
+    Result<VolumeFacts> volumeOf(const CopyTarget&) override { return VolumeFacts(); }
     std::error_code publishOverHeld(NewFile& file, const CopyTarget& target) override;
     const HostString& temporaryPrefix() override { return m_prefix; }
     void removeLeftovers(const CopyTarget& target) override;

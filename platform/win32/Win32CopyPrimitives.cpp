@@ -24,7 +24,8 @@ constexpr DWORD kCarried =
 const auto kRenameInformationEx = static_cast<FILE_INFORMATION_CLASS>(65);
 constexpr DWORD kRenameReplace = 0x1, kRenamePosix = 0x2;
 constexpr NTSTATUS kNameCollision = static_cast<NTSTATUS>(0xC0000035);
-constexpr ULONG kRemoteDevice = 0x10; // FILE_REMOTE_DEVICE, a driver kit name
+constexpr ULONG kRemoteDevice = 0x10;       // FILE_REMOTE_DEVICE, a driver kit name
+constexpr DWORD kPosixUnlinkRename = 0x400; // FILE_SUPPORTS_POSIX_UNLINK_RENAME
 
 OsHandle openHandle(const std::wstring& path, DWORD access, DWORD share, DWORD flags,
                     DWORD disposition = OPEN_EXISTING) {
@@ -146,8 +147,22 @@ std::optional<std::wstring> finalPathOf(HANDLE file) {
     return std::nullopt;
 }
 
-bool isDevice(const std::wstring& path) {
+bool inDeviceForm(const std::wstring& path) {
     return path.starts_with(LR"(\\.\)");
+}
+
+// Whether a "\\.\" name is a device, a pipe or a whole volume: a file on disk (\\.\C:\dir\f)
+// answers a file's queries. A name that opens nothing may name a new file.
+bool isDevice(const std::wstring& path) {
+    if (!inDeviceForm(path))
+        return false;
+    const OsHandle file = openHandle(path, FILE_READ_ATTRIBUTES, kShareAll,
+                                     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT);
+    if (!file.valid())
+        return !PlatformError::fromCode(lastError()).isNotFound();
+    BY_HANDLE_FILE_INFORMATION info{};
+    return ::GetFileType(handleOf(file)) != FILE_TYPE_DISK ||
+           !::GetFileInformationByHandle(handleOf(file), &info);
 }
 
 // A path as the system resolves it, once: "." and ".." taken, trailing dots and spaces cut
@@ -168,7 +183,7 @@ Result<std::wstring> normalPath(const std::wstring& path) {
         }
         full.resize(length);
     }
-    if (isDevice(full))
+    if (inDeviceForm(full))
         return full;
     if (full.starts_with(LR"(\\)"))
         return LR"(\\?\UNC\)" + full.substr(2);
@@ -303,13 +318,13 @@ std::error_code Win32CopyPrimitives::lookUp(const HostString& given, CopyTarget&
     if (normal.error())
         return normal.error();
     const std::wstring& path = *normal;
-    // A device is there, and no file on disk.
-    if (isDevice(path)) {
+    const std::size_t cut = path.find_last_of(L"\\/") + 1;
+    // A device is there, and no file on disk; a last part holding ':' names a stream.
+    if (isDevice(path) || path.find(L':', cut) != std::wstring::npos) {
         target.name = path;
         target.present = true;
         return {};
     }
-    const std::size_t cut = path.find_last_of(L"\\/") + 1;
     // Held with no more than it takes to be held: a folder may let files be added to it by
     // those it does not let read its permissions.
     target.ownFolder = openHandle(path.substr(0, cut), FILE_READ_ATTRIBUTES, kShareAll,
@@ -373,6 +388,8 @@ Result<std::optional<HostString>> Win32CopyPrimitives::finalPath(const HostStrin
     return error;
 }
 
+// A sharing violation is another program's open that shares no writing, or a running program's
+// image.
 Result<bool> Win32CopyPrimitives::mayWrite(const CopyTarget& target) {
     const OsHandle writable =
         openIn(target.folder, target.name, FILE_WRITE_DATA, kShareAll, FILE_OPEN_REPARSE_POINT);
@@ -380,6 +397,8 @@ Result<bool> Win32CopyPrimitives::mayWrite(const CopyTarget& target) {
         return true;
     if (::GetLastError() == ERROR_ACCESS_DENIED)
         return false;
+    if (::GetLastError() == ERROR_SHARING_VIOLATION)
+        return std::make_error_code(std::errc::device_or_resource_busy);
     return lastError();
 }
 
@@ -554,6 +573,22 @@ std::error_code Win32CopyPrimitives::publish(NewFile& file, const CopyTarget& ta
 bool Win32CopyPrimitives::heldElsewhere(const CopyTarget& target, bool evenSharing) {
     const DWORD error = deleteRefusal(target);
     return error == ERROR_SHARING_VIOLATION || (evenSharing && error == ERROR_SUCCESS);
+}
+
+// Opened sharing nothing, with an access the process was granted: refused with a sharing
+// violation while any program holds it open for its data or to delete it.
+bool Win32CopyPrimitives::heldOpen(const CopyTarget& target) {
+    const OsHandle probe = openTarget(target, FILE_WRITE_DATA, 0);
+    return !probe.valid() && ::GetLastError() == ERROR_SHARING_VIOLATION;
+}
+
+Result<VolumeFacts> Win32CopyPrimitives::volumeOf(const CopyTarget& target) {
+    DWORD features = 0;
+    if (!::GetVolumeInformationByHandleW(handleOf(target.folder), nullptr, 0, nullptr, nullptr,
+                                         &features, nullptr, 0))
+        return lastError();
+    return VolumeFacts{.keepsOwners = (features & FILE_PERSISTENT_ACLS) != 0,
+                       .posixRenames = (features & kPosixUnlinkRename) != 0};
 }
 
 // With POSIX semantics the old file loses its name at once and lives on for its holders.

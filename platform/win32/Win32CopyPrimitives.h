@@ -24,6 +24,8 @@ class Win32CopyPrimitives : public CopyPrimitives {
                                   const HostString& name) override;
     std::error_code publish(NewFile& file, const CopyTarget& target, bool replace) override;
     bool heldElsewhere(const CopyTarget& target, bool evenSharing) override;
+    bool heldOpen(const CopyTarget& target) override;
+    Result<VolumeFacts> volumeOf(const CopyTarget& target) override;
     std::error_code publishOverHeld(NewFile& file, const CopyTarget& target) override;
     // A name here does not tell whether its maker is gone: no leftover is removed.
     const HostString& temporaryPrefix() override { return m_prefix; }

@@ -425,10 +425,11 @@ TEST_F(CopySequenceTest, namesLandWhereTheSystemsOwnCopyPutsThem) {
     // A "\\.\" name of a disk file is that file
     // (learn.microsoft.com/windows/win32/fileio/naming-a-file).
     const std::u16string local = u"\\\\.\\";
-    EXPECT_EQ(
-        copyOutcome(files, local + win(dir / "source.txt"), local + win(dir / "out/plain.txt")),
-        "copied");
-    EXPECT_EQ(readFile(dir / "out/plain.txt"), "new content");
+    for (const char* target : {"out/plain.txt", "out/fresh.txt"}) {
+        EXPECT_EQ(copyOutcome(files, local + win(dir / "source.txt"), local + win(dir / target)),
+                  "copied");
+        EXPECT_EQ(readFile(dir / target), "new content");
+    }
 }
 
 struct BusyRow {

@@ -1,6 +1,7 @@
 // Checks that each program named on the command line carries the manifest Windows reads at
-// start: long paths, the current common controls and per-monitor DPI. A program without it is
-// held to 260-character paths on real Windows, which Wine never shows.
+// start: long paths, the current common controls and per-monitor DPI. Long paths there lift the
+// 260-character limit from plain names only where the system's switch is on as well, which it
+// is not by default; the programs' own calls do without (longpaths.sh).
 #include <windows.h>
 
 #include <cstdio>

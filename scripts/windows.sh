@@ -143,8 +143,9 @@ if ! $core_only; then
     # version is the same files, numbered on.
     msi() { # $1: version, $2: the installer to write, from the top folder
         (cd "$stage" && wixl -a x64 -D Version="$1" -o "$root/$2" "$root/$wxs")
-        # The upgrade row takes the same version too (IncludeMaximum, 512), as WiX's
-        # AllowSameVersionUpgrades would make it; wixl has neither.
+        # The upgrade row takes the same version too (msidbUpgradeAttributesVersionMaxInclusive,
+        # 512), as WiX's AllowSameVersionUpgrades makes it; wixl drops IncludeMaximum and has no
+        # AllowSameVersionUpgrades.
         msiinfo export "$2" Upgrade | awk -F '\t' -v OFS='\t' \
             '$7 ~ /^WIX_UPGRADE_DETECTED\r?$/ { $5 += 512 } 1' >"$scratch/Upgrade.idt"
         msibuild "$2" -i "$scratch/Upgrade.idt"

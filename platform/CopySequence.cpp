@@ -457,9 +457,10 @@ void CopySequence::secureSpace(const CopySource& source, const CopyTarget& targe
 // freed again.
 void CopySequence::giveBack(OsHandle& out, std::int64_t old, std::int64_t size,
                             const std::vector<std::pair<std::int64_t, std::int64_t>>& holes) {
-    // Grown to the end reserved and cut back, the file lets go of every block past its old end.
+    // Grown to the end reserved and cut back, the file lets go of every block past its old end;
+    // where it cannot even grow, cutting it back is what counts.
     if (size > old)
-        need(m_host.setLength(out, size));
+        (void)m_host.setLength(out, size);
     need(m_host.setLength(out, old));
     for (const auto& [from, to] : holes)
         need(m_host.punchHole(out, from, to));

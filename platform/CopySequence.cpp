@@ -196,6 +196,9 @@ CopyOutcome CopySequence::foresee(const CopySource& source, CopyTarget target) {
     }
     if (source.facts.encrypted && !target.facts.encrypted)
         throw PlatformError::refused(Refusal::NotEncrypted);
+    // Written over, the file opens shared with no one.
+    if (m_host.heldOpen(target))
+        throw PlatformError::refused(Refusal::Busy);
     // The question the copy answers by reserving, asked of the free space.
     if (need(m_host.freeSpace(target.folder)) < spaceNeeded(source, target.facts, target.folder))
         throw PlatformError::refused(Refusal::NoSpace);

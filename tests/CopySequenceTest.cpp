@@ -438,6 +438,7 @@ struct BusyRow {
     bool noNewFile; // the folder refuses the temporary file: only in place is left
     bool foreseen;  // whether the dry run can see it
     std::optional<VolumeFacts> volume = {};
+    bool ownerKept = true; // false: the copy is written in place
 };
 
 class CopyBusyTest : public CopySequenceTest, public testing::WithParamInterface<BusyRow> {};
@@ -451,6 +452,7 @@ TEST_P(CopyBusyTest, aTargetOpenElsewhereIsBusyAndStaysWhole) {
     if (row.noNewFile)
         host.fail = failing(HostCall::CreateTemporary, ERROR_ACCESS_DENIED);
     host.volume = row.volume;
+    host.ownerKept = row.ownerKept;
     if (row.foreseen) {
         EXPECT_EQ(copyResult(files, win(dir / "source.txt"), win(dir / "out/plain.txt"), true),
                   refused(Refusal::Busy));
@@ -483,7 +485,13 @@ INSTANTIATE_TEST_SUITE_P(
                 .share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                 .noNewFile = false,
                 .foreseen = true,
-                .volume = VolumeFacts{.posixRenames = false}}),
+                .volume = VolumeFacts{.posixRenames = false}},
+        BusyRow{.name = "readerSharingAllOfAFileWrittenInPlace",
+                .share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                .noNewFile = false,
+                .foreseen = true,
+                .volume = VolumeFacts{},
+                .ownerKept = false}),
     [](const auto& info) { return info.param.name; });
 
 struct VolumeRow {

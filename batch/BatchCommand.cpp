@@ -77,6 +77,8 @@ std::u16string_view refusalName(Refusal refusal) {
         return u"target-changed";
     case Refusal::OwnOutput:
         return u"receipt";
+    case Refusal::ForeignLink:
+        return u"foreign-link";
     case Refusal::None:
         break;
     }

@@ -47,6 +47,7 @@ struct FileFacts {
     bool readOnly = false;
     bool hidden = false;
     bool encrypted = false;        // kept encrypted by the file system (Windows)
+    std::uint32_t reparseTag = 0;  // Windows: the reparse point's tag; 0 for none
     std::uint32_t permissions = 0; // mode bits on POSIX, attribute bits on Windows
     std::uint32_t owner = 0, group = 0;
 
@@ -60,6 +61,13 @@ struct CopySource {
     FileFacts facts;
 };
 
+// A symbolic link (on Windows also a junction) met on the way to a file: whether this process's
+// user made it, and whether what it finally leads to belongs to the link's own owner.
+struct LinkMet {
+    bool mine = false;
+    bool toOwnersOwn = false;
+};
+
 // The target resolved once: the folder of its final file held open, the name in it, and the
 // file found there, held until the last check so that its number cannot pass to another.
 struct CopyTarget {
@@ -70,6 +78,7 @@ struct CopyTarget {
     OsHandle file;
     FileFacts facts;
     bool present = false;
+    std::vector<LinkMet> links; // met on the way to the folder
 };
 
 // The new content's file: without a name (anonymous) or under a temporary one.
@@ -102,11 +111,14 @@ class CopyPrimitives {
     // The source opened for reading, never blocking, and its facts: whether it is a regular
     // file is the sequence's to judge (a Windows device is not even opened).
     virtual Result<CopySource> openSource(const HostString& path) = 0;
-    // Opens the folder of `path` and looks its last name up without following a link. A
-    // Windows device counts as present, and as no regular file.
+    // Opens the folder of `path` and looks its last name up without following a link, telling
+    // each link met on the way to the folder. A Windows device counts as present, and as no
+    // regular file.
     virtual std::error_code lookUp(const HostString& path, CopyTarget& target) = 0;
-    // The path a link finally names; nothing when it names nothing.
-    virtual Result<std::optional<HostString>> finalPath(const HostString& path) = 0;
+    // The path a link finally names, and each link met on the way there; nothing when it
+    // names nothing.
+    virtual Result<std::optional<HostString>> finalPath(const HostString& path,
+                                                        std::vector<LinkMet>& met) = 0;
     // Whether the process may write the checked file itself.
     virtual Result<bool> mayWrite(const CopyTarget& target) = 0;
     // Whether the checked file lies in a folder others may write, owned by neither this process

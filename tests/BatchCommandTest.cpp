@@ -152,6 +152,23 @@ TEST_F(BatchCommandTest, aDryRunWritesNothingAndSaysWhatWould) {
 }
 
 #ifndef _WIN32
+// A folder link planted by another user (uid 1000) towards root's folder: the line is refused,
+// in the dry run too, and root's file keeps its content.
+TEST_F(BatchCommandTest, anotherUsersLinkOnTheWayIsAForeignLink) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to give a link to another user";
+    fs::create_directory(dir / "ann");
+    fs::create_symlink(dir / "out", dir / "ann/dir");
+    ASSERT_EQ(::lchown((dir / "ann/dir").c_str(), 1000, 1000), 0);
+    list((dir / "ann/dir/old.txt").string());
+    for (const std::vector<std::string>& extra : {std::vector<std::string>{"--dry-run"}, {}})
+        EXPECT_EQ(receipt(extra).receipt,
+                  "1\t" + (dir / "ann/dir/old.txt").string() + "\trefused\tforeign-link\n");
+    EXPECT_EQ(readFile(dir / "out/old.txt"), "old");
+}
+#endif
+
+#ifndef _WIN32
 // This process's standard output on another file or pipe for as long as it lives.
 class StandardOutputOn {
   public:

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <map>
 #include <optional>
 #ifdef _WIN32
 #include "platform/win32/Win32FileServices.h"
@@ -1119,6 +1120,89 @@ INSTANTIATE_TEST_SUITE_P(Rows, CopyPermissionTest,
                                                        .fileMode = 0,
                                                        .outcome = refused(Refusal::None),
                                                        .sameInode = false}),
+                         [](const auto& info) { return info.param.name; });
+
+struct LinkRow {
+    const char* name;
+    const char* target;
+    std::string outcome;      // of the dry run and of the copy
+    const char* written = ""; // the file that then holds the new content
+};
+
+class CopyLinkTest : public CopySequenceTest, public testing::WithParamInterface<LinkRow> {};
+
+// Another user's link, as the last name, a folder on the way or a link of a chain, is followed
+// only to that user's own file or folder, for root too: whoever may write a folder cannot turn
+// a root copy against a file they could not write. Ann is uid 1000, Bob 1001.
+TEST_P(CopyLinkTest, anotherUsersLinkLeadsOnlyToTheirOwn) {
+    const LinkRow& row = GetParam();
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to give links and folders to other users";
+    const auto give = [&](const char* path, uid_t owner) {
+        ASSERT_EQ(::lchown((dir / path).c_str(), owner, owner), 0) << path;
+    };
+    const auto link = [&](const char* to, const char* path, uid_t owner) {
+        fs::create_symlink(to, dir / path);
+        give(path, owner);
+    };
+    fs::create_directories(dir / "ann/box");
+    fs::create_directories(dir / "bob");
+    fs::create_directories(dir / "root");
+    writeFile(dir / "root/only.txt", "old");
+    ::chmod((dir / "root/only.txt").c_str(), 0600);
+    writeFile(dir / "ann/mine.txt", "old");
+    writeFile(dir / "bob/bobs.txt", "old");
+    for (const char* path : {"ann", "ann/box", "ann/mine.txt"})
+        give(path, 1000);
+    for (const char* path : {"bob", "bob/bobs.txt"})
+        give(path, 1001);
+    link("../root/only.txt", "ann/report.txt", 1000);
+    link("../real", "ann/etc", 1000);
+    link("mine.txt", "ann/own.txt", 1000);
+    link("box", "ann/sub", 1000);
+    link("bobs.txt", "bob/next.txt", 1001);
+    link("../bob/next.txt", "ann/chain.txt", 1000);
+    link("../ann/report.txt", "out/via.txt", 0);
+
+    const std::u16string source = win(dir / "source.txt"), target = win(dir / row.target);
+    EXPECT_EQ(copyResult(files, source, target, true), row.outcome) << "dry run";
+    EXPECT_EQ(copyResult(files, source, target, false), row.outcome);
+    std::map<std::string, std::string> after = {{"root/only.txt", "old"},
+                                                {"real/file.txt", "old"},
+                                                {"ann/mine.txt", "old"},
+                                                {"bob/bobs.txt", "old"},
+                                                {"ann/box/new.txt", ""}};
+    if (*row.written)
+        after[row.written] = "new content";
+    for (const auto& [file, content] : after)
+        EXPECT_EQ(fs::exists(dir / file) ? readFile(dir / file) : "", content) << file;
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, CopyLinkTest,
+                         testing::Values(LinkRow{.name = "lastNameToRootsFile",
+                                                 .target = "ann/report.txt",
+                                                 .outcome = refused(Refusal::ForeignLink)},
+                                         LinkRow{.name = "folderToRootsFolder",
+                                                 .target = "ann/etc/file.txt",
+                                                 .outcome = refused(Refusal::ForeignLink)},
+                                         LinkRow{.name = "chainToAnotherUsersFile",
+                                                 .target = "ann/chain.txt",
+                                                 .outcome = refused(Refusal::ForeignLink)},
+                                         LinkRow{.name = "ownLinkThroughAnotherUsersLink",
+                                                 .target = "out/via.txt",
+                                                 .outcome = refused(Refusal::ForeignLink)},
+                                         LinkRow{.name = "lastNameToItsOwnersFile",
+                                                 .target = "ann/own.txt",
+                                                 .outcome = "replaced",
+                                                 .written = "ann/mine.txt"},
+                                         LinkRow{.name = "chainWithinOneUser",
+                                                 .target = "bob/next.txt",
+                                                 .outcome = "replaced",
+                                                 .written = "bob/bobs.txt"},
+                                         LinkRow{.name = "folderToItsOwnersFolder",
+                                                 .target = "ann/sub/new.txt",
+                                                 .outcome = "created",
+                                                 .written = "ann/box/new.txt"}),
                          [](const auto& info) { return info.param.name; });
 
 #endif

@@ -131,11 +131,8 @@ bool PosixFileServices::openExisting(std::u16string_view path) {
 }
 
 bool PosixFileServices::probeFolder(std::u16string_view path) {
-    std::string host = toHostPath(path);
-    OsHandle folder(::open(host.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-    if (!folder.valid())
-        throwErrno();
-    m_primitives->folderProbed(std::move(host), std::move(folder));
+    if (const std::error_code error = m_primitives->probeFolder(toHostPath(path)))
+        throw PlatformError::fromCode(error);
     return true;
 }
 

@@ -73,8 +73,9 @@ struct LinkMet {
 struct CopyTarget {
     OsHandle ownFolder;
     OsHandle::Native folder = OsHandle::kNone; // ownFolder's, or one the host holds itself
-    HostString folderPath;                     // ends with the host's separator
+    HostString folderPath;                     // ends with the host's separator, links resolved
     HostString name;
+    HostString given; // the path looked up, as the host tidied it
     OsHandle file;
     FileFacts facts;
     bool present = false;
@@ -115,6 +116,8 @@ class CopyPrimitives {
     // each link met on the way to the folder. A Windows device counts as present, and as no
     // regular file.
     virtual std::error_code lookUp(const HostString& path, CopyTarget& target) = 0;
+    // Whether two paths name alike, as this host compares names.
+    virtual bool sameName(const HostString& one, const HostString& other) = 0;
     // The path a link finally names, and each link met on the way there; nothing when it
     // names nothing.
     virtual Result<std::optional<HostString>> finalPath(const HostString& path,

@@ -125,23 +125,28 @@ CopyTarget CopySequence::resolve(const HostString& destination) {
     CopyTarget target;
     need(m_host.lookUp(destination, target));
     refuseForeignLinks(target.links);
-    if (!target.present || !isLink(target.facts))
-        return target;
-    // A link is followed once, to its final file; from here on only that file's folder counts.
-    if (target.facts.hidden)
-        throw PlatformError::refused(Refusal::Hidden);
-    std::vector<LinkMet> met;
-    const std::optional<HostString> real = need(m_host.finalPath(destination, met));
-    if (!real)
-        throw PlatformError::refused(Refusal::DanglingLink);
-    refuseForeignLinks(met);
-    target = CopyTarget();
-    need(m_host.lookUp(*real, target));
-    refuseForeignLinks(target.links);
-    if (!target.present)
-        throw PlatformError::refused(Refusal::DanglingLink);
-    if (isLink(target.facts))
-        throw PlatformError::refused(Refusal::TargetChanged);
+    const HostString given = target.given;
+    if (target.present && isLink(target.facts)) {
+        // A link is followed once, to its final file; from here on only that file's folder
+        // counts.
+        if (target.facts.hidden)
+            throw PlatformError::refused(Refusal::Hidden);
+        std::vector<LinkMet> met;
+        const std::optional<HostString> real = need(m_host.finalPath(destination, met));
+        if (!real)
+            throw PlatformError::refused(Refusal::DanglingLink);
+        refuseForeignLinks(met);
+        target = CopyTarget();
+        need(m_host.lookUp(*real, target));
+        refuseForeignLinks(target.links);
+        if (!target.present)
+            throw PlatformError::refused(Refusal::DanglingLink);
+        if (isLink(target.facts))
+            throw PlatformError::refused(Refusal::TargetChanged);
+    }
+    // The receipt names the file written where it is not the one given.
+    HostString path = target.folderPath + target.name;
+    m_written = m_host.sameName(path, given) ? HostString() : std::move(path);
     return target;
 }
 

@@ -29,6 +29,29 @@ class TestPrimitives : public Win32CopyPrimitives {
         return publish(file, target, true);
     }
 
+    // What lookUp reads of the next file it finds: a reparse point with this tag and these
+    // attributes besides, as Wine cannot make one; the file a link leads to is read as it is.
+    void described(BY_HANDLE_FILE_INFORMATION& info, DWORD& tag) override {
+        if (!given)
+            return;
+        info.dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT | given->attributes;
+        tag = std::exchange(given, std::nullopt)->tag;
+    }
+    Result<std::optional<HostString>> finalPath(const HostString& path,
+                                                std::vector<LinkMet>& met) override {
+        Result<std::optional<HostString>> final = Win32CopyPrimitives::finalPath(path, met);
+        if (owners && !met.empty())
+            met.back() = *owners;
+        return final;
+    }
+
+    struct Reparse {
+        DWORD tag;
+        DWORD attributes;
+    };
+    std::optional<Reparse> given;
+    // Who owns the link and what it leads to, as Wine cannot give a junction another owner.
+    std::optional<LinkMet> owners;
     // The error a call fails with; none when empty.
     std::function<std::error_code(HostCall)> fail;
     // Runs before the rename over a held target.
@@ -401,6 +424,53 @@ TEST_F(CopySequenceTest, namesLandWhereTheSystemsOwnCopyPutsThem) {
     }
     EXPECT_EQ(readFile(dir / "out/plain.txt"), "old");
 }
+
+struct ReparseRow {
+    const char* name;
+    TestPrimitives::Reparse reparse;
+    std::optional<LinkMet> owners;
+    std::string outcome; // of the dry run and of the copy
+};
+
+class CopyReparseTest : public CopySequenceTest, public testing::WithParamInterface<ReparseRow> {};
+
+// Only name surrogates are links; a link is hidden by HIDDEN or SYSTEM as any target is, and
+// another user's link or junction leads only to that user's own files.
+TEST_P(CopyReparseTest, theSequenceJudgesReparsePointsByTheirTagAndOwners) {
+    const ReparseRow& row = GetParam();
+    host.owners = row.owners;
+    for (const bool dryRun : {true, false}) {
+        host.given = row.reparse;
+        EXPECT_EQ(copyResult(files, win(dir / "source.txt"), win(dir / "out/plain.txt"), dryRun),
+                  row.outcome)
+            << (dryRun ? "dry run" : "copy");
+    }
+    EXPECT_EQ(readFile(dir / "out/plain.txt"), row.outcome == "replaced" ? "new content" : "old");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, CopyReparseTest,
+    testing::Values(
+        // https://learn.microsoft.com/windows/win32/fileio/reparse-point-tags
+        ReparseRow{.name = "cloudPlaceholderIsTheFile",
+                   .reparse = {.tag = IO_REPARSE_TAG_CLOUD_6, .attributes = 0},
+                   .owners = std::nullopt,
+                   .outcome = "replaced"},
+        // https://learn.microsoft.com/windows/win32/fileio/file-attribute-constants
+        ReparseRow{.name = "systemLinkIsHidden",
+                   .reparse = {.tag = IO_REPARSE_TAG_SYMLINK, .attributes = FILE_ATTRIBUTE_SYSTEM},
+                   .owners = std::nullopt,
+                   .outcome = refused(Refusal::Hidden)},
+        // https://learn.microsoft.com/windows/win32/fileio/hard-links-and-junctions
+        ReparseRow{.name = "othersJunctionToWhatIsNotTheirs",
+                   .reparse = {.tag = IO_REPARSE_TAG_MOUNT_POINT, .attributes = 0},
+                   .owners = LinkMet{.mine = false, .toOwnersOwn = false},
+                   .outcome = refused(Refusal::ForeignLink)},
+        ReparseRow{.name = "othersJunctionToTheirOwn",
+                   .reparse = {.tag = IO_REPARSE_TAG_MOUNT_POINT, .attributes = 0},
+                   .owners = LinkMet{.mine = false, .toOwnersOwn = true},
+                   .outcome = "replaced"}),
+    [](const auto& info) { return info.param.name; });
 
 struct BusyRow {
     const char* name;

@@ -208,8 +208,10 @@ Result<OsHandle> walk(const std::string& path, uid_t self, std::vector<LinkMet>&
 }
 
 // The folder `path` names. A path without links opens in one call, as a plain open would; one
-// with links is walked name by name, so that each link is told.
-Result<OsHandle> openFolder(const std::string& path, uid_t self, std::vector<LinkMet>& met) {
+// with links is walked name by name, so that each link is told, and `real` gets the folder's
+// path without them, ending with "/" (else it stays empty).
+Result<OsHandle> openFolder(const std::string& path, uid_t self, std::vector<LinkMet>& met,
+                            std::string& real) {
     open_how how{};
     how.flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
     how.resolve = RESOLVE_NO_SYMLINKS;
@@ -220,7 +222,6 @@ Result<OsHandle> openFolder(const std::string& path, uid_t self, std::vector<Lin
     // Links on the way, or a kernel or sandbox without openat2.
     if (errno != ELOOP && errno != ENOSYS && errno != EPERM)
         return lastError();
-    std::string real;
     Result<OsHandle> walked = walk(path, self, met, real);
     if (walked.error())
         return walked;
@@ -229,6 +230,8 @@ Result<OsHandle> openFolder(const std::string& path, uid_t self, std::vector<Lin
         return lastError();
     if (!S_ISDIR(info.st_mode))
         return std::make_error_code(std::errc::not_a_directory);
+    if (!real.ends_with('/'))
+        real += '/';
     return walked;
 }
 
@@ -253,7 +256,8 @@ void PosixCopyPrimitives::sourceProbed(std::string_view path, const struct stat&
 
 std::error_code PosixCopyPrimitives::probeFolder(std::string path) {
     m_folderLinks.clear();
-    Result<OsHandle> folder = openFolder(path, m_uid, m_folderLinks);
+    m_folderReal.clear();
+    Result<OsHandle> folder = openFolder(path, m_uid, m_folderLinks, m_folderReal);
     if (folder.error())
         return folder.error();
     m_folderPath = std::move(path);
@@ -287,18 +291,23 @@ Result<CopySource> PosixCopyPrimitives::openSource(const HostString& path) {
 
 std::error_code PosixCopyPrimitives::lookUp(const HostString& path, CopyTarget& target) {
     const std::size_t cut = path.rfind('/') + 1;
+    target.given = path;
     target.folderPath.assign(path, 0, cut);
     target.name.assign(path, cut);
+    std::string real;
     if (m_folder.valid() && target.folderPath == m_folderPath) {
         target.folder = m_folder.get();
         target.links = m_folderLinks;
+        real = m_folderReal;
     } else {
-        Result<OsHandle> folder = openFolder(target.folderPath, m_uid, target.links);
+        Result<OsHandle> folder = openFolder(target.folderPath, m_uid, target.links, real);
         if (folder.error())
             return folder.error();
         target.ownFolder = std::move(*folder);
         target.folder = target.ownFolder.get();
     }
+    if (!real.empty())
+        target.folderPath = std::move(real);
     target.file = OsHandle(
         ::openat(fdOf(target.folder), target.name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
     target.present = target.file.valid();
@@ -309,6 +318,10 @@ std::error_code PosixCopyPrimitives::lookUp(const HostString& path, CopyTarget& 
         return lastError();
     target.facts = factsOf(info, target.name);
     return {};
+}
+
+bool PosixCopyPrimitives::sameName(const HostString& one, const HostString& other) {
+    return one == other;
 }
 
 Result<std::optional<HostString>> PosixCopyPrimitives::finalPath(const HostString& path,

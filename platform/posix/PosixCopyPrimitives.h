@@ -28,6 +28,7 @@ class PosixCopyPrimitives : public CopyPrimitives {
 
     Result<CopySource> openSource(const HostString& path) override;
     std::error_code lookUp(const HostString& path, CopyTarget& target) override;
+    bool sameName(const HostString& one, const HostString& other) override;
     Result<std::optional<HostString>> finalPath(const HostString& path,
                                                 std::vector<LinkMet>& met) override;
     Result<bool> mayWrite(const CopyTarget& target) override;
@@ -100,6 +101,7 @@ class PosixCopyPrimitives : public CopyPrimitives {
     std::string m_folderPath;
     OsHandle m_folder;
     std::vector<LinkMet> m_folderLinks;
+    std::string m_folderReal; // its path without links, where it had any
     std::unique_ptr<char[]> m_buffer;
     // A file open for writing on each file system written to, by device; and the device of
     // the folders written to lately.

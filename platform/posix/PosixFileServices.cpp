@@ -113,6 +113,10 @@ HostString PosixFileServices::hostPath(std::u16string_view path) {
     return toHostPath(path);
 }
 
+std::u16string PosixFileServices::windowsPath(const HostString& path) {
+    return toWindowsPath(path);
+}
+
 bool PosixFileServices::openExisting(std::u16string_view path) {
     const std::string* mapped = nullptr;
     try {

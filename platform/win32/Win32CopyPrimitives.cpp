@@ -316,6 +316,7 @@ std::error_code Win32CopyPrimitives::lookUp(const HostString& given, CopyTarget&
     if (normal.error())
         return normal.error();
     const std::wstring& path = *normal;
+    target.given = path;
     // A device is there, and no file on disk.
     if (isDevice(path)) {
         target.name = path;
@@ -372,6 +373,12 @@ std::error_code Win32CopyPrimitives::lookUp(const HostString& given, CopyTarget&
     if (const std::optional<std::wstring> final = finalPathOf(handleOf(target.file)))
         target.name = final->substr(final->find_last_of(L'\\') + 1);
     return {};
+}
+
+// As the file system compares names: ignoring case.
+bool Win32CopyPrimitives::sameName(const HostString& one, const HostString& other) {
+    return ::CompareStringOrdinal(one.c_str(), static_cast<int>(one.size()), other.c_str(),
+                                  static_cast<int>(other.size()), TRUE) == CSTR_EQUAL;
 }
 
 Result<std::optional<HostString>> Win32CopyPrimitives::finalPath(const HostString& path,

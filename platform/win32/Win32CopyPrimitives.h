@@ -11,6 +11,7 @@ class Win32CopyPrimitives : public CopyPrimitives {
   public:
     Result<CopySource> openSource(const HostString& path) override;
     std::error_code lookUp(const HostString& path, CopyTarget& target) override;
+    bool sameName(const HostString& one, const HostString& other) override;
     Result<std::optional<HostString>> finalPath(const HostString& path,
                                                 std::vector<LinkMet>& met) override;
     Result<bool> mayWrite(const CopyTarget& target) override;

@@ -29,13 +29,16 @@ class TestPrimitives : public Win32CopyPrimitives {
         return publish(file, target, true);
     }
 
-    // What lookUp reads of the next file it finds: a reparse point with this tag and these
-    // attributes besides, as Wine cannot make one; the file a link leads to is read as it is.
+    // What lookUp reads of the files it finds: a reparse point with this tag and these
+    // attributes besides, as Wine cannot make one. A placeholder stays one; the file a link
+    // leads to is read as it is.
     void described(BY_HANDLE_FILE_INFORMATION& info, DWORD& tag) override {
         if (!given)
             return;
         info.dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT | given->attributes;
-        tag = std::exchange(given, std::nullopt)->tag;
+        tag = given->tag;
+        if (IsReparseTagNameSurrogate(tag))
+            given.reset();
     }
     Result<std::optional<HostString>> finalPath(const HostString& path,
                                                 std::vector<LinkMet>& met) override {

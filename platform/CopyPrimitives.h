@@ -174,22 +174,22 @@ class CopyPrimitives {
     // Removes the new file's temporary name.
     virtual std::error_code removeName(NewFile& file, const CopyTarget& target) = 0;
     // Whether the target's folder lets names be added but never removed or renamed.
-    virtual bool folderIsAppendOnly(const CopyTarget& target) = 0;
+    virtual Result<bool> folderIsAppendOnly(const CopyTarget& target) = 0;
     // What the target's name holds now; nothing when it holds nothing.
-    virtual std::optional<FileFacts> lookAgain(const CopyTarget& target) = 0;
+    virtual Result<std::optional<FileFacts>> lookAgain(const CopyTarget& target) = 0;
 
     // Copies up to `most` bytes of the source from `at` to the same place in `out`; 0 at the
     // end of the source.
     virtual Result<std::int64_t> copyPiece(const CopySource& source, OsHandle& out, std::int64_t at,
                                            std::int64_t most) = 0;
-    // The next range of data in the source at or after `at`, as [start, end); starting at the
-    // source's size when only a hole follows.
-    virtual Result<std::pair<std::int64_t, std::int64_t>> nextData(const CopySource& source,
-                                                                   std::int64_t at) = 0;
+    // The next range of data in `file`, `size` bytes long, at or after `at`, as [start, end);
+    // starting at `size` when only a hole follows. All data where holes are not known.
+    virtual Result<std::pair<std::int64_t, std::int64_t>>
+    nextData(OsHandle::Native file, std::int64_t size, std::int64_t at) = 0;
     // Makes [from, to) of `out` a hole, so that no old byte survives there.
     virtual std::error_code punchHole(OsHandle& out, std::int64_t from, std::int64_t to) = 0;
-    // True when the source yields a byte at `at`.
-    virtual bool readsAt(const CopySource& source, std::int64_t at) = 0;
+    // Whether the source yields a byte at `at`.
+    virtual Result<bool> readsAt(const CopySource& source, std::int64_t at) = 0;
     // The source's facts now.
     virtual Result<FileFacts> sourceNow(const CopySource& source) = 0;
     // Gives `out` the source's last-modified time.
@@ -198,15 +198,19 @@ class CopyPrimitives {
     virtual std::error_code carryStreams(OsHandle& out, const CopySource& source) = 0;
 
     // Holds the file the target's name holds now, as lookUp did; its facts, or nothing.
-    virtual std::optional<FileFacts> holdAgain(CopyTarget& target) = 0;
+    virtual Result<std::optional<FileFacts>> holdAgain(CopyTarget& target) = 0;
     // The checked file opened for writing over, and the facts of what was opened;
     // device_or_resource_busy where another program holds it open and opens exclude each other.
     virtual Result<OsHandle> openInPlace(CopyTarget& target, FileFacts& opened) = 0;
-    // Space for `size` bytes, so that a full disk cannot stop the write half-way.
-    // True only where the reservation guarantees the space on this file system.
-    virtual bool reserve(OsHandle& out, std::int64_t size) = 0;
-    // Bytes free for this process on the file system of `out`.
-    virtual Result<std::int64_t> freeSpace(OsHandle& out) = 0;
+    // Space for every block that writing `size` bytes over `out` needs (beyond its end, and in
+    // its holes), its length unchanged; not_supported where the file system gives no
+    // reservation that guarantees it. What was reserved before a failure stays reserved.
+    virtual std::error_code reserve(OsHandle& out, std::int64_t size) = 0;
+    // Whether the file system of `file` writes every block written over anew (copy on write).
+    virtual Result<bool> copiesOnWrite(OsHandle::Native file) = 0;
+    // Bytes free for this process on the file system of `file` (a file or a folder held open),
+    // less what the file system may need for itself where its figure is only an estimate.
+    virtual Result<std::int64_t> freeSpace(OsHandle::Native file) = 0;
     virtual std::error_code setLength(OsHandle& out, std::int64_t size) = 0;
     // Writes the data of `out` through to the disk (before a truncation that could otherwise
     // reach the disk first), where the host flushes at all.

@@ -202,11 +202,29 @@ CopyOutcome CopySequence::foresee(const CopySource& source, CopyTarget target) {
     if (m_host.heldElsewhere(target, false))
         throw PlatformError::refused(Refusal::Busy);
     if (takesFiles && !need(m_host.folderKeepsName(target)) && keepsOwner &&
-        !m_host.folderIsAppendOnly(target))
+        !need(m_host.folderIsAppendOnly(target)))
         return CopyOutcome::Replaced;
     if (source.facts.encrypted && !target.facts.encrypted)
         throw PlatformError::refused(Refusal::NotEncrypted);
+    // The question the copy answers by reserving, asked of the free space.
+    if (need(m_host.freeSpace(target.folder)) < spaceNeeded(source, target.facts, target.folder))
+        throw PlatformError::refused(Refusal::NoSpace);
     return CopyOutcome::InPlace;
+}
+
+// What writing the source over a file needs beyond what the file holds: its growth and, within
+// the range written over, its holes (estimated from its facts where they are not listed); as
+// much as is written where blocks are copied on write.
+std::int64_t CopySequence::spaceNeeded(const CopySource& source, const FileFacts& old,
+                                       OsHandle::Native file) {
+    const std::int64_t size = source.facts.size;
+    if (need(m_host.copiesOnWrite(file)))
+        return size;
+    const std::int64_t over = std::min(old.size, size);
+    // A file that says it takes nothing says little (FUSE): its holes are not counted.
+    const std::int64_t holes =
+        old.allocated > 0 ? std::max<std::int64_t>(over - old.allocated, 0) : 0;
+    return std::max<std::int64_t>(size - old.size, 0) + holes;
 }
 
 CopySequence::Pending CopySequence::newFile(const CopyTarget& target, std::uint32_t permissions,
@@ -220,7 +238,7 @@ CopySequence::Pending CopySequence::newFile(const CopyTarget& target, std::uint3
             need(file.error());
     }
     // A temporary name there could never be removed.
-    if (m_host.folderIsAppendOnly(target))
+    if (need(m_host.folderIsAppendOnly(target)))
         throw PlatformError::refused(Refusal::AppendOnly);
     for (int attempt = 1;; ++attempt) {
         Result<NewFile> file = m_host.createNamed(target, temporaryName(m_host.temporaryPrefix()),
@@ -261,7 +279,7 @@ void CopySequence::writeContent(const CopySource& source, const CopyTarget& targ
         copyRange(source, target, out, 0, size);
     } else {
         for (std::int64_t at = 0; at < size;) {
-            const auto [first, last] = need(m_host.nextData(source, at));
+            const auto [first, last] = need(m_host.nextData(source.file, size, at));
             const std::int64_t start = std::min(first, size), end = std::min(last, size);
             if (inPlace && start > at)
                 need(m_host.punchHole(out, at, start));
@@ -273,7 +291,7 @@ void CopySequence::writeContent(const CopySource& source, const CopyTarget& targ
             need(m_host.setLength(out, size));
     }
     // Files such as those under /proc say they are empty and yet have content.
-    if (size == 0 && m_host.readsAt(source, 0))
+    if (size == 0 && need(m_host.readsAt(source, 0)))
         throw PlatformError::refused(Refusal::SourceChanged);
     const FileFacts now = need(m_host.sourceNow(source));
     if (now.size != size || now.modified != source.facts.modified)
@@ -320,7 +338,7 @@ CopyOutcome CopySequence::replace(const CopySource& source, CopyTarget& target,
     // A new file the process cannot give the old owner would take the owner's file from them:
     // the old file is written over instead, keeping its owner and every name.
     // Where no temporary name could be removed again, the old file is written over too.
-    if (!need(m_host.mayKeepOwner(target)) || m_host.folderIsAppendOnly(target))
+    if (!need(m_host.mayKeepOwner(target)) || need(m_host.folderIsAppendOnly(target)))
         return writeInPlace(source, target);
     std::optional<Pending> file;
     try {
@@ -354,7 +372,7 @@ CopyOutcome CopySequence::replace(const CopySource& source, CopyTarget& target,
     reach(CopyPoint::BeforeLastCheck, target);
     // Held open until here, the checked file cannot be freed and its number handed to a file
     // swapped in under its name, so this check cannot be fooled by a reused number.
-    const std::optional<FileFacts> now = m_host.lookAgain(target);
+    const std::optional<FileFacts> now = need(m_host.lookAgain(target));
     if (!now || !now->sameFile(target.facts))
         throw PlatformError::refused(Refusal::TargetChanged);
     // Held across the rename, the old file would outlive it (and on Windows stop it).
@@ -387,7 +405,7 @@ CopyOutcome CopySequence::replace(const CopySource& source, CopyTarget& target,
 CopyOutcome CopySequence::writeInPlace(const CopySource& source, CopyTarget& target) {
     if (!target.file.valid()) {
         // Found again without opening it for writing, so that nothing swapped in is opened.
-        const std::optional<FileFacts> found = m_host.holdAgain(target);
+        const std::optional<FileFacts> found = need(m_host.holdAgain(target));
         if (!found || !found->sameFile(target.facts))
             throw PlatformError::refused(Refusal::TargetChanged);
     }
@@ -402,19 +420,77 @@ CopyOutcome CopySequence::writeInPlace(const CopySource& source, CopyTarget& tar
     OsHandle out = need(std::move(opening));
     if (!opened.sameFile(target.facts))
         throw PlatformError::refused(Refusal::TargetChanged);
-    const std::int64_t size = source.facts.size;
-    // Written over only when the space is known to be there: a torn target is worse than none.
-    if (!m_host.reserve(out, size) && need(m_host.freeSpace(out)) < source.facts.allocated)
-        throw PlatformError::refused(Refusal::NoSpace);
-    writeContent(source, target, out, true);
-    // The new content reaches the disk before the old end is cut off, where the host flushes
-    // at all (Windows flushes nothing, as its own copy does).
-    need(m_host.syncData(out));
-    need(m_host.setLength(out, size));
-    takeTime(out, source, true);
-    need(m_host.wrote(target, out));
-    need(out.close());
+    secureSpace(source, target, out, opened.size);
+    // From the first byte written over, the target is no longer what it was: a failure leaves
+    // it written in part, and says so.
+    try {
+        writeContent(source, target, out, true);
+        // The new content reaches the disk before the old end is cut off, where the host
+        // flushes at all (Windows flushes nothing, as its own copy does).
+        need(m_host.syncData(out));
+        need(m_host.setLength(out, source.facts.size));
+        takeTime(out, source, true);
+        need(m_host.wrote(target, out));
+        need(out.close());
+    } catch (const PlatformError& error) {
+        throw PlatformError(u"written in part: " + error.description(), error.code());
+    }
     return CopyOutcome::InPlace;
+}
+
+// Nothing of the target changes until the write can finish: the space it needs beyond what the
+// target holds (its growth, and its holes in the range written over) is secured first, by a
+// reservation where the file system honours one, else, where blocks written over need no new
+// space, by writing those parts first. A failure gives it all back, the target whole, and a
+// full disk is refused. Where blocks are copied on write only the free figure can tell.
+void CopySequence::secureSpace(const CopySource& source, const CopyTarget& target, OsHandle& out,
+                               std::int64_t old) {
+    const std::int64_t size = source.facts.size;
+    if (need(m_host.copiesOnWrite(out.get()))) {
+        if (need(m_host.freeSpace(out.get())) < size)
+            throw PlatformError::refused(Refusal::NoSpace);
+        return;
+    }
+    std::vector<std::pair<std::int64_t, std::int64_t>> holes;
+    for (std::int64_t at = 0, over = std::min(old, size); at < over;) {
+        const auto [start, end] = need(m_host.nextData(out.get(), old, at));
+        if (start > at)
+            holes.emplace_back(at, std::min(start, over));
+        at = std::max(end, at + 1);
+    }
+    std::error_code error = m_host.reserve(out, size);
+    if (error == std::errc::not_supported) {
+        try {
+            for (const auto& [from, to] : holes)
+                copyRange(source, target, out, from, to);
+            copyRange(source, target, out, std::min(old, size), size);
+            error.clear();
+        } catch (const PlatformError& failure) {
+            giveBack(out, old, size, holes);
+            if (failure.refusal() != Refusal::None)
+                throw;
+            error = failure.code();
+        }
+    }
+    if (!error)
+        return;
+    giveBack(out, old, size, holes);
+    if (PlatformError::isNoSpace(error))
+        throw PlatformError::refused(Refusal::NoSpace);
+    need(error);
+}
+
+// The target back to its old length, and its holes and whatever lay reserved beyond its end
+// freed again.
+void CopySequence::giveBack(OsHandle& out, std::int64_t old, std::int64_t size,
+                            const std::vector<std::pair<std::int64_t, std::int64_t>>& holes) {
+    // Grown to the end reserved and cut back, the file lets go of every block past its old end;
+    // where it cannot even grow, cutting it back is what counts.
+    if (size > old)
+        (void)m_host.setLength(out, size);
+    need(m_host.setLength(out, old));
+    for (const auto& [from, to] : holes)
+        need(m_host.punchHole(out, from, to));
 }
 
 void CopySequence::reach(CopyPoint point, const CopyTarget& target) const {

@@ -46,6 +46,11 @@ class CopySequence {
     CopyOutcome replace(const CopySource& source, CopyTarget& target, const KeptFacts& kept,
                         bool named);
     CopyOutcome writeInPlace(const CopySource& source, CopyTarget& target);
+    std::int64_t spaceNeeded(const CopySource& source, const FileFacts& old, OsHandle::Native file);
+    void secureSpace(const CopySource& source, const CopyTarget& target, OsHandle& out,
+                     std::int64_t old);
+    void giveBack(OsHandle& out, std::int64_t old, std::int64_t size,
+                  const std::vector<std::pair<std::int64_t, std::int64_t>>& holes);
     void reach(CopyPoint point, const CopyTarget& target) const;
 
     CopyPrimitives& m_host;

@@ -3,6 +3,7 @@
 #include "base/Text.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <initializer_list>
 
 namespace {
@@ -22,6 +23,14 @@ bool PlatformError::isNotFound() const {
     return isMissing() ||
            isOneOf(m_code, {std::errc::filename_too_long, std::errc::illegal_byte_sequence,
                             std::errc::no_such_device});
+}
+
+bool PlatformError::isNoSpace(const std::error_code& code) {
+#ifdef EDQUOT
+    if (code == std::error_code(EDQUOT, std::generic_category()))
+        return true;
+#endif
+    return code == std::errc::no_space_on_device;
 }
 
 bool PlatformError::isMissing() const {

@@ -43,6 +43,8 @@ class PlatformError : public std::runtime_error {
     const std::error_code& code() const { return m_code; }
     Refusal refusal() const { return m_refusal; }
 
+    // The disk or the user's quota is full.
+    static bool isNoSpace(const std::error_code& code);
     // Missing file or folder, another drive, a share, a name no host can carry.
     bool isNotFound() const;
     // Nothing there at all: no such file or folder, a file where a folder should be, a share.

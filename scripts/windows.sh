@@ -139,15 +139,24 @@ if ! $core_only; then
     echo "$zip"
 
     # The installer, from the zip's files. Under Wine, as a user would: install, run, install
-    # the next version over it, uninstall. The next version is the same files, numbered on.
+    # a rebuild of the same version and then the next version over it, uninstall. The next
+    # version is the same files, numbered on.
     msi() { # $1: version, $2: the installer to write, from the top folder
         (cd "$stage" && wixl -a x64 -D Version="$1" -o "$root/$2" "$root/$wxs")
+        # The upgrade row takes the same version too (msidbUpgradeAttributesVersionMaxInclusive,
+        # 512), as WiX's AllowSameVersionUpgrades makes it; wixl drops IncludeMaximum and has no
+        # AllowSameVersionUpgrades.
+        msiinfo export "$2" Upgrade | awk -F '\t' -v OFS='\t' \
+            '$7 ~ /^WIX_UPGRADE_DETECTED\r?$/ { $5 += 512 } 1' >"$scratch/Upgrade.idt"
+        msibuild "$2" -i "$scratch/Upgrade.idt"
     }
     wxs=packaging/windows/quorvane.wxs
     cp resources/quorvane.ico "$stage/"
     installer=$build/quorvane-$version-win64.msi
+    again=$build/msi-again.msi
     next=$build/msi-next.msi
     msi "$version" "$installer"
+    msi "$version" "$again"
     msi "${version%.*}.$((${version##*.} + 1))" "$next"
     rm "$stage/quorvane.ico"
     start_wine "$scratch/wine-msi"
@@ -162,14 +171,23 @@ if ! $core_only; then
     wine "$installed/quorvane-batch.exe" "C:\\Program Files\\Quorvane\\Samples\\sample.txt" \
         "$here\\list.txt"
     cmp "$scratch/copy.txt" "$stage/Samples/sample.txt" || fail "'s quorvane-batch.exe did not copy"
+    only_entry() { # $1: the installer whose entry alone is listed
+        local code
+        code=$(msiinfo export "$1" Property | tr -d '\r' | sed -n 's/^ProductCode\t//p')
+        [ "$(wine uninstaller --list | tr -d '\r')" = "$code|||Quorvane" ]
+    }
+    wine msiexec /i "$again" /qn || fail "rebuilt at the same version did not install"
+    only_entry "$again" || fail "rebuilt at the same version installed beside the first"
+    wine "$build/tests/checkResources.exe" "C:\\Program Files\\Quorvane\\quorvane.exe" \
+        "C:\\Program Files\\Quorvane\\quorvane-batch.exe" ||
+        fail "installed programs without their manifest or version"
     wine msiexec /i "$next" /qn || fail "of the next version did not install"
-    code=$(msiinfo export "$next" Property | tr -d '\r' | sed -n 's/^ProductCode\t//p')
-    [ "$(wine uninstaller --list | tr -d '\r')" = "$code|||Quorvane" ] ||
+    only_entry "$next" ||
         fail "left other than one entry, the next version's, under installed programs"
     wine msiexec /x "$next" /qn || fail "did not uninstall"
     left=$(find "$WINEPREFIX/drive_c" -iname '*quorvane*')
     [ -z "$left" ] || fail "left behind after uninstalling: $left"
     stop_wine
-    rm "$next"
+    rm "$again" "$next"
     echo "$installer"
 fi

@@ -762,6 +762,32 @@ void writeSparse(const fs::path& path, std::int64_t size) {
 
 } // namespace
 
+// Written over in place, a source that changes once the first byte went over is a failure that
+// says the target was written in part, never a refusal ("not written").
+TEST_F(CopySequenceTest, inPlaceAChangingSourceIsAFailureWrittenInPart) {
+    const fs::path source = dir / "big.bin", log = dir / "log";
+    fs::create_directory(log);
+    writeFile(log / "target.bin", std::string(9 << 20, 'o'));
+    writeFile(source, std::string(9 << 20, 'n'));
+    const AppendOnly appendOnly{log};
+    if (!appendOnly.marked)
+        GTEST_SKIP() << "cannot mark a folder append-only here, to write in place";
+    at(CopyPoint::ContentCopied, [&, changed = false]() mutable {
+        if (!std::exchange(changed, true))
+            writeFile(source, "changed");
+    });
+    RecordingListener listener;
+    try {
+        files.copyFile(win(source), win(log / "target.bin"), listener);
+        ADD_FAILURE() << "copied";
+    } catch (const PlatformError& error) {
+        EXPECT_EQ(error.refusal(), Refusal::None);
+        EXPECT_EQ(narrow(error.description()),
+                  "written in part: " +
+                      narrow(PlatformError::refused(Refusal::SourceChanged).description()));
+    }
+}
+
 // A source with holes is copied range by range of data and the copy keeps the holes; written
 // in place (here: in an append-only folder), no old byte survives in them.
 TEST_F(CopySequenceTest, aSourceWithHolesIsCopiedWithItsHoles) {
@@ -821,9 +847,10 @@ struct RoomRow {
 
 class CopyRoomTest : public CopySequenceTest, public testing::WithParamInterface<RoomRow> {};
 
-// Written in place where no reservation counts, the copy goes on only when the free space is
-// known to cover the source; otherwise it is refused and the target stays whole. Btrfs's free
-// figure is an estimate, so there a margin must be left over.
+// Written in place, the copy goes on only once the space its growth needs is secured (reserved,
+// or the tail written first); otherwise it is refused, the target whole and the space given
+// back. Btrfs copies every block written over and its free figure is an estimate, so there a
+// margin must be left over. The dry run asks the same questions.
 TEST_P(CopyRoomTest, inPlaceWithoutRoomIsRefusedAndTheTargetStaysWhole) {
     const RoomRow& row = GetParam();
     const LoopMount fileSystem(dir / row.name, row.mkfs, row.megabytes);
@@ -841,33 +868,57 @@ TEST_P(CopyRoomTest, inPlaceWithoutRoomIsRefusedAndTheTargetStaysWhole) {
         writeFile(fileSystem.mount / "fill",
                   std::string(static_cast<std::size_t>(room - (row.leftMegabytes << 20)), 'f'));
     }
+    std::string was = old;
     for (const auto& [size, outcome] : row.copies) {
+        SCOPED_TRACE(size);
         writeFile(dir / "big.bin", std::string(static_cast<std::size_t>(size) << 20, 'n'));
+        EXPECT_EQ(copyResult(files, win(dir / "big.bin"), win(log / "target.bin"), true), outcome);
+        ::sync();
+        const auto free = fs::space(fileSystem.mount).available;
         EXPECT_EQ(copyResult(files, win(dir / "big.bin"), win(log / "target.bin"), false), outcome);
-        EXPECT_TRUE(readFile(log / "target.bin") ==
-                    (outcome == "in place" ? readFile(dir / "big.bin") : old))
-            << "the target is torn";
+        if (outcome == "in place")
+            was = readFile(dir / "big.bin");
+        EXPECT_TRUE(readFile(log / "target.bin") == was) << "the target is torn";
+        ::sync();
+        // All given back but what the file system's own bookkeeping may have kept.
+        if (outcome != "in place") {
+            EXPECT_NEAR(static_cast<double>(fs::space(fileSystem.mount).available),
+                        static_cast<double>(free), 64 << 10)
+                << "the space is kept";
+        }
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, CopyRoomTest,
-                         testing::Values(RoomRow{.name = "ext4WithoutExtents",
-                                                 .mkfs = "mkfs.ext4 -q -O ^extent,^64bit",
-                                                 .megabytes = 32,
-                                                 .leftMegabytes = 6,
-                                                 .copies = {{12, refused(Refusal::NoSpace)},
-                                                            {2, "in place"}}},
-                                         RoomRow{.name = "smallBtrfs",
-                                                 .mkfs = "mkfs.btrfs -q --mixed",
-                                                 .megabytes = 64,
-                                                 .leftMegabytes = 0,
-                                                 .copies = {{2, refused(Refusal::NoSpace)}}},
-                                         RoomRow{.name = "btrfs",
-                                                 .mkfs = "mkfs.btrfs -q",
-                                                 .megabytes = 256,
-                                                 .leftMegabytes = 0,
-                                                 .copies = {{2, "in place"}}}),
-                         [](const auto& info) { return info.param.name; });
+// Over an 8 MiB target: 16 MiB grows it by 8, 12 by 4, 8 not at all; on btrfs every block
+// written needs new space.
+INSTANTIATE_TEST_SUITE_P(
+    Rows, CopyRoomTest,
+    testing::Values(RoomRow{.name = "ext4WithoutExtents",
+                            .mkfs = "mkfs.ext4 -q -O ^extent,^64bit",
+                            .megabytes = 32,
+                            .leftMegabytes = 6,
+                            .copies = {{16, refused(Refusal::NoSpace)}, {12, "in place"}}},
+                    RoomRow{.name = "ext4",
+                            .mkfs = "mkfs.ext4 -q",
+                            .megabytes = 32,
+                            .leftMegabytes = 6,
+                            .copies = {{16, refused(Refusal::NoSpace)}, {12, "in place"}}},
+                    RoomRow{.name = "ext4Full",
+                            .mkfs = "mkfs.ext4 -q",
+                            .megabytes = 32,
+                            .leftMegabytes = 1,
+                            .copies = {{8, "in place"}}},
+                    RoomRow{.name = "smallBtrfs",
+                            .mkfs = "mkfs.btrfs -q --mixed",
+                            .megabytes = 64,
+                            .leftMegabytes = 0,
+                            .copies = {{64, refused(Refusal::NoSpace)}, {2, "in place"}}},
+                    RoomRow{.name = "btrfs",
+                            .mkfs = "mkfs.btrfs -q",
+                            .megabytes = 256,
+                            .leftMegabytes = 0,
+                            .copies = {{2, "in place"}}}),
+    [](const auto& info) { return info.param.name; });
 
 // On a file system that shares extents (XFS with reflinks), a new copy shares the source's
 // data rather than writing it again, holes or not.

@@ -115,6 +115,27 @@ for fault in flush=EIO fsync=EIO write=ENOSPC; do
     check "$fault: the old content stays, nothing is left" "present " "$(state "$at")"
 done
 
+# Written in place (its folder append-only) on a file system with too little room, a source on a
+# FUSE mount that says it takes no space is refused, the target whole: no rule trusts that figure.
+mkdir "$scratch/small"
+mount -t tmpfs -o size=1m tmpfs "$scratch/small"
+mounts+=("$scratch/small")
+mount_faulty "$scratch/noblocks" noblocks
+mounts+=("$scratch/noblocks")
+head -c $((2 << 20)) /dev/urandom >"$scratch/noblocks/source"
+mkdir "$scratch/small/log"
+head -c 65536 /dev/urandom >"$scratch/small/log/target"
+cp "$scratch/small/log/target" "$scratch/old-target"
+printf '%s\n' "$scratch/small/log/target" >"$scratch/list"
+if chattr +a "$scratch/small/log" 2>/dev/null; then
+    "$batch" --receipt "$scratch/receipt" "$scratch/noblocks/source" "$scratch/list" 2>/dev/null || true
+    chattr -a "$scratch/small/log"
+    check "in place, no room: refused" "refused no-space blank  " "$(cut -f3,4 "$scratch/receipt" | tr '\t\n' '  ')"
+    check "in place, no room: the target whole" same "$(cmp -s "$scratch/small/log/target" "$scratch/old-target" && echo same)"
+else
+    echo "skip in place, no room: tmpfs takes no append-only flag here"
+fi
+
 mount_faulty "$scratch/slow"
 mounts+=("$scratch/slow")
 cp "$scratch/source" "$scratch/slow/source"

@@ -412,17 +412,22 @@ Result<bool> PosixCopyPrimitives::carryKept(NewFile& file, const CopyTarget& tar
     const FileFacts& old = target.facts;
     if ((old.owner != m_uid || old.group != m_gid) && ::fchown(fd, old.owner, old.group) != 0)
         return lastError();
-    // Exactly the old file's own ACL, never the one a new file inherits from its folder.
+    // Exactly the old file's own ACL, never the one a new file inherits from its folder. What
+    // the file system cannot keep is a fact; a full disk or a failing one is the failure itself.
+    const auto cannotKeep = [] {
+        return isUnsupported(errno) || errno == EPERM || errno == EACCES || errno == EINVAL ||
+               errno == ERANGE || errno == E2BIG;
+    };
     bool inherited = false;
     if (kept.hasAcl) {
         if (::fsetxattr(fd, kAclName, kept.acl.data(), kept.acl.size(), 0) != 0)
-            return false;
+            return cannotKeep() ? Result(false) : lastError();
     } else if (::fgetxattr(fd, kAclName, nullptr, 0) >= 0) {
         if (::fremovexattr(fd, kAclName) != 0)
-            return false;
+            return cannotKeep() ? Result(false) : lastError();
         inherited = true;
     } else if (errno != ENODATA && !isUnsupported(errno)) {
-        return false;
+        return cannotKeep() ? Result(false) : lastError();
     }
     // Set-user-ID and set-group-ID never travel with a copy.
     const mode_t mode = old.permissions & 0777;
@@ -430,7 +435,7 @@ Result<bool> PosixCopyPrimitives::carryKept(NewFile& file, const CopyTarget& tar
         return lastError();
     for (const auto& [name, value] : kept.attributes)
         if (::fsetxattr(fd, name.c_str(), value.data(), value.size(), 0) != 0)
-            return false;
+            return cannotKeep() ? Result(false) : lastError();
     return true;
 }
 
@@ -596,25 +601,34 @@ std::error_code PosixCopyPrimitives::removeName(NewFile& file, const CopyTarget&
 }
 
 // Asked once per folder per run: the flags need a descriptor opened for reading.
-bool PosixCopyPrimitives::folderIsAppendOnly(const CopyTarget& target) {
+Result<bool> PosixCopyPrimitives::folderIsAppendOnly(const CopyTarget& target) {
     const auto known = m_appendOnly.find(target.folderPath);
     if (known != m_appendOnly.end())
         return known->second;
     int flags = 0;
     const OsHandle folder(::openat(fdOf(target.folder), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    const bool marked = folder.valid() && ::ioctl(fdOf(folder), FS_IOC_GETFLAGS, &flags) == 0 &&
-                        (flags & (FS_APPEND_FL | FS_IMMUTABLE_FL)) != 0;
+    // A folder that cannot be read is asked no more; a file system without the flags has none.
+    if (!folder.valid() && errno != EACCES)
+        return lastError();
+    if (folder.valid() && ::ioctl(fdOf(folder), FS_IOC_GETFLAGS, &flags) != 0) {
+        if (errno != ENOTTY && errno != EINVAL && !isUnsupported(errno))
+            return lastError();
+        flags = 0;
+    }
+    const bool marked = (flags & (FS_APPEND_FL | FS_IMMUTABLE_FL)) != 0;
     if (m_appendOnly.size() >= 4096)
         m_appendOnly.clear();
     m_appendOnly.emplace(target.folderPath, marked);
     return marked;
 }
 
-std::optional<FileFacts> PosixCopyPrimitives::lookAgain(const CopyTarget& target) {
+Result<std::optional<FileFacts>> PosixCopyPrimitives::lookAgain(const CopyTarget& target) {
     struct stat now {};
-    if (::fstatat(fdOf(target.folder), target.name.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0)
-        return std::nullopt;
-    return factsOf(now, target.name);
+    if (::fstatat(fdOf(target.folder), target.name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0)
+        return std::optional(factsOf(now, target.name));
+    if (errno == ENOENT)
+        return std::optional<FileFacts>();
+    return lastError();
 }
 
 Result<std::int64_t> PosixCopyPrimitives::copyPiece(const CopySource& source, OsHandle& out,
@@ -662,15 +676,15 @@ std::error_code PosixCopyPrimitives::writeAllAt(OsHandle& out, std::size_t size,
 }
 
 Result<std::pair<std::int64_t, std::int64_t>>
-PosixCopyPrimitives::nextData(const CopySource& source, std::int64_t at) {
+PosixCopyPrimitives::nextData(OsHandle::Native file, std::int64_t size, std::int64_t at) {
     using Range = std::pair<std::int64_t, std::int64_t>;
-    const int in = fdOf(source.file);
+    const int in = fdOf(file);
     const off_t start = ::lseek(in, at, SEEK_DATA);
     if (start < 0) {
         if (errno == ENXIO)
-            return Range(source.facts.size, source.facts.size);
+            return Range(size, size);
         if (errno == EINVAL || isUnsupported(errno)) // no holes known here: all data
-            return Range(at, source.facts.size);
+            return Range(at, size);
         return lastError();
     }
     const off_t end = ::lseek(in, start, SEEK_HOLE);
@@ -693,9 +707,13 @@ std::error_code PosixCopyPrimitives::punchHole(OsHandle& out, std::int64_t from,
     return {};
 }
 
-bool PosixCopyPrimitives::readsAt(const CopySource& source, std::int64_t at) {
+Result<bool> PosixCopyPrimitives::readsAt(const CopySource& source, std::int64_t at) {
     char probe;
-    return ::pread(fdOf(source.file), &probe, 1, at) > 0;
+    ssize_t got;
+    while ((got = ::pread(fdOf(source.file), &probe, 1, at)) < 0)
+        if (errno != EINTR)
+            return lastError();
+    return got > 0;
 }
 
 Result<FileFacts> PosixCopyPrimitives::sourceNow(const CopySource& source) {
@@ -717,13 +735,15 @@ std::error_code PosixCopyPrimitives::takeTime(OsHandle& out, const CopySource& s
     return ::futimens(fdOf(out), times) == 0 ? std::error_code() : lastError();
 }
 
-std::optional<FileFacts> PosixCopyPrimitives::holdAgain(CopyTarget& target) {
+Result<std::optional<FileFacts>> PosixCopyPrimitives::holdAgain(CopyTarget& target) {
     target.file = OsHandle(
         ::openat(fdOf(target.folder), target.name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
     struct stat found {};
-    if (!target.file.valid() || ::fstat(fdOf(target.file), &found) != 0)
-        return std::nullopt;
-    return factsOf(found, target.name);
+    if (!target.file.valid())
+        return errno == ENOENT ? Result(std::optional<FileFacts>()) : lastError();
+    if (::fstat(fdOf(target.file), &found) != 0)
+        return lastError();
+    return std::optional(factsOf(found, target.name));
 }
 
 Result<OsHandle> PosixCopyPrimitives::openInPlace(CopyTarget& target, FileFacts& opened) {
@@ -745,40 +765,50 @@ Result<OsHandle> PosixCopyPrimitives::openInPlace(CopyTarget& target, FileFacts&
     return out;
 }
 
-// A reservation counts on tmpfs, on ext4 in a file with extents, and on XFS once shared
-// blocks are unshared; ext4 without extents cannot reserve, and copy-on-write file systems
-// (btrfs) need new space for every block written over however much was reserved.
-bool PosixCopyPrimitives::reserve(OsHandle& out, std::int64_t size) {
+// A reservation counts on tmpfs, on ext4 in a file with extents, on XFS once shared blocks are
+// unshared, and elsewhere (FUSE, NFS, SMB) where the file system takes one at all; ext4 without
+// extents cannot reserve, and btrfs needs new space for every block written over however much
+// was reserved.
+std::error_code PosixCopyPrimitives::reserve(OsHandle& out, std::int64_t size) {
     const int fd = fdOf(out);
     struct statfs system {};
-    if (size == 0 || ::fstatfs(fd, &system) != 0)
-        return size == 0;
+    if (::fstatfs(fd, &system) != 0)
+        return lastError();
     int mode = FALLOC_FL_KEEP_SIZE;
     int flags = 0;
     switch (system.f_type) {
-    case TMPFS_MAGIC:
-        break;
     case EXT4_SUPER_MAGIC:
         if (::ioctl(fd, FS_IOC_GETFLAGS, &flags) != 0 || !(flags & FS_EXTENT_FL))
-            return false;
+            return notSupported();
         break;
     case XFS_SUPER_MAGIC:
         mode |= FALLOC_FL_UNSHARE_RANGE;
         break;
+    case BTRFS_SUPER_MAGIC:
+        return notSupported();
     default:
-        return false;
+        break;
     }
-    return ::fallocate(fd, mode, 0, size) == 0;
+    if (size == 0 || ::fallocate(fd, mode, 0, size) == 0)
+        return {};
+    return isUnsupported(errno) ? notSupported() : lastError();
+}
+
+Result<bool> PosixCopyPrimitives::copiesOnWrite(OsHandle::Native file) {
+    struct statfs system {};
+    if (::fstatfs(fdOf(file), &system) != 0)
+        return lastError();
+    return system.f_type == BTRFS_SUPER_MAGIC;
 }
 
 // Btrfs's free figure is an estimate: what its metadata and its chunk allocation need can stop
-// a write it said would fit half-way (seen: 4 MB free, ENOSPC after 400 KB). There only what
-// lies beyond a margin counts: a 32nd of the file system, at least 64 MiB and at most 1 GiB
-// (twice the most btrfs keeps back for its own metadata).
-Result<std::int64_t> PosixCopyPrimitives::freeSpace(OsHandle& out) {
+// a write it said would fit half-way. There only what lies beyond a margin counts: a 32nd of the
+// file system, at least 2 MiB (a 64 MiB file system with 2 MiB to spare failed a 1 MiB write;
+// with 3 it took it) and at most 1 GiB (twice the most btrfs keeps back for its metadata).
+Result<std::int64_t> PosixCopyPrimitives::freeSpace(OsHandle::Native file) {
     struct statvfs system {};
     struct statfs kind {};
-    if (::fstatvfs(fdOf(out), &system) != 0 || ::fstatfs(fdOf(out), &kind) != 0)
+    if (::fstatvfs(fdOf(file), &system) != 0 || ::fstatfs(fdOf(file), &kind) != 0)
         return lastError();
     const auto block = static_cast<std::int64_t>(system.f_frsize);
     const std::int64_t free = static_cast<std::int64_t>(system.f_bavail) * block;
@@ -786,7 +816,7 @@ Result<std::int64_t> PosixCopyPrimitives::freeSpace(OsHandle& out) {
         return free;
     const std::int64_t margin =
         std::clamp<std::int64_t>(static_cast<std::int64_t>(system.f_blocks) * block / 32,
-                                 std::int64_t{64} << 20, std::int64_t{1} << 30);
+                                 std::int64_t{2} << 20, std::int64_t{1} << 30);
     return std::max<std::int64_t>(free - margin, 0);
 }
 

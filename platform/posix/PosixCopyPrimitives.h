@@ -48,21 +48,22 @@ class PosixCopyPrimitives : public CopyPrimitives {
     void removeLeftovers(const CopyTarget& target) override;
     std::error_code writeOut(OsHandle& out) override;
     std::error_code removeName(NewFile& file, const CopyTarget& target) override;
-    bool folderIsAppendOnly(const CopyTarget& target) override;
-    std::optional<FileFacts> lookAgain(const CopyTarget& target) override;
+    Result<bool> folderIsAppendOnly(const CopyTarget& target) override;
+    Result<std::optional<FileFacts>> lookAgain(const CopyTarget& target) override;
     Result<std::int64_t> copyPiece(const CopySource& source, OsHandle& out, std::int64_t at,
                                    std::int64_t most) override;
-    Result<std::pair<std::int64_t, std::int64_t>> nextData(const CopySource& source,
+    Result<std::pair<std::int64_t, std::int64_t>> nextData(OsHandle::Native file, std::int64_t size,
                                                            std::int64_t at) override;
     std::error_code punchHole(OsHandle& out, std::int64_t from, std::int64_t to) override;
-    bool readsAt(const CopySource& source, std::int64_t at) override;
+    Result<bool> readsAt(const CopySource& source, std::int64_t at) override;
     Result<FileFacts> sourceNow(const CopySource& source) override;
     std::error_code takeTime(OsHandle& out, const CopySource& source) override;
     std::error_code carryStreams(OsHandle& out, const CopySource& source) override;
-    std::optional<FileFacts> holdAgain(CopyTarget& target) override;
+    Result<std::optional<FileFacts>> holdAgain(CopyTarget& target) override;
     Result<OsHandle> openInPlace(CopyTarget& target, FileFacts& opened) override;
-    bool reserve(OsHandle& out, std::int64_t size) override;
-    Result<std::int64_t> freeSpace(OsHandle& out) override;
+    std::error_code reserve(OsHandle& out, std::int64_t size) override;
+    Result<bool> copiesOnWrite(OsHandle::Native file) override;
+    Result<std::int64_t> freeSpace(OsHandle::Native file) override;
     std::error_code setLength(OsHandle& out, std::int64_t size) override;
     std::error_code syncData(OsHandle& out) override;
     std::error_code wrote(const CopyTarget& target, OsHandle& out) override;

@@ -81,7 +81,7 @@ std::optional<FileIdentity> identityAt(std::u16string_view path) {
     if (path.find(u'\0') != path.npos)
         return std::nullopt;
     const OsHandle file = ownHandle(::CreateFileW(
-        widePath(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+        longPath(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     return file.valid() ? identityOfFile(handleOf(file)) : std::nullopt;
 }
@@ -90,7 +90,7 @@ std::optional<FileIdentity> identityAt(std::u16string_view path) {
 void keepRunningOnClosedPipes() {}
 
 std::unique_ptr<OutputFile> openOutputFile(std::u16string_view path) {
-    OsHandle file = ownHandle(::CreateFileW(widePath(path).c_str(), GENERIC_WRITE,
+    OsHandle file = ownHandle(::CreateFileW(longPath(path).c_str(), GENERIC_WRITE,
                                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                             OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.valid())

@@ -113,11 +113,18 @@ Result<FileFacts> factsOf(HANDLE file) {
 }
 
 // Facts to look at: nothing when they cannot be had.
-std::optional<FileFacts> factsIfAny(HANDLE file) {
-    Result<FileFacts> facts = factsOf(file);
+// The facts of what a name opened; nothing where the name holds nothing.
+Result<std::optional<FileFacts>> factsFound(const OsHandle& file) {
+    if (!file.valid()) {
+        const DWORD error = ::GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+            return std::optional<FileFacts>();
+        return lastError();
+    }
+    Result<FileFacts> facts = factsOf(handleOf(file));
     if (facts.error())
-        return std::nullopt;
-    return *facts;
+        return facts.error();
+    return std::optional(*facts);
 }
 
 // The owner SID of an open file, as bytes.
@@ -607,15 +614,13 @@ std::error_code Win32CopyPrimitives::removeName(NewFile& file, const CopyTarget&
     return removeIn(target, file.name);
 }
 
-bool Win32CopyPrimitives::folderIsAppendOnly(const CopyTarget&) {
+Result<bool> Win32CopyPrimitives::folderIsAppendOnly(const CopyTarget&) {
     return false; // no such folders here
 }
 
-std::optional<FileFacts> Win32CopyPrimitives::lookAgain(const CopyTarget& target) {
+Result<std::optional<FileFacts>> Win32CopyPrimitives::lookAgain(const CopyTarget& target) {
     const OsHandle now = openTarget(target, FILE_READ_ATTRIBUTES, kShareAll);
-    if (!now.valid())
-        return std::nullopt;
-    return factsIfAny(handleOf(now));
+    return factsFound(now);
 }
 
 char* Win32CopyPrimitives::buffer() {
@@ -645,19 +650,21 @@ Result<std::int64_t> Win32CopyPrimitives::copyPiece(const CopySource& source, Os
 
 // Sparse files are copied whole here: their size is what they take.
 Result<std::pair<std::int64_t, std::int64_t>>
-Win32CopyPrimitives::nextData(const CopySource& source, std::int64_t at) {
-    return std::pair(at, source.facts.size);
+Win32CopyPrimitives::nextData(OsHandle::Native, std::int64_t size, std::int64_t at) {
+    return std::pair(at, size);
 }
 
 std::error_code Win32CopyPrimitives::punchHole(OsHandle&, std::int64_t, std::int64_t) {
     return {};
 }
 
-bool Win32CopyPrimitives::readsAt(const CopySource& source, std::int64_t offset) {
+Result<bool> Win32CopyPrimitives::readsAt(const CopySource& source, std::int64_t offset) {
     char probe;
     OVERLAPPED from = at(offset);
     DWORD got = 0;
-    return ::ReadFile(handleOf(source.file), &probe, 1, &got, &from) && got > 0;
+    if (!::ReadFile(handleOf(source.file), &probe, 1, &got, &from))
+        return ::GetLastError() == ERROR_HANDLE_EOF ? Result(false) : lastError();
+    return got > 0;
 }
 
 Result<FileFacts> Win32CopyPrimitives::sourceNow(const CopySource& source) {
@@ -737,11 +744,9 @@ std::error_code Win32CopyPrimitives::copyStream(const CopySource& source, OsHand
     }
 }
 
-std::optional<FileFacts> Win32CopyPrimitives::holdAgain(CopyTarget& target) {
+Result<std::optional<FileFacts>> Win32CopyPrimitives::holdAgain(CopyTarget& target) {
     target.file = openTarget(target, READ_CONTROL | FILE_READ_ATTRIBUTES, kShareAll);
-    if (!target.file.valid())
-        return std::nullopt;
-    return factsIfAny(handleOf(target.file));
+    return factsFound(target.file);
 }
 
 // Shared with no one: a file another program holds is not opened, which a sharing violation
@@ -765,24 +770,34 @@ Result<OsHandle> Win32CopyPrimitives::openInPlace(CopyTarget& target, FileFacts&
 // An allocation below the end of the file would move the end down and cut the old content
 // before the new is written: it is only ever grown. A compressed or sparse file takes its space
 // as it is written, so nothing it is given counts.
-bool Win32CopyPrimitives::reserve(OsHandle& out, std::int64_t size) {
+std::error_code Win32CopyPrimitives::reserve(OsHandle& out, std::int64_t size) {
     FILE_BASIC_INFO basic{};
     FILE_STANDARD_INFO standard{};
     if (!::GetFileInformationByHandleEx(handleOf(out), FileBasicInfo, &basic, sizeof basic) ||
         !::GetFileInformationByHandleEx(handleOf(out), FileStandardInfo, &standard,
-                                        sizeof standard) ||
-        basic.FileAttributes & (FILE_ATTRIBUTE_COMPRESSED | FILE_ATTRIBUTE_SPARSE_FILE))
-        return false;
+                                        sizeof standard))
+        return lastError();
+    if (basic.FileAttributes & (FILE_ATTRIBUTE_COMPRESSED | FILE_ATTRIBUTE_SPARSE_FILE))
+        return std::make_error_code(std::errc::not_supported);
     if (standard.AllocationSize.QuadPart >= size)
-        return true;
+        return {};
     FILE_ALLOCATION_INFO reserve{};
     reserve.AllocationSize.QuadPart = size;
-    return ::SetFileInformationByHandle(handleOf(out), FileAllocationInfo, &reserve,
-                                        sizeof reserve);
+    if (::SetFileInformationByHandle(handleOf(out), FileAllocationInfo, &reserve, sizeof reserve))
+        return {};
+    const DWORD error = ::GetLastError();
+    return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL
+               ? std::make_error_code(std::errc::no_space_on_device)
+               : lastError();
 }
 
-Result<std::int64_t> Win32CopyPrimitives::freeSpace(OsHandle& out) {
-    const std::optional<std::wstring> path = finalPathOf(handleOf(out));
+// No file system here writes blocks anew where a file is written over (ReFS clones aside).
+Result<bool> Win32CopyPrimitives::copiesOnWrite(OsHandle::Native) {
+    return false;
+}
+
+Result<std::int64_t> Win32CopyPrimitives::freeSpace(OsHandle::Native file) {
+    const std::optional<std::wstring> path = finalPathOf(handleOf(file));
     ULARGE_INTEGER free{};
     if (!path || !::GetDiskFreeSpaceExW(path->substr(0, path->find_last_of(L'\\') + 1).c_str(),
                                         &free, nullptr, nullptr))

@@ -16,7 +16,7 @@ std::int64_t unixSeconds(const FILETIME& time) {
 
 WIN32_FILE_ATTRIBUTE_DATA attributeData(std::u16string_view path) {
     WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (!::GetFileAttributesExW(widePath(path).c_str(), GetFileExInfoStandard, &data))
+    if (!::GetFileAttributesExW(longPath(path).c_str(), GetFileExInfoStandard, &data))
         throwLastError();
     return data;
 }
@@ -24,7 +24,7 @@ WIN32_FILE_ATTRIBUTE_DATA attributeData(std::u16string_view path) {
 // Opens a file on disk for reading, never a device or a pipe.
 OsHandle openForRead(std::u16string_view path) {
     OsHandle file =
-        ownHandle(::CreateFileW(widePath(path).c_str(), GENERIC_READ,
+        ownHandle(::CreateFileW(longPath(path).c_str(), GENERIC_READ,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                 OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!file.valid())
@@ -49,14 +49,15 @@ std::int64_t Win32FileServices::lastModified(std::u16string_view path) {
 }
 
 std::uint32_t Win32FileServices::attributes(std::u16string_view path) {
-    const DWORD bits = ::GetFileAttributesW(widePath(path).c_str());
+    const DWORD bits = ::GetFileAttributesW(longPath(path).c_str());
     if (bits == INVALID_FILE_ATTRIBUTES)
         throwLastError();
     return bits;
 }
 
 bool Win32FileServices::openExisting(std::u16string_view path) {
-    // The narrow call, as the routine asks: a name the code page cannot carry does not open.
+    // As the routine's narrow call: a name the code page cannot carry does not open. One it
+    // carries opens by the wide call, the narrow one being held to 260 characters.
     if (path.find(u'\0') != path.npos)
         return false;
     const std::wstring wide = widePath(path);
@@ -76,8 +77,14 @@ bool Win32FileServices::openExisting(std::u16string_view path) {
                         usedDefault) != size ||
         lossy)
         return false;
+    std::wstring full;
+    try {
+        full = longPath(path);
+    } catch (const PlatformError&) {
+        return false; // an empty name, say
+    }
     const HANDLE file =
-        ::CreateFileA(narrow.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+        ::CreateFileW(full.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                       FILE_FLAG_NO_BUFFERING | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return false;
@@ -92,7 +99,7 @@ std::vector<std::u16string> Win32FileServices::findOrdinaryFiles(std::u16string_
         return found;
     WIN32_FIND_DATAW entry{};
     const HANDLE search =
-        ::FindFirstFileExW(widePath(pattern).c_str(), FindExInfoBasic, &entry,
+        ::FindFirstFileExW(longPath(pattern).c_str(), FindExInfoBasic, &entry,
                            FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
     if (search == INVALID_HANDLE_VALUE) {
         const PlatformError error = PlatformError::fromWin32(::GetLastError());

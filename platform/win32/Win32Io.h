@@ -52,6 +52,33 @@ inline std::wstring widePath(std::u16string_view path) {
     return std::wstring(path.begin(), path.end());
 }
 
+// A path in the "\\?\" form, which the wide calls take past 260 characters whether or not the
+// system's long-path switch is on (it is off by default, and the manifest alone gives nothing):
+// made full as the plain name would be ("." and "..", trailing dots and spaces), as a share
+// "\\?\UNC\...". A device ("\\.\") and a name in that form already stay as they are.
+inline std::wstring longPath(std::u16string_view path) {
+    std::wstring given = widePath(path);
+    if (given.starts_with(LR"(\\?\)"))
+        return given;
+    std::wstring full(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length = ::GetFullPathNameW(given.c_str(), static_cast<DWORD>(full.size()),
+                                                full.data(), nullptr);
+        if (length == 0)
+            throwLastError();
+        if (length < full.size()) {
+            full.resize(length);
+            break;
+        }
+        full.resize(length);
+    }
+    if (full.starts_with(LR"(\\.\)"))
+        return full;
+    if (full.starts_with(LR"(\\)"))
+        return LR"(\\?\UNC\)" + full.substr(2);
+    return LR"(\\?\)" + full;
+}
+
 inline std::u16string fromWide(std::wstring_view text) {
     return std::u16string(text.begin(), text.end());
 }

@@ -170,7 +170,7 @@ class CopyPrimitives {
     // Puts the new file's data on disk before the file takes a name, where the file system
     // needs it: written out where a journal could carry the name ahead of the data (no cache
     // flush), synced where the run's final flush cannot vouch for the file system.
-    virtual std::error_code writeOut(OsHandle& out) = 0;
+    virtual std::error_code writeOut(const CopyTarget& target, OsHandle& out) = 0;
     // Removes the new file's temporary name.
     virtual std::error_code removeName(NewFile& file, const CopyTarget& target) = 0;
     // Whether the target's folder lets names be added but never removed or renamed.

@@ -312,7 +312,7 @@ CopyOutcome CopySequence::create(const CopySource& source, const CopyTarget& tar
     need(m_host.carryStreams(file.out(), source));
     takeTime(file.out(), source, false);
     // Data before name: after a power cut the name holds the old file or the whole new one.
-    need(m_host.writeOut(file.out()));
+    need(m_host.writeOut(target, file.out()));
     // Told while the file is open: naming it may close it.
     need(m_host.wrote(target, file.out()));
     reach(CopyPoint::BeforeLastCheck, target);
@@ -356,7 +356,7 @@ CopyOutcome CopySequence::replace(const CopySource& source, CopyTarget& target,
     need(m_host.carryStreams(file->out(), source));
     takeTime(file->out(), source, false);
     // Data before name: after a power cut the name holds the old file or the whole new one.
-    need(m_host.writeOut(file->out()));
+    need(m_host.writeOut(target, file->out()));
     // Told while the file is open: naming it may close it.
     need(m_host.wrote(target, file->out()));
     for (int attempt = 1; file->anonymous(); ++attempt) {

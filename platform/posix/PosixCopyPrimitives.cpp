@@ -108,8 +108,8 @@ enum class Ordering {
     Sync,     // syncfs cannot vouch for it (FUSE, NFS, SMB, 9p, or unknown): each file is synced
 };
 
-Ordering orderingOf(const struct statfs& system) {
-    switch (system.f_type) {
+Ordering orderingOf(long type) {
+    switch (type) {
     case EXT4_SUPER_MAGIC:
     case XFS_SUPER_MAGIC:
     case BTRFS_SUPER_MAGIC:
@@ -572,12 +572,12 @@ void PosixCopyPrimitives::removeLeftovers(const CopyTarget& target) {
     }
 }
 
-std::error_code PosixCopyPrimitives::writeOut(OsHandle& out) {
-    struct statfs system {};
-    if (::fstatfs(fdOf(out), &system) != 0)
-        return lastError();
+std::error_code PosixCopyPrimitives::writeOut(const CopyTarget& target, OsHandle& out) {
+    Result<Folder> folder = folderOf(target);
+    if (folder.error())
+        return folder.error();
     const int fd = fdOf(out);
-    switch (orderingOf(system)) {
+    switch (orderingOf(folder->type)) {
     case Ordering::WriteOut:
         return ::sync_file_range(fd, 0, 0,
                                  SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE |
@@ -828,22 +828,29 @@ std::error_code PosixCopyPrimitives::syncData(OsHandle& out) {
     return ::fdatasync(fdOf(out)) == 0 ? std::error_code() : lastError();
 }
 
+// Asked once per folder, not per target.
+Result<PosixCopyPrimitives::Folder> PosixCopyPrimitives::folderOf(const CopyTarget& target) {
+    const auto known = m_folders.find(target.folderPath);
+    if (known != m_folders.end())
+        return known->second;
+    struct stat folder {};
+    struct statfs system {};
+    if (::fstat(fdOf(target.folder), &folder) != 0 || ::fstatfs(fdOf(target.folder), &system) != 0)
+        return lastError();
+    if (m_folders.size() >= 4096)
+        m_folders.clear();
+    return m_folders.emplace(target.folderPath, Folder{folder.st_dev, system.f_type}).first->second;
+}
+
 std::error_code PosixCopyPrimitives::wrote(const CopyTarget& target, OsHandle& out) {
-    // Asked once per folder, not per target.
-    auto known = m_folderDevices.find(target.folderPath);
-    if (known == m_folderDevices.end()) {
-        struct stat folder {};
-        if (::fstat(fdOf(target.folder), &folder) != 0)
-            return lastError();
-        if (m_folderDevices.size() >= 4096)
-            m_folderDevices.clear();
-        known = m_folderDevices.emplace(target.folderPath, folder.st_dev).first;
-    }
-    if (!m_written.contains(known->second)) {
+    Result<Folder> folder = folderOf(target);
+    if (folder.error())
+        return folder.error();
+    if (!m_written.contains(folder->device)) {
         OsHandle kept(::fcntl(fdOf(out), F_DUPFD_CLOEXEC, 0));
         if (!kept.valid())
             return lastError();
-        m_written.emplace(known->second, std::move(kept));
+        m_written.emplace(folder->device, std::move(kept));
     }
     return {};
 }

@@ -46,7 +46,7 @@ class PosixCopyPrimitives : public CopyPrimitives {
     std::error_code publishOverHeld(NewFile& file, const CopyTarget& target) override;
     const HostString& temporaryPrefix() override { return m_prefix; }
     void removeLeftovers(const CopyTarget& target) override;
-    std::error_code writeOut(OsHandle& out) override;
+    std::error_code writeOut(const CopyTarget& target, OsHandle& out) override;
     std::error_code removeName(NewFile& file, const CopyTarget& target) override;
     Result<bool> folderIsAppendOnly(const CopyTarget& target) override;
     Result<std::optional<FileFacts>> lookAgain(const CopyTarget& target) override;
@@ -80,6 +80,11 @@ class PosixCopyPrimitives : public CopyPrimitives {
     explicit PosixCopyPrimitives(bool procLinks);
 
   private:
+    struct Folder {
+        dev_t device;
+        long type; // the file system's, as statfs tells it
+    };
+    Result<Folder> folderOf(const CopyTarget& target);
     std::error_code linkAt(NewFile& file, int folder, const HostString& name);
     static std::error_code rename(int folder, const HostString& from, const HostString& to,
                                   bool replace);
@@ -104,10 +109,10 @@ class PosixCopyPrimitives : public CopyPrimitives {
     std::vector<LinkMet> m_folderLinks;
     std::string m_folderReal; // its path without links, where it had any
     std::unique_ptr<char[]> m_buffer;
-    // A file open for writing on each file system written to, by device; and the device of
-    // the folders written to lately.
+    // A file open for writing on each file system written to, by device; and the device and
+    // file system of the folders written to lately.
     std::map<dev_t, OsHandle> m_written;
-    std::unordered_map<std::string, dev_t> m_folderDevices;
+    std::unordered_map<std::string, Folder> m_folders;
     // Who this process is in its temporary names, and the folders cleared of leftovers.
     std::optional<NameMaker> m_maker;
     std::string m_prefix;

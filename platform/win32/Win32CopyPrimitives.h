@@ -31,7 +31,7 @@ class Win32CopyPrimitives : public CopyPrimitives {
     const HostString& temporaryPrefix() override { return m_prefix; }
     void removeLeftovers(const CopyTarget&) override {}
     // The system's own copy flushes nothing per file; neither does this one.
-    std::error_code writeOut(OsHandle&) override { return {}; }
+    std::error_code writeOut(const CopyTarget&, OsHandle&) override { return {}; }
     std::error_code removeName(NewFile& file, const CopyTarget& target) override;
     Result<bool> folderIsAppendOnly(const CopyTarget& target) override;
     Result<std::optional<FileFacts>> lookAgain(const CopyTarget& target) override;

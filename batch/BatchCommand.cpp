@@ -77,6 +77,8 @@ std::u16string_view refusalName(Refusal refusal) {
         return u"target-changed";
     case Refusal::OwnOutput:
         return u"receipt";
+    case Refusal::ForeignLink:
+        return u"foreign-link";
     case Refusal::None:
         break;
     }
@@ -229,12 +231,16 @@ class ConsoleHost : public CommandHost, public MessageBoxes, public OutcomeObser
                                   : "no-folder",
             detail);
     }
-    void copied(std::u16string_view match, CopyOutcome outcome) override {
+    void copied(std::u16string_view match, CopyOutcome outcome,
+                std::u16string_view written) override {
         ++(outcome == CopyOutcome::Created ? m_created : m_replaced);
         static constexpr const char* kDone[] = {"created", "replaced", "in-place"};
         static constexpr const char* kWould[] = {"would-create", "would-replace", "would-in-place"};
         const auto at = static_cast<std::size_t>(outcome);
-        row(m_dryRun ? kWould[at] : kDone[at], match);
+        std::u16string detail(match);
+        if (!written.empty())
+            detail += (match.empty() ? u"" : u": ") + std::u16string(written);
+        row(m_dryRun ? kWould[at] : kDone[at], detail);
     }
     void notCopied(std::u16string_view match, const PlatformError& failure) override {
         m_notCopied = true;

@@ -50,7 +50,7 @@ void CopyToTarget(FileServices& files, std::u16string_view source, std::u16strin
 void CopyOneFile(FileServices& files, std::u16string_view source, std::u16string_view destination,
                  CopyListener* listener) {
     class Ignoring : public CopyListener {
-        void copied(std::u16string_view, CopyOutcome) override {}
+        void copied(std::u16string_view, CopyOutcome, std::u16string_view) override {}
         void notCopied(std::u16string_view, const PlatformError&) override {}
     } ignoring;
     try {

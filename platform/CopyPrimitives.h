@@ -47,6 +47,7 @@ struct FileFacts {
     bool readOnly = false;
     bool hidden = false;
     bool encrypted = false;        // kept encrypted by the file system (Windows)
+    std::uint32_t reparseTag = 0;  // Windows: the reparse point's tag; 0 for none
     std::uint32_t permissions = 0; // mode bits on POSIX, attribute bits on Windows
     std::uint32_t owner = 0, group = 0;
 
@@ -66,17 +67,26 @@ struct VolumeFacts {
     bool posixRenames = true; // a rename over a held file leaves it to its holders
 };
 
+// A symbolic link (on Windows also a junction) met on the way to a file: whether this process's
+// user made it, and whether what it finally leads to belongs to the link's own owner.
+struct LinkMet {
+    bool mine = false;
+    bool toOwnersOwn = false;
+};
+
 // The target resolved once: the folder of its final file held open, the name in it, and the
 // file found there, held until the last check so that its number cannot pass to another.
 struct CopyTarget {
     OsHandle ownFolder;
     OsHandle::Native folder = OsHandle::kNone; // ownFolder's, or one the host holds itself
-    HostString folderPath;                     // ends with the host's separator
+    HostString folderPath;                     // ends with the host's separator, links resolved
     HostString name;
+    HostString given; // the path looked up, as the host tidied it
     OsHandle file;
     FileFacts facts;
     bool present = false;
-    VolumeFacts volume; // asked by the sequence of a present target it judges
+    VolumeFacts volume;         // asked by the sequence of a present target it judges
+    std::vector<LinkMet> links; // met on the way to the folder
 };
 
 // The new content's file: without a name (anonymous) or under a temporary one.
@@ -109,11 +119,16 @@ class CopyPrimitives {
     // The source opened for reading, never blocking, and its facts: whether it is a regular
     // file is the sequence's to judge (a Windows device is not even opened).
     virtual Result<CopySource> openSource(const HostString& path) = 0;
-    // Opens the folder of `path` and looks its last name up without following a link. A
-    // Windows device counts as present, and as no regular file; so does a stream's name.
+    // Opens the folder of `path` and looks its last name up without following a link, telling
+    // each link met on the way to the folder. A Windows device counts as present, and as no
+    // regular file; so does a stream's name.
     virtual std::error_code lookUp(const HostString& path, CopyTarget& target) = 0;
-    // The path a link finally names; nothing when it names nothing.
-    virtual Result<std::optional<HostString>> finalPath(const HostString& path) = 0;
+    // Whether two paths name alike, as this host compares names.
+    virtual bool sameName(const HostString& one, const HostString& other) = 0;
+    // The path a link finally names, and each link met on the way there; nothing when it
+    // names nothing.
+    virtual Result<std::optional<HostString>> finalPath(const HostString& path,
+                                                        std::vector<LinkMet>& met) = 0;
     // Whether the process may write the checked file itself; device_or_resource_busy where
     // another program holds it open without sharing write.
     virtual Result<bool> mayWrite(const CopyTarget& target) = 0;

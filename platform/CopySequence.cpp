@@ -40,6 +40,24 @@ HostString temporaryName(const HostString& prefix) {
     return name;
 }
 
+// Windows reparse points that name another file (IsReparseTagNameSurrogate: symbolic links,
+// junctions, mount points) are links; any other (a cloud placeholder, a deduplicated file) is
+// the file itself, which a replace must not make download its content.
+// https://learn.microsoft.com/windows/win32/fileio/reparse-point-tags
+constexpr std::uint32_t kNameSurrogate = 0x20000000;
+
+bool isLink(const FileFacts& facts) {
+    return facts.kind == FileKind::Link || (facts.reparseTag & kNameSurrogate) != 0;
+}
+
+// Another user's link may lead only to that user's own files and folders: otherwise whoever may
+// write a folder on the way could turn the copy against a file they could not write themselves.
+void refuseForeignLinks(const std::vector<LinkMet>& met) {
+    if (std::ranges::any_of(met,
+                            [](const LinkMet& link) { return !link.mine && !link.toOwnersOwn; }))
+        throw PlatformError::refused(Refusal::ForeignLink);
+}
+
 } // namespace
 
 // The new file while it is not yet the target: its temporary name goes with it unless the
@@ -106,20 +124,29 @@ CopyOutcome CopySequence::check(const HostString& source, const HostString& dest
 CopyTarget CopySequence::resolve(const HostString& destination) {
     CopyTarget target;
     need(m_host.lookUp(destination, target));
-    if (!target.present || target.facts.kind != FileKind::Link)
-        return target;
-    // A link is followed once, to its final file; from here on only that file's folder counts.
-    if (target.facts.hidden)
-        throw PlatformError::refused(Refusal::Hidden);
-    const std::optional<HostString> real = need(m_host.finalPath(destination));
-    if (!real)
-        throw PlatformError::refused(Refusal::DanglingLink);
-    target = CopyTarget();
-    need(m_host.lookUp(*real, target));
-    if (!target.present)
-        throw PlatformError::refused(Refusal::DanglingLink);
-    if (target.facts.kind == FileKind::Link)
-        throw PlatformError::refused(Refusal::TargetChanged);
+    refuseForeignLinks(target.links);
+    const HostString given = target.given;
+    if (target.present && isLink(target.facts)) {
+        // A link is followed once, to its final file; from here on only that file's folder
+        // counts.
+        if (target.facts.hidden)
+            throw PlatformError::refused(Refusal::Hidden);
+        std::vector<LinkMet> met;
+        const std::optional<HostString> real = need(m_host.finalPath(destination, met));
+        if (!real)
+            throw PlatformError::refused(Refusal::DanglingLink);
+        refuseForeignLinks(met);
+        target = CopyTarget();
+        need(m_host.lookUp(*real, target));
+        refuseForeignLinks(target.links);
+        if (!target.present)
+            throw PlatformError::refused(Refusal::DanglingLink);
+        if (isLink(target.facts))
+            throw PlatformError::refused(Refusal::TargetChanged);
+    }
+    // The receipt names the file written where it is not the one given.
+    HostString path = target.folderPath + target.name;
+    m_written = m_host.sameName(path, given) ? HostString() : std::move(path);
     return target;
 }
 

@@ -20,6 +20,9 @@ class CopySequence {
     // The outcome copy() would have, from the same checks and refusals; nothing is written.
     // A name an earlier check would have created counts as present from then on.
     CopyOutcome check(const HostString& source, const HostString& destination);
+    // The file the last copy or check wrote or would write, where it is not the path given
+    // (a link followed, a name completed); empty otherwise.
+    const HostString& written() const { return m_written; }
     // Refuses every later target that is this file.
     void guard(const FileIdentity& file) { m_guarded.push_back(file); }
     // Tells `observer` at each point of every later copy; none when null.
@@ -53,6 +56,7 @@ class CopySequence {
 
     CopyPrimitives& m_host;
     CopyObserver* m_observer = nullptr;
+    HostString m_written;
     // Places a check said would be created.
     std::set<std::string> m_foreseen;
     // Files no copy may touch; their numbers stay theirs while their owner holds them open.

@@ -27,10 +27,15 @@ const HostString& CopyingFileServices::hostSource(std::u16string_view path) {
 
 void CopyingFileServices::copyEach(std::u16string_view source, std::u16string_view destination,
                                    CopyListener& listener, bool checkOnly) {
-    const auto copyOne = [&](std::u16string_view from, std::u16string_view to) {
+    const auto copyOne = [&](std::u16string_view match, std::u16string_view from,
+                             std::u16string_view to) {
         const HostString& hostFrom = hostSource(from);
         const HostString hostTo = hostPath(to);
-        return checkOnly ? m_copy.check(hostFrom, hostTo) : m_copy.copy(hostFrom, hostTo);
+        const CopyOutcome outcome =
+            checkOnly ? m_copy.check(hostFrom, hostTo) : m_copy.copy(hostFrom, hostTo);
+        listener.copied(match, outcome,
+                        m_copy.written().empty() ? std::u16string()
+                                                 : windowsPath(m_copy.written()));
     };
     const std::size_t cut = source.find_last_of(u"\\/") + 1;
     const std::u16string folder(source.substr(0, cut));
@@ -40,7 +45,7 @@ void CopyingFileServices::copyEach(std::u16string_view source, std::u16string_vi
     if (!hasWildcard(name)) {
         if (intoFolder)
             to += name;
-        listener.copied({}, copyOne(source, to));
+        copyOne({}, source, to);
         return;
     }
     if (!intoFolder)
@@ -50,7 +55,7 @@ void CopyingFileServices::copyEach(std::u16string_view source, std::u16string_vi
         throw PlatformError::fromCondition(std::errc::no_such_file_or_directory);
     for (const std::u16string& match : matches) {
         try {
-            listener.copied(match, copyOne(folder + match, to + match));
+            copyOne(match, folder + match, to + match);
         } catch (const PlatformError& error) {
             listener.notCopied(match, error);
         }

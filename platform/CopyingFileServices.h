@@ -22,6 +22,8 @@ class CopyingFileServices : public FileServices {
 
     // A Windows path in the host's form; throws PlatformError where the host cannot carry it.
     virtual HostString hostPath(std::u16string_view path) = 0;
+    // A host path in the Windows form a list uses.
+    virtual std::u16string windowsPath(const HostString& path) = 0;
     // The host form of the file to copy, which every line names alike: mapped once.
     const HostString& hostSource(std::u16string_view path);
 

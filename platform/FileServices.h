@@ -40,11 +40,13 @@ enum class CopyOutcome {
 class PlatformError;
 
 // Told what became of each file a copy takes: the one file of a plain source (unnamed), or each
-// match of a wildcard source, by name.
+// match of a wildcard source, by name; and the file written, in Windows form, where it is not
+// the one named (a link followed, a name completed), else nothing.
 class CopyListener {
   public:
     virtual ~CopyListener() = default;
-    virtual void copied(std::u16string_view match, CopyOutcome outcome) = 0;
+    virtual void copied(std::u16string_view match, CopyOutcome outcome,
+                        std::u16string_view written) = 0;
     virtual void notCopied(std::u16string_view match, const PlatformError& failure) = 0;
 };
 

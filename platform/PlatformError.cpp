@@ -83,6 +83,10 @@ PlatformError PlatformError::refused(Refusal refusal) {
     case Refusal::TargetChanged:
         return make(u"The destination changed during the copy.",
                     std::errc::resource_unavailable_try_again);
+    case Refusal::ForeignLink:
+        return make(
+            u"The destination is reached through another user's link to what is not theirs.",
+            std::errc::permission_denied);
     case Refusal::None:
         break;
     }

@@ -23,6 +23,7 @@ enum class Refusal {
     NotEncrypted,
     OwnOutput,
     TargetChanged,
+    ForeignLink,
 };
 
 // The one failure a platform call raises: the description the error report shows, and what

@@ -152,6 +152,35 @@ TEST_F(BatchCommandTest, aDryRunWritesNothingAndSaysWhatWould) {
 }
 
 #ifndef _WIN32
+// A link of this process's own user is followed, and the receipt names the file written, in
+// the Windows form (a folder link and a last-name link, as the real and the dry run); another
+// user's (uid 1000) towards root's folder is refused and root's file keeps its content.
+TEST_F(BatchCommandTest, aLinkIsFollowedOnlyWhereItsOwnerMayAndTheReceiptSaysWhere) {
+    fs::create_directory(dir / "ann");
+    fs::create_symlink(dir / "out", dir / "via");
+    fs::create_symlink("old.txt", dir / "out/link.txt");
+    const std::string viaFolder = (dir / "via/new.txt").string(), viaName = out("link.txt");
+    list(viaFolder + "\n" + viaName);
+    const auto rows = [&](const std::string& created, const std::string& replaced) {
+        return "1\t" + viaFolder + "\t" + created + "\t" + narrow(win(dir / "out/new.txt")) +
+               "\n2\t" + viaName + "\t" + replaced + "\t" + narrow(win(dir / "out/old.txt")) + "\n";
+    };
+    EXPECT_EQ(receipt({"--dry-run"}).receipt, rows("would-create", "would-replace"));
+    EXPECT_EQ(receipt().receipt, rows("created", "replaced"));
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to give a link to another user";
+    fs::create_symlink(dir / "out", dir / "ann/dir");
+    ASSERT_EQ(::lchown((dir / "ann/dir").c_str(), 1000, 1000), 0);
+    writeFile(dir / "out/old.txt", "old");
+    list((dir / "ann/dir/old.txt").string());
+    for (const std::vector<std::string>& extra : {std::vector<std::string>{"--dry-run"}, {}})
+        EXPECT_EQ(receipt(extra).receipt,
+                  "1\t" + (dir / "ann/dir/old.txt").string() + "\trefused\tforeign-link\n");
+    EXPECT_EQ(readFile(dir / "out/old.txt"), "old");
+}
+#endif
+
+#ifndef _WIN32
 // This process's standard output on another file or pipe for as long as it lives.
 class StandardOutputOn {
   public:

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <map>
 #include <optional>
 #ifdef _WIN32
 #include "platform/win32/Win32FileServices.h"
@@ -39,6 +40,32 @@ class TestPrimitives : public Win32CopyPrimitives {
         return Win32CopyPrimitives::mayKeepOwner(target);
     }
 
+    // What lookUp reads of the files it finds: a reparse point with this tag and these
+    // attributes besides, as Wine cannot make one. A placeholder stays one; the file a link
+    // leads to is read as it is.
+    void described(BY_HANDLE_FILE_INFORMATION& info, DWORD& tag) override {
+        if (!given)
+            return;
+        info.dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT | given->attributes;
+        tag = given->tag;
+        if (IsReparseTagNameSurrogate(tag))
+            given.reset();
+    }
+    Result<std::optional<HostString>> finalPath(const HostString& path,
+                                                std::vector<LinkMet>& met) override {
+        Result<std::optional<HostString>> final = Win32CopyPrimitives::finalPath(path, met);
+        if (owners && !met.empty())
+            met.back() = *owners;
+        return final;
+    }
+
+    struct Reparse {
+        DWORD tag;
+        DWORD attributes;
+    };
+    std::optional<Reparse> given;
+    // Who owns the link and what it leads to, as Wine cannot give a junction another owner.
+    std::optional<LinkMet> owners;
     // The error a call fails with; none when empty.
     std::function<std::error_code(HostCall)> fail;
     // Runs before the rename over a held target.
@@ -431,6 +458,53 @@ TEST_F(CopySequenceTest, namesLandWhereTheSystemsOwnCopyPutsThem) {
         EXPECT_EQ(readFile(dir / target), "new content");
     }
 }
+
+struct ReparseRow {
+    const char* name;
+    TestPrimitives::Reparse reparse;
+    std::optional<LinkMet> owners;
+    std::string outcome; // of the dry run and of the copy
+};
+
+class CopyReparseTest : public CopySequenceTest, public testing::WithParamInterface<ReparseRow> {};
+
+// Only name surrogates are links; a link is hidden by HIDDEN or SYSTEM as any target is, and
+// another user's link or junction leads only to that user's own files.
+TEST_P(CopyReparseTest, theSequenceJudgesReparsePointsByTheirTagAndOwners) {
+    const ReparseRow& row = GetParam();
+    host.owners = row.owners;
+    for (const bool dryRun : {true, false}) {
+        host.given = row.reparse;
+        EXPECT_EQ(copyResult(files, win(dir / "source.txt"), win(dir / "out/plain.txt"), dryRun),
+                  row.outcome)
+            << (dryRun ? "dry run" : "copy");
+    }
+    EXPECT_EQ(readFile(dir / "out/plain.txt"), row.outcome == "replaced" ? "new content" : "old");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, CopyReparseTest,
+    testing::Values(
+        // https://learn.microsoft.com/windows/win32/fileio/reparse-point-tags
+        ReparseRow{.name = "cloudPlaceholderIsTheFile",
+                   .reparse = {.tag = IO_REPARSE_TAG_CLOUD_6, .attributes = 0},
+                   .owners = std::nullopt,
+                   .outcome = "replaced"},
+        // https://learn.microsoft.com/windows/win32/fileio/file-attribute-constants
+        ReparseRow{.name = "systemLinkIsHidden",
+                   .reparse = {.tag = IO_REPARSE_TAG_SYMLINK, .attributes = FILE_ATTRIBUTE_SYSTEM},
+                   .owners = std::nullopt,
+                   .outcome = refused(Refusal::Hidden)},
+        // https://learn.microsoft.com/windows/win32/fileio/hard-links-and-junctions
+        ReparseRow{.name = "othersJunctionToWhatIsNotTheirs",
+                   .reparse = {.tag = IO_REPARSE_TAG_MOUNT_POINT, .attributes = 0},
+                   .owners = LinkMet{.mine = false, .toOwnersOwn = false},
+                   .outcome = refused(Refusal::ForeignLink)},
+        ReparseRow{.name = "othersJunctionToTheirOwn",
+                   .reparse = {.tag = IO_REPARSE_TAG_MOUNT_POINT, .attributes = 0},
+                   .owners = LinkMet{.mine = false, .toOwnersOwn = true},
+                   .outcome = "replaced"}),
+    [](const auto& info) { return info.param.name; });
 
 struct BusyRow {
     const char* name;
@@ -1281,6 +1355,89 @@ INSTANTIATE_TEST_SUITE_P(Rows, CopyPermissionTest,
                                                        .fileMode = 0,
                                                        .outcome = refused(Refusal::None),
                                                        .sameInode = false}),
+                         [](const auto& info) { return info.param.name; });
+
+struct LinkRow {
+    const char* name;
+    const char* target;
+    std::string outcome;      // of the dry run and of the copy
+    const char* written = ""; // the file that then holds the new content
+};
+
+class CopyLinkTest : public CopySequenceTest, public testing::WithParamInterface<LinkRow> {};
+
+// Another user's link, as the last name, a folder on the way or a link of a chain, is followed
+// only to that user's own file or folder, for root too: whoever may write a folder cannot turn
+// a root copy against a file they could not write. Ann is uid 1000, Bob 1001.
+TEST_P(CopyLinkTest, anotherUsersLinkLeadsOnlyToTheirOwn) {
+    const LinkRow& row = GetParam();
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to give links and folders to other users";
+    const auto give = [&](const char* path, uid_t owner) {
+        ASSERT_EQ(::lchown((dir / path).c_str(), owner, owner), 0) << path;
+    };
+    const auto link = [&](const char* to, const char* path, uid_t owner) {
+        fs::create_symlink(to, dir / path);
+        give(path, owner);
+    };
+    fs::create_directories(dir / "ann/box");
+    fs::create_directories(dir / "bob");
+    fs::create_directories(dir / "root");
+    writeFile(dir / "root/only.txt", "old");
+    ::chmod((dir / "root/only.txt").c_str(), 0600);
+    writeFile(dir / "ann/mine.txt", "old");
+    writeFile(dir / "bob/bobs.txt", "old");
+    for (const char* path : {"ann", "ann/box", "ann/mine.txt"})
+        give(path, 1000);
+    for (const char* path : {"bob", "bob/bobs.txt"})
+        give(path, 1001);
+    link("../root/only.txt", "ann/report.txt", 1000);
+    link("../real", "ann/etc", 1000);
+    link("mine.txt", "ann/own.txt", 1000);
+    link("box", "ann/sub", 1000);
+    link("bobs.txt", "bob/next.txt", 1001);
+    link("../bob/next.txt", "ann/chain.txt", 1000);
+    link("../ann/report.txt", "out/via.txt", 0);
+
+    const std::u16string source = win(dir / "source.txt"), target = win(dir / row.target);
+    EXPECT_EQ(copyResult(files, source, target, true), row.outcome) << "dry run";
+    EXPECT_EQ(copyResult(files, source, target, false), row.outcome);
+    std::map<std::string, std::string> after = {{"root/only.txt", "old"},
+                                                {"real/file.txt", "old"},
+                                                {"ann/mine.txt", "old"},
+                                                {"bob/bobs.txt", "old"},
+                                                {"ann/box/new.txt", ""}};
+    if (*row.written)
+        after[row.written] = "new content";
+    for (const auto& [file, content] : after)
+        EXPECT_EQ(fs::exists(dir / file) ? readFile(dir / file) : "", content) << file;
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, CopyLinkTest,
+                         testing::Values(LinkRow{.name = "lastNameToRootsFile",
+                                                 .target = "ann/report.txt",
+                                                 .outcome = refused(Refusal::ForeignLink)},
+                                         LinkRow{.name = "folderToRootsFolder",
+                                                 .target = "ann/etc/file.txt",
+                                                 .outcome = refused(Refusal::ForeignLink)},
+                                         LinkRow{.name = "chainToAnotherUsersFile",
+                                                 .target = "ann/chain.txt",
+                                                 .outcome = refused(Refusal::ForeignLink)},
+                                         LinkRow{.name = "ownLinkThroughAnotherUsersLink",
+                                                 .target = "out/via.txt",
+                                                 .outcome = refused(Refusal::ForeignLink)},
+                                         LinkRow{.name = "lastNameToItsOwnersFile",
+                                                 .target = "ann/own.txt",
+                                                 .outcome = "replaced",
+                                                 .written = "ann/mine.txt"},
+                                         LinkRow{.name = "chainWithinOneUser",
+                                                 .target = "bob/next.txt",
+                                                 .outcome = "replaced",
+                                                 .written = "bob/bobs.txt"},
+                                         LinkRow{.name = "folderToItsOwnersFolder",
+                                                 .target = "ann/sub/new.txt",
+                                                 .outcome = "created",
+                                                 .written = "ann/box/new.txt"}),
                          [](const auto& info) { return info.param.name; });
 
 #endif

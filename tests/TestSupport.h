@@ -127,7 +127,9 @@ std::vector<std::string> leftovers(const std::filesystem::path& folder);
 // Remembers the outcomes a copy told.
 class RecordingListener : public CopyListener {
   public:
-    void copied(std::u16string_view, CopyOutcome outcome) override { outcomes.push_back(outcome); }
+    void copied(std::u16string_view, CopyOutcome outcome, std::u16string_view) override {
+        outcomes.push_back(outcome);
+    }
     void notCopied(std::u16string_view, const PlatformError&) override {}
     std::vector<CopyOutcome> outcomes;
 };

@@ -20,20 +20,22 @@ trap 'wineserver -k 2>/dev/null || true; rm -rf "$scratch"' EXIT
 tree=$scratch/tree
 at="Z:${tree//\//\\}" # the tree as both builds name it
 
-# A new target, a replaced one, a read-only one, a hidden one (where Wine can keep the
-# attribute), a folder, a missing folder, the source by another spelling and a bare name; the
-# list in the Windows way, with CRLF.
+# A new target, a replaced one, a read-only one, a link (its row names the file written), a
+# hidden one (where Wine can keep the attribute), a folder, a missing folder, the source by
+# another spelling and a bare name; the list in the Windows way, with CRLF.
 fresh() {
     rm -rf "$tree"
     mkdir -p "$tree/out/folder" "$tree/d"
     echo source >"$tree/src.txt"
     echo old >"$tree/out/old.txt"
+    echo linked >"$tree/out/linked.txt"
+    ln -s linked.txt "$tree/out/link.txt"
     echo read-only >"$tree/out/ro.txt"
     chmod 0444 "$tree/out/ro.txt"
     # Hidden as each host counts it: by its leading dot and by its attribute.
     echo hidden >"$tree/out/.hidden.txt"
     ! $hidden || wine attrib +h "$at\\out\\.hidden.txt"
-    local lines=("$at\\out\\new.txt" "$at\\out\\old.txt" "$at\\out\\ro.txt")
+    local lines=("$at\\out\\new.txt" "$at\\out\\old.txt" "$at\\out\\ro.txt" "$at\\out\\link.txt")
     ! $hidden || lines+=("$at\\out\\.hidden.txt")
     lines+=("$at\\out\\folder" "$at\\nowhere\\x.txt" "$at\\d\\..\\src.txt" bare.txt)
     printf '%s\r\n' "${lines[@]}" >"$scratch/list.txt"

@@ -12,9 +12,11 @@
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <linux/magic.h>
+#include <linux/openat2.h>
 #include <sys/ioctl.h>
 #include <sys/statfs.h>
 #include <sys/statvfs.h>
+#include <sys/syscall.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -123,6 +125,116 @@ Ordering orderingOf(long type) {
     }
 }
 
+// Links one path may pass through, as the kernel allows before ELOOP.
+constexpr std::size_t kMostLinks = 40;
+
+// A name still to pass on the way down a path; an empty one ends the link numbered `ends`.
+struct Step {
+    std::string name;
+    std::size_t ends = 0;
+};
+
+// Queues the names of `text` so that they are passed first, "/" for its root.
+void queueNames(std::vector<Step>& steps, std::string_view text) {
+    const std::size_t first = steps.size();
+    if (text.starts_with('/'))
+        steps.push_back({"/"});
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t end = std::min(text.find('/', at), text.size());
+        if (end > at && text.substr(at, end - at) != ".")
+            steps.push_back({std::string(text.substr(at, end - at))});
+        at = end + 1;
+    }
+    std::reverse(steps.begin() + static_cast<std::ptrdiff_t>(first), steps.end());
+}
+
+// Opens what `path` names as the kernel would, but one name at a time, so that each link met is
+// seen: whether `self` made it, and whether what it finally leads to belongs to its owner.
+// `real` gets the path without links.
+Result<OsHandle> walk(const std::string& path, uid_t self, std::vector<LinkMet>& met,
+                      std::string& real) {
+    OsHandle at(::open(path.starts_with('/') ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    std::vector<std::string> parts;
+    std::vector<Step> steps;
+    std::vector<uid_t> owners; // of each link this walk met
+    const std::size_t first = met.size();
+    queueNames(steps, path);
+    while (at.valid() && !steps.empty()) {
+        const Step step = std::move(steps.back());
+        steps.pop_back();
+        struct stat info {};
+        if (step.name.empty()) {
+            if (::fstat(fdOf(at), &info) != 0)
+                return lastError();
+            met[first + step.ends].toOwnersOwn = info.st_uid == owners[step.ends];
+        } else if (step.name == "/") {
+            at = OsHandle(::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
+            parts.clear();
+        } else if (step.name == "..") {
+            at = OsHandle(::openat(fdOf(at), "..", O_PATH | O_DIRECTORY | O_CLOEXEC));
+            if (!parts.empty())
+                parts.pop_back();
+        } else {
+            OsHandle next(::openat(fdOf(at), step.name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+            if (!next.valid() || ::fstat(fdOf(next), &info) != 0)
+                return lastError();
+            if (!S_ISLNK(info.st_mode)) {
+                at = std::move(next);
+                parts.push_back(step.name);
+                continue;
+            }
+            if (owners.size() == kMostLinks)
+                return std::make_error_code(std::errc::too_many_symbolic_link_levels);
+            std::string text(PATH_MAX, '\0');
+            const ssize_t length =
+                ::readlinkat(fdOf(at), step.name.c_str(), text.data(), text.size());
+            if (length < 0)
+                return lastError();
+            text.resize(static_cast<std::size_t>(length));
+            met.push_back({.mine = info.st_uid == self});
+            steps.push_back({.name = {}, .ends = owners.size()});
+            owners.push_back(info.st_uid);
+            queueNames(steps, text);
+        }
+    }
+    if (!at.valid())
+        return lastError();
+    real.clear();
+    for (const std::string& part : parts)
+        real += '/' + part;
+    if (real.empty())
+        real = "/";
+    return at;
+}
+
+// The folder `path` names. A path without links opens in one call, as a plain open would; one
+// with links is walked name by name, so that each link is told, and `real` gets the folder's
+// path without them, ending with "/" (else it stays empty).
+Result<OsHandle> openFolder(const std::string& path, uid_t self, std::vector<LinkMet>& met,
+                            std::string& real) {
+    open_how how{};
+    how.flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+    how.resolve = RESOLVE_NO_SYMLINKS;
+    OsHandle folder(
+        static_cast<int>(::syscall(SYS_openat2, AT_FDCWD, path.c_str(), &how, sizeof how)));
+    if (folder.valid())
+        return folder;
+    // Links on the way, or a kernel or sandbox without openat2.
+    if (errno != ELOOP && errno != ENOSYS && errno != EPERM)
+        return lastError();
+    Result<OsHandle> walked = walk(path, self, met, real);
+    if (walked.error())
+        return walked;
+    struct stat info {};
+    if (::fstat(fdOf(*walked), &info) != 0)
+        return lastError();
+    if (!S_ISDIR(info.st_mode))
+        return std::make_error_code(std::errc::not_a_directory);
+    if (!real.ends_with('/'))
+        real += '/';
+    return walked;
+}
+
 } // namespace
 
 PosixCopyPrimitives::PosixCopyPrimitives()
@@ -142,9 +254,15 @@ void PosixCopyPrimitives::sourceProbed(std::string_view path, const struct stat&
     m_probed = true;
 }
 
-void PosixCopyPrimitives::folderProbed(std::string path, OsHandle folder) {
+std::error_code PosixCopyPrimitives::probeFolder(std::string path) {
+    m_folderLinks.clear();
+    m_folderReal.clear();
+    Result<OsHandle> folder = openFolder(path, m_uid, m_folderLinks, m_folderReal);
+    if (folder.error())
+        return folder.error();
     m_folderPath = std::move(path);
-    m_folder = std::move(folder);
+    m_folder = std::move(*folder);
+    return {};
 }
 
 void PosixCopyPrimitives::releaseHeld() {
@@ -173,17 +291,23 @@ Result<CopySource> PosixCopyPrimitives::openSource(const HostString& path) {
 
 std::error_code PosixCopyPrimitives::lookUp(const HostString& path, CopyTarget& target) {
     const std::size_t cut = path.rfind('/') + 1;
+    target.given = path;
     target.folderPath.assign(path, 0, cut);
     target.name.assign(path, cut);
+    std::string real;
     if (m_folder.valid() && target.folderPath == m_folderPath) {
         target.folder = m_folder.get();
+        target.links = m_folderLinks;
+        real = m_folderReal;
     } else {
-        target.ownFolder =
-            OsHandle(::open(target.folderPath.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-        if (!target.ownFolder.valid())
-            return lastError();
+        Result<OsHandle> folder = openFolder(target.folderPath, m_uid, target.links, real);
+        if (folder.error())
+            return folder.error();
+        target.ownFolder = std::move(*folder);
         target.folder = target.ownFolder.get();
     }
+    if (!real.empty())
+        target.folderPath = std::move(real);
     target.file = OsHandle(
         ::openat(fdOf(target.folder), target.name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
     target.present = target.file.valid();
@@ -196,13 +320,21 @@ std::error_code PosixCopyPrimitives::lookUp(const HostString& path, CopyTarget& 
     return {};
 }
 
-Result<std::optional<HostString>> PosixCopyPrimitives::finalPath(const HostString& path) {
-    const std::unique_ptr<char, void (*)(void*)> real(::realpath(path.c_str(), nullptr), std::free);
-    if (real)
-        return std::optional<HostString>(real.get());
-    if (errno == ENOENT || errno == ENOTDIR || errno == ELOOP)
+bool PosixCopyPrimitives::sameName(const HostString& one, const HostString& other) {
+    return one == other;
+}
+
+Result<std::optional<HostString>> PosixCopyPrimitives::finalPath(const HostString& path,
+                                                                 std::vector<LinkMet>& met) {
+    std::string real;
+    const Result<OsHandle> walked = walk(path, m_uid, met, real);
+    if (!walked.error())
+        return std::optional<HostString>(std::move(real));
+    if (walked.error() == std::errc::no_such_file_or_directory ||
+        walked.error() == std::errc::not_a_directory ||
+        walked.error() == std::errc::too_many_symbolic_link_levels)
         return std::optional<HostString>();
-    return lastError();
+    return walked.error();
 }
 
 // Write access to the file itself, by the process's own rights.

@@ -21,14 +21,16 @@ class PosixCopyPrimitives : public CopyPrimitives {
     // The source probe found this regular file at `path`: the copy of the same path may take
     // the file the last copy opened, when it is still the one found, instead of opening it again.
     void sourceProbed(std::string_view path, const struct stat& info);
-    // The folder probe opened this folder; the copy of this line takes it.
-    void folderProbed(std::string path, OsHandle folder);
+    // Opens the folder the folder probe asks for; the copy of this line takes it.
+    std::error_code probeFolder(std::string path);
     // Lets go of what earlier lines opened.
     void releaseHeld();
 
     Result<CopySource> openSource(const HostString& path) override;
     std::error_code lookUp(const HostString& path, CopyTarget& target) override;
-    Result<std::optional<HostString>> finalPath(const HostString& path) override;
+    bool sameName(const HostString& one, const HostString& other) override;
+    Result<std::optional<HostString>> finalPath(const HostString& path,
+                                                std::vector<LinkMet>& met) override;
     Result<bool> mayWrite(const CopyTarget& target) override;
     Result<bool> plantedInSharedFolder(const CopyTarget& target) override;
     Result<bool> mayKeepOwner(const CopyTarget& target) override;
@@ -107,6 +109,8 @@ class PosixCopyPrimitives : public CopyPrimitives {
     // The folder the folder probe opened for this line.
     std::string m_folderPath;
     OsHandle m_folder;
+    std::vector<LinkMet> m_folderLinks;
+    std::string m_folderReal; // its path without links, where it had any
     std::unique_ptr<char[]> m_buffer;
     // A file open for writing on each file system written to, by device; and the device and
     // file system of the folders written to lately.

@@ -113,6 +113,10 @@ HostString PosixFileServices::hostPath(std::u16string_view path) {
     return toHostPath(path);
 }
 
+std::u16string PosixFileServices::windowsPath(const HostString& path) {
+    return toWindowsPath(path);
+}
+
 bool PosixFileServices::openExisting(std::u16string_view path) {
     const std::string* mapped = nullptr;
     try {
@@ -131,11 +135,8 @@ bool PosixFileServices::openExisting(std::u16string_view path) {
 }
 
 bool PosixFileServices::probeFolder(std::u16string_view path) {
-    std::string host = toHostPath(path);
-    OsHandle folder(::open(host.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-    if (!folder.valid())
-        throwErrno();
-    m_primitives->folderProbed(std::move(host), std::move(folder));
+    if (const std::error_code error = m_primitives->probeFolder(toHostPath(path)))
+        throw PlatformError::fromCode(error);
     return true;
 }
 

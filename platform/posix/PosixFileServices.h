@@ -29,6 +29,7 @@ class PosixFileServices : public CopyingFileServices {
 
   protected:
     HostString hostPath(std::u16string_view path) override;
+    std::u16string windowsPath(const HostString& path) override;
 
   private:
     std::unique_ptr<PosixCopyPrimitives> m_primitives;

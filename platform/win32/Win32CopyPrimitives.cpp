@@ -128,6 +128,19 @@ Result<std::optional<FileFacts>> factsFound(const OsHandle& file) {
     return std::optional(*facts);
 }
 
+// The owner SID of an open file, as bytes.
+Result<std::vector<std::byte>> ownerOf(HANDLE file) {
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR security = nullptr;
+    if (const DWORD error = ::GetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION,
+                                              &owner, nullptr, nullptr, nullptr, &security);
+        error != ERROR_SUCCESS)
+        return win32Error(error);
+    const std::unique_ptr<void, decltype(&::LocalFree)> held(security, &::LocalFree);
+    const auto* bytes = static_cast<const std::byte*>(owner);
+    return std::vector<std::byte>(bytes, bytes + ::GetLengthSid(owner));
+}
+
 // The path of an open file, links resolved, as the system names it ("\\?\C:\..."). The
 // normalised name reads every folder on the way, which many shares refuse, and a volume without
 // a letter has no such name: the name as opened, then the volume's GUID name, stand in.
@@ -325,6 +338,7 @@ std::error_code Win32CopyPrimitives::lookUp(const HostString& given, CopyTarget&
     if (normal.error())
         return normal.error();
     const std::wstring& path = *normal;
+    target.given = path;
     const std::size_t cut = path.find_last_of(L"\\/") + 1;
     // A device is there, and no file on disk; a last part holding ':' names a stream.
     if (isDevice(path) || path.find(L':', cut) != std::wstring::npos) {
@@ -363,13 +377,18 @@ std::error_code Win32CopyPrimitives::lookUp(const HostString& given, CopyTarget&
     BY_HANDLE_FILE_INFORMATION info{};
     if (!::GetFileInformationByHandle(found, &info))
         return lastError();
-    if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+    // Whether a reparse point is a link is for its tag to say.
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT &&
+        !::GetFileInformationByHandleEx(found, FileAttributeTagInfo, &tag, sizeof tag))
+        return lastError();
+    described(info, tag.ReparseTag);
+    target.facts = factsOf(found, info);
+    target.facts.reparseTag = tag.ReparseTag;
+    if (IsReparseTagNameSurrogate(tag.ReparseTag)) {
         target.file.reset();
-        target.facts.kind = FileKind::Link;
-        target.facts.hidden = info.dwFileAttributes & FILE_ATTRIBUTE_HIDDEN;
         return {};
     }
-    target.facts = factsOf(found, info);
     if (target.facts.kind != FileKind::Regular)
         return {};
     // The name as the folder holds it (case, long form): the new file takes it over.
@@ -378,21 +397,43 @@ std::error_code Win32CopyPrimitives::lookUp(const HostString& given, CopyTarget&
     return {};
 }
 
-Result<std::optional<HostString>> Win32CopyPrimitives::finalPath(const HostString& path) {
+// As the file system compares names: ignoring case.
+bool Win32CopyPrimitives::sameName(const HostString& one, const HostString& other) {
+    return ::CompareStringOrdinal(one.c_str(), static_cast<int>(one.size()), other.c_str(),
+                                  static_cast<int>(other.size()), TRUE) == CSTR_EQUAL;
+}
+
+Result<std::optional<HostString>> Win32CopyPrimitives::finalPath(const HostString& path,
+                                                                 std::vector<LinkMet>& met) {
     Result<std::wstring> normal = normalPath(path);
     if (normal.error())
         return normal.error();
-    const OsHandle file =
-        openHandle(*normal, FILE_READ_ATTRIBUTES, kShareAll, FILE_FLAG_BACKUP_SEMANTICS);
-    if (file.valid()) {
-        if (std::optional<std::wstring> final = finalPathOf(handleOf(file)))
-            return final;
-        return lastError();
+    const OsHandle file = openHandle(*normal, FILE_READ_ATTRIBUTES | READ_CONTROL, kShareAll,
+                                     FILE_FLAG_BACKUP_SEMANTICS);
+    if (!file.valid()) {
+        const std::error_code error = lastError();
+        if (PlatformError::fromCode(error).isNotFound())
+            return std::optional<HostString>();
+        return error;
     }
-    const std::error_code error = lastError();
-    if (PlatformError::fromCode(error).isNotFound())
-        return std::optional<HostString>();
-    return error;
+    std::optional<std::wstring> final = finalPathOf(handleOf(file));
+    if (!final)
+        return lastError();
+    // The link itself, and who owns it and what it leads to. Links in the folders on the way
+    // are resolved by the system, unseen.
+    const OsHandle link = openHandle(*normal, READ_CONTROL, kShareAll,
+                                     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT);
+    Result<const Token*> mine = token();
+    if (mine.error())
+        return mine.error();
+    Result<std::vector<std::byte>> linkOwner = ownerOf(handleOf(link.get()));
+    Result<std::vector<std::byte>> finalOwner = ownerOf(handleOf(file.get()));
+    if (linkOwner.error() || finalOwner.error())
+        return linkOwner.error() ? linkOwner.error() : finalOwner.error();
+    const PSID user = reinterpret_cast<const TOKEN_USER*>((*mine)->user.data())->User.Sid;
+    met.push_back({.mine = ::EqualSid(linkOwner->data(), user) != FALSE,
+                   .toOwnersOwn = ::EqualSid(linkOwner->data(), finalOwner->data()) != FALSE});
+    return final;
 }
 
 // A sharing violation is another program's open that shares no writing, or a running program's
@@ -416,19 +457,15 @@ Result<bool> Win32CopyPrimitives::plantedInSharedFolder(const CopyTarget&) {
 // A new file can be given its user's own SID or the token's default owner (Administrators when
 // elevated); any other owner, the replaced file would lose.
 Result<bool> Win32CopyPrimitives::mayKeepOwner(const CopyTarget& target) {
-    PSID owner = nullptr;
-    PSECURITY_DESCRIPTOR security = nullptr;
-    if (const DWORD error =
-            ::GetSecurityInfo(handleOf(target.file), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION,
-                              &owner, nullptr, nullptr, nullptr, &security);
-        error != ERROR_SUCCESS)
-        return win32Error(error);
-    const std::unique_ptr<void, decltype(&::LocalFree)> held(security, &::LocalFree);
+    Result<std::vector<std::byte>> owner = ownerOf(handleOf(target.file));
+    if (owner.error())
+        return owner.error();
     Result<const Token*> mine = token();
     if (mine.error())
         return mine.error();
-    return ::EqualSid(owner, reinterpret_cast<const TOKEN_USER*>((*mine)->user.data())->User.Sid) ||
-           ::EqualSid(owner,
+    return ::EqualSid(owner->data(),
+                      reinterpret_cast<const TOKEN_USER*>((*mine)->user.data())->User.Sid) ||
+           ::EqualSid(owner->data(),
                       reinterpret_cast<const TOKEN_OWNER*>((*mine)->defaultOwner.data())->Owner);
 }
 

@@ -11,7 +11,9 @@ class Win32CopyPrimitives : public CopyPrimitives {
   public:
     Result<CopySource> openSource(const HostString& path) override;
     std::error_code lookUp(const HostString& path, CopyTarget& target) override;
-    Result<std::optional<HostString>> finalPath(const HostString& path) override;
+    bool sameName(const HostString& one, const HostString& other) override;
+    Result<std::optional<HostString>> finalPath(const HostString& path,
+                                                std::vector<LinkMet>& met) override;
     Result<bool> mayWrite(const CopyTarget& target) override;
     Result<bool> plantedInSharedFolder(const CopyTarget& target) override;
     Result<bool> mayKeepOwner(const CopyTarget& target) override;
@@ -67,6 +69,9 @@ class Win32CopyPrimitives : public CopyPrimitives {
     };
     // The error `call` fails with before it is made; none here.
     virtual std::error_code failure(HostCall) { return {}; }
+    // What lookUp read of a file, its attributes and reparse tag, for a test to give what Wine
+    // cannot make (a SYSTEM link, a cloud placeholder); as read here.
+    virtual void described(BY_HANDLE_FILE_INFORMATION&, DWORD&) {}
 
   private:
     // The error an open of the target for deleting it meets; ERROR_SUCCESS when it opens.

@@ -172,6 +172,17 @@ HostString Win32FileServices::hostPath(std::u16string_view path) {
     return widePath(path);
 }
 
+// Without the long-path prefix the system's calls take, as a list names it; a volume without
+// a letter keeps its GUID name whole.
+std::u16string Win32FileServices::windowsPath(const HostString& path) {
+    std::u16string plain = fromWide(path);
+    if (plain.starts_with(uR"(\\?\UNC\)"))
+        return uR"(\\)" + plain.substr(8);
+    if (plain.starts_with(uR"(\\?\)") && plain.size() > 5 && plain[5] == u':')
+        return plain.substr(4);
+    return plain;
+}
+
 std::optional<std::u16string> Win32FileServices::mapNativeName(std::u16string_view) {
     return std::nullopt; // Windows names are the host's own
 }

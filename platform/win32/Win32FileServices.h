@@ -37,6 +37,7 @@ class Win32FileServices : public CopyingFileServices {
 
   protected:
     HostString hostPath(std::u16string_view path) override;
+    std::u16string windowsPath(const HostString& path) override;
 
   private:
     AnsiSeams m_ansi;

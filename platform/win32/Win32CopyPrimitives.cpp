@@ -189,25 +189,10 @@ bool isDevice(const std::wstring& path) {
 // from the last name, in the "\\?\" form that later calls take literally and without the
 // MAX_PATH limit. A device keeps its own form ("\\.\NUL").
 Result<std::wstring> normalPath(const std::wstring& path) {
-    if (path.starts_with(LR"(\\?\)"))
-        return path;
-    std::wstring full(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD length =
-            ::GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
-        if (length == 0)
-            return lastError();
-        if (length < full.size()) {
-            full.resize(length);
-            break;
-        }
-        full.resize(length);
-    }
-    if (inDeviceForm(full))
-        return full;
-    if (full.starts_with(LR"(\\)"))
-        return LR"(\\?\UNC\)" + full.substr(2);
-    return LR"(\\?\)" + full;
+    std::wstring full = longPathOrNone(path);
+    if (full.empty())
+        return lastError();
+    return full;
 }
 
 // Times left 0 stay as they are.

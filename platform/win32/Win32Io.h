@@ -56,8 +56,8 @@ inline std::wstring widePath(std::u16string_view path) {
 // system's long-path switch is on (it is off by default, and the manifest alone gives nothing):
 // made full as the plain name would be ("." and "..", trailing dots and spaces), as a share
 // "\\?\UNC\...". A device ("\\.\") and a name in that form already stay as they are.
-inline std::wstring longPath(std::u16string_view path) {
-    std::wstring given = widePath(path);
+// Empty where the system cannot make the name full, with its reason as the last error.
+inline std::wstring longPathOrNone(const std::wstring& given) {
     if (given.starts_with(LR"(\\?\)"))
         return given;
     std::wstring full(MAX_PATH, L'\0');
@@ -65,7 +65,7 @@ inline std::wstring longPath(std::u16string_view path) {
         const DWORD length = ::GetFullPathNameW(given.c_str(), static_cast<DWORD>(full.size()),
                                                 full.data(), nullptr);
         if (length == 0)
-            throwLastError();
+            return {};
         if (length < full.size()) {
             full.resize(length);
             break;
@@ -77,6 +77,13 @@ inline std::wstring longPath(std::u16string_view path) {
     if (full.starts_with(LR"(\\)"))
         return LR"(\\?\UNC\)" + full.substr(2);
     return LR"(\\?\)" + full;
+}
+
+inline std::wstring longPath(std::u16string_view path) {
+    std::wstring full = longPathOrNone(widePath(path));
+    if (full.empty())
+        throwLastError();
+    return full;
 }
 
 inline std::u16string fromWide(std::wstring_view text) {

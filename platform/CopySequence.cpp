@@ -326,15 +326,20 @@ void CopySequence::takeTime(OsHandle& out, const CopySource& source, bool inPlac
         need(error);
 }
 
+// A new file made whole before it takes any name: content, streams, time, and its data on disk,
+// so that after a power cut the name holds the old file or the whole new one.
+void CopySequence::fill(const CopySource& source, const CopyTarget& target, OsHandle& out) {
+    writeContent(source, target, out, false);
+    need(m_host.carryStreams(out, source));
+    takeTime(out, source, false);
+    need(m_host.writeOut(target, out));
+    // Told while the file is open: naming it may close it.
+    need(m_host.wrote(target, out));
+}
+
 CopyOutcome CopySequence::create(const CopySource& source, const CopyTarget& target, bool named) {
     Pending file = newFile(target, source.facts.permissions, source.facts.encrypted, !named);
-    writeContent(source, target, file.out(), false);
-    need(m_host.carryStreams(file.out(), source));
-    takeTime(file.out(), source, false);
-    // Data before name: after a power cut the name holds the old file or the whole new one.
-    need(m_host.writeOut(target, file.out()));
-    // Told while the file is open: naming it may close it.
-    need(m_host.wrote(target, file.out()));
+    fill(source, target, file.out());
     reach(CopyPoint::BeforeLastCheck, target);
     if (file.anonymous()) {
         const std::error_code error = m_host.linkAnonymous(file.file(), target, target.name);
@@ -372,13 +377,7 @@ CopyOutcome CopySequence::replace(const CopySource& source, CopyTarget& target,
     }
     if (target.volume.keepsOwners && !need(m_host.carryKept(file->file(), target, kept)))
         throw PlatformError::refused(Refusal::Acl);
-    writeContent(source, target, file->out(), false);
-    need(m_host.carryStreams(file->out(), source));
-    takeTime(file->out(), source, false);
-    // Data before name: after a power cut the name holds the old file or the whole new one.
-    need(m_host.writeOut(target, file->out()));
-    // Told while the file is open: naming it may close it.
-    need(m_host.wrote(target, file->out()));
+    fill(source, target, file->out());
     for (int attempt = 1; file->anonymous(); ++attempt) {
         HostString name = temporaryName(m_host.temporaryPrefix());
         const std::error_code error = m_host.linkAnonymous(file->file(), target, name);

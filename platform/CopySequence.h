@@ -43,6 +43,7 @@ class CopySequence {
     void writeContent(const CopySource& source, const CopyTarget& target, OsHandle& out,
                       bool inPlace);
     void takeTime(OsHandle& out, const CopySource& source, bool inPlace);
+    void fill(const CopySource& source, const CopyTarget& target, OsHandle& out);
     CopyOutcome create(const CopySource& source, const CopyTarget& target, bool named);
     CopyOutcome replace(const CopySource& source, CopyTarget& target, const KeptFacts& kept,
                         bool named);

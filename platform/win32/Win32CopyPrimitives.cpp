@@ -579,14 +579,25 @@ Result<KeptFacts> Win32CopyPrimitives::readKept(const CopyTarget& target) {
     return kept;
 }
 
-// The owner and DACL written as they were (SetSecurityInfo would impose the current inheritance
+// What the system's own replace keeps: the target's compression and its named streams (the
+// source's, carried with the content later, take the place of any of the same name), then the
+// owner and DACL, written as they were (SetSecurityInfo would impose the current inheritance
 // model on them) and read back: a descriptor that does not come back with the same owner, DACL
 // and inheritance marks counts as not carried.
-Result<bool> Win32CopyPrimitives::carryKept(NewFile& file, const CopyTarget&,
+Result<bool> Win32CopyPrimitives::carryKept(NewFile& file, const CopyTarget& target,
                                             const KeptFacts& kept) {
+    const HANDLE out = handleOf(file.file);
+    // learn.microsoft.com/windows/win32/api/winioctl/ni-winioctl-fsctl_set_compression
+    USHORT format = COMPRESSION_FORMAT_DEFAULT;
+    DWORD returned = 0;
+    if (target.facts.permissions & FILE_ATTRIBUTE_COMPRESSED &&
+        !::DeviceIoControl(out, FSCTL_SET_COMPRESSION, &format, sizeof format, nullptr, 0,
+                           &returned, nullptr))
+        return lastError();
+    if (const std::error_code error = copyStreams(target.file.get(), file.file))
+        return error;
     if (!kept.hasAcl)
         return true;
-    const HANDLE out = handleOf(file.file);
     auto security = const_cast<char*>(kept.acl.data());
     if (!::SetKernelObjectSecurity(out, kKept, security))
         return false;
@@ -835,17 +846,15 @@ std::error_code Win32CopyPrimitives::takeTime(OsHandle& out, const CopySource& s
     return ::SetFileTime(handleOf(out), nullptr, nullptr, &time) ? std::error_code() : lastError();
 }
 
-// The source's named streams, its Zone.Identifier among them, as the system's own copy carries
-// them; each opened by its name relative to the open files, so that no path is resolved again.
-std::error_code Win32CopyPrimitives::carryStreams(OsHandle& out, const CopySource& source) {
+// The named streams of an open file; none on a file system without them (FAT, many shares).
+Result<std::vector<std::wstring>> Win32CopyPrimitives::streamsOf(HANDLE file) {
     std::vector<std::byte> list(4096);
-    while (!::GetFileInformationByHandleEx(handleOf(source.file), FileStreamInfo, list.data(),
+    while (!::GetFileInformationByHandleEx(file, FileStreamInfo, list.data(),
                                            static_cast<DWORD>(list.size()))) {
         const DWORD error = ::GetLastError();
-        // A file system without streams (FAT, many shares) has none to carry.
         if (error == ERROR_HANDLE_EOF || error == ERROR_INVALID_PARAMETER ||
             error == ERROR_INVALID_FUNCTION || error == ERROR_NOT_SUPPORTED)
-            return {};
+            return std::vector<std::wstring>();
         if (error != ERROR_MORE_DATA || list.size() >= kPiece)
             return lastError();
         list.resize(list.size() * 4);
@@ -860,25 +869,37 @@ std::error_code Win32CopyPrimitives::carryStreams(OsHandle& out, const CopySourc
             break;
         at += entry->NextEntryOffset;
     }
-    if (names.empty())
-        return {};
-    // Where the target's volume has no streams, its file takes the main one alone, as the
-    // system's own copy does.
+    return names;
+}
+
+// Copies each named stream of `from` to `out`, one written over where `out` has it: each
+// opened by its name relative to the open files, so that no path is resolved again. Where the
+// volume of `out` has no streams, it takes the main one alone, as the system's own copy does.
+std::error_code Win32CopyPrimitives::copyStreams(OsHandle::Native from, OsHandle& out) {
+    Result<std::vector<std::wstring>> names = streamsOf(handleOf(from));
+    if (names.error() || names->empty())
+        return names.error();
     DWORD features = 0;
     if (!::GetVolumeInformationByHandleW(handleOf(out), nullptr, 0, nullptr, nullptr, &features,
                                          nullptr, 0))
         return lastError();
     if (!(features & FILE_NAMED_STREAMS))
         return {};
-    for (const std::wstring& name : names)
-        if (const std::error_code error = copyStream(source, out, name))
+    for (const std::wstring& name : *names)
+        if (const std::error_code error = copyStream(from, out, name))
             return error;
     return {};
 }
 
-std::error_code Win32CopyPrimitives::copyStream(const CopySource& source, OsHandle& out,
+// The source's named streams, its Zone.Identifier (Mark of the Web) among them, as the system's
+// own copy carries them.
+std::error_code Win32CopyPrimitives::carryStreams(OsHandle& out, const CopySource& source) {
+    return copyStreams(source.file, out);
+}
+
+std::error_code Win32CopyPrimitives::copyStream(OsHandle::Native file, OsHandle& out,
                                                 const std::wstring& name) {
-    const OsHandle from = openIn(source.file, name, FILE_READ_DATA, kShareAll,
+    const OsHandle from = openIn(file, name, FILE_READ_DATA, kShareAll,
                                  FILE_NON_DIRECTORY_FILE | FILE_SEQUENTIAL_ONLY);
     if (!from.valid())
         return lastError();

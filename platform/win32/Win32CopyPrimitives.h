@@ -99,7 +99,9 @@ class Win32CopyPrimitives : public CopyPrimitives {
         std::vector<std::byte> user, defaultOwner;
     };
     Result<const Token*> token();
-    std::error_code copyStream(const CopySource& source, OsHandle& out, const std::wstring& name);
+    static Result<std::vector<std::wstring>> streamsOf(HANDLE file);
+    std::error_code copyStreams(OsHandle::Native from, OsHandle& out);
+    std::error_code copyStream(OsHandle::Native file, OsHandle& out, const std::wstring& name);
     std::error_code rename(NewFile& file, const CopyTarget& target, DWORD flags);
     Place& placeOf(OsHandle::Native folder, const std::wstring& path);
     Place& placeOf(const CopyTarget& target) { return placeOf(target.folder, target.folderPath); }

@@ -579,8 +579,8 @@ Result<KeptFacts> Win32CopyPrimitives::readKept(const CopyTarget& target) {
     return kept;
 }
 
-// What the system's own replace keeps: the target's compression and its named streams (the
-// source's, carried with the content later, take the place of any of the same name), then the
+// What the system's own replace keeps: the target's compression and those of its named streams
+// the new file lacks (the source's, carried with the content, win where names meet), then the
 // owner and DACL, written as they were (SetSecurityInfo would impose the current inheritance
 // model on them) and read back: a descriptor that does not come back with the same owner, DACL
 // and inheritance marks counts as not carried.
@@ -594,7 +594,7 @@ Result<bool> Win32CopyPrimitives::carryKept(NewFile& file, const CopyTarget& tar
         !::DeviceIoControl(out, FSCTL_SET_COMPRESSION, &format, sizeof format, nullptr, 0,
                            &returned, nullptr))
         return lastError();
-    if (const std::error_code error = copyStreams(target.file.get(), file.file))
+    if (const std::error_code error = copyStreams(target.file.get(), file.file, true))
         return error;
     if (!kept.hasAcl)
         return true;
@@ -669,6 +669,7 @@ Result<NewFile> Win32CopyPrimitives::createNamed(const CopyTarget& target, const
     // process without a key.
     FILE_BASIC_INFO made{};
     file.encrypted =
+        encrypted &&
         ::GetFileInformationByHandleEx(handleOf(file.file), FileBasicInfo, &made, sizeof made) &&
         made.FileAttributes & FILE_ATTRIBUTE_ENCRYPTED;
     file.name = name;
@@ -836,8 +837,12 @@ Result<bool> Win32CopyPrimitives::readsAt(const CopySource& source, std::int64_t
     return got > 0;
 }
 
+// A source being copied is a file on disk: its type is not asked again.
 Result<FileFacts> Win32CopyPrimitives::sourceNow(const CopySource& source) {
-    return factsOf(handleOf(source.file));
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!::GetFileInformationByHandle(handleOf(source.file), &info))
+        return lastError();
+    return factsOf(handleOf(source.file), info);
 }
 
 std::error_code Win32CopyPrimitives::takeTime(OsHandle& out, const CopySource& source) {
@@ -872,13 +877,22 @@ Result<std::vector<std::wstring>> Win32CopyPrimitives::streamsOf(HANDLE file) {
     return names;
 }
 
-// Copies each named stream of `from` to `out`, one written over where `out` has it: each
-// opened by its name relative to the open files, so that no path is resolved again. Where the
-// volume of `out` has no streams, it takes the main one alone, as the system's own copy does.
-std::error_code Win32CopyPrimitives::copyStreams(OsHandle::Native from, OsHandle& out) {
+// Copies each named stream of `from` to `out`, but those `out` has already where `missing`:
+// each opened by its name relative to the open files, so that no path is resolved again. Where
+// the volume of `out` has no streams, it takes the main one alone, as the system's own copy does.
+std::error_code Win32CopyPrimitives::copyStreams(OsHandle::Native from, OsHandle& out,
+                                                 bool missing) {
     Result<std::vector<std::wstring>> names = streamsOf(handleOf(from));
     if (names.error() || names->empty())
         return names.error();
+    if (missing) {
+        Result<std::vector<std::wstring>> had = streamsOf(handleOf(out));
+        if (had.error())
+            return had.error();
+        std::erase_if(*names, [&](const std::wstring& name) {
+            return std::ranges::find(*had, name) != had->end();
+        });
+    }
     DWORD features = 0;
     if (!::GetVolumeInformationByHandleW(handleOf(out), nullptr, 0, nullptr, nullptr, &features,
                                          nullptr, 0))
@@ -894,7 +908,7 @@ std::error_code Win32CopyPrimitives::copyStreams(OsHandle::Native from, OsHandle
 // The source's named streams, its Zone.Identifier (Mark of the Web) among them, as the system's
 // own copy carries them.
 std::error_code Win32CopyPrimitives::carryStreams(OsHandle& out, const CopySource& source) {
-    return copyStreams(source.file, out);
+    return copyStreams(source.file, out, false);
 }
 
 std::error_code Win32CopyPrimitives::copyStream(OsHandle::Native file, OsHandle& out,

@@ -100,7 +100,7 @@ class Win32CopyPrimitives : public CopyPrimitives {
     };
     Result<const Token*> token();
     static Result<std::vector<std::wstring>> streamsOf(HANDLE file);
-    std::error_code copyStreams(OsHandle::Native from, OsHandle& out);
+    std::error_code copyStreams(OsHandle::Native from, OsHandle& out, bool missing);
     std::error_code copyStream(OsHandle::Native file, OsHandle& out, const std::wstring& name);
     std::error_code rename(NewFile& file, const CopyTarget& target, DWORD flags);
     Place& placeOf(OsHandle::Native folder, const std::wstring& path);

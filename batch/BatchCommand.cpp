@@ -25,10 +25,12 @@ constexpr int kInputMessage = 2;
 constexpr int kSomeNotCopied = 1;
 
 constexpr std::string_view kUsage =
-    "Usage: quorvane-batch [--dry-run] [--receipt PATH|-] FILE LIST\n"
+    "Usage: quorvane-batch [--dry-run] [--one-at-a-time] [--receipt PATH|-] FILE LIST\n"
     "Copies FILE to every path listed in LIST, one per line, as Quorvane's \"Start Saving\" does,\n"
     "and says what became of each line.\n"
     "  --dry-run        make every check, write nothing; the receipt says what would happen\n"
+    "  --one-at-a-time  write each target only at its own turn, not targets on other file\n"
+    "                   systems meanwhile\n"
     "  --receipt PATH   write a row per list line to PATH (- for standard output):\n"
     "                   line, name, outcome and detail, separated by tabs\n"
     "  --help, --version\n"
@@ -97,11 +99,20 @@ bool startsBigEndian(FileServices& files, std::u16string_view path) {
     }
 }
 
-// The file services with every copy replaced by its check: a dry run writes nothing. The real
-// services still let go of what the probes held when the run is made durable.
-class CheckingFiles : public ForwardingFileServices {
+// The file services copying each target only at its own turn.
+class OneAtATime : public ForwardingFileServices {
   public:
     using ForwardingFileServices::ForwardingFileServices;
+
+    void planCopies(std::u16string_view, std::size_t,
+                    std::function<std::optional<std::u16string>(std::size_t)>) override {}
+};
+
+// The file services with every copy replaced by its check: a dry run writes nothing. The real
+// services still let go of what the probes held when the run is made durable.
+class CheckingFiles : public OneAtATime {
+  public:
+    using OneAtATime::OneAtATime;
 
     void copyFile(std::u16string_view source, std::u16string_view destination,
                   CopyListener& listener) override {
@@ -111,6 +122,7 @@ class CheckingFiles : public ForwardingFileServices {
 
 struct Options {
     bool dryRun = false;
+    bool oneAtATime = false;
     std::optional<std::u16string> receipt;
     std::vector<std::u16string> inputs;
 };
@@ -291,6 +303,8 @@ std::optional<Options> parse(const std::vector<std::u16string>& arguments, std::
             ended = true;
         } else if (argument == u"--dry-run") {
             options.dryRun = true;
+        } else if (argument == u"--one-at-a-time") {
+            options.oneAtATime = true;
         } else if (argument == u"--receipt" && i + 1 < arguments.size()) {
             options.receipt = arguments[++i];
         } else if (argument.starts_with(u"--receipt=")) {
@@ -426,8 +440,9 @@ int RunBatch(const std::vector<std::u16string>& arguments, FileServices& files,
     }
     ReceiptWriter writer(receipt.get(), options->receipt.value_or(u""), progress);
     CheckingFiles checking(files);
-    ConsoleHost host(options->dryRun ? checking : files, progress, writer, options->dryRun, source,
-                     list);
+    OneAtATime oneAtATime(files);
+    FileServices& used = options->dryRun ? checking : options->oneAtATime ? oneAtATime : files;
+    ConsoleHost host(used, progress, writer, options->dryRun, source, list);
     PushButton3_Click(host);
     return host.finish();
 }

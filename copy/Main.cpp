@@ -47,6 +47,21 @@ void CopyToTarget(FileServices& files, std::u16string_view source, std::u16strin
         skip(unreachable.empty() ? Skip::NoFolder : Skip::FolderUnreachable, unreachable);
 }
 
+void PlanCopies(FileServices& files, std::u16string_view source,
+                const std::vector<std::u16string_view>& lines) {
+    const std::u16string tidySource = TidySeparators(source);
+    // A line's name made as the run makes it: trimmed, a host's own path mapped.
+    files.planCopies(tidySource, lines.size(),
+                     [&files, &lines](std::size_t line) -> std::optional<std::u16string> {
+                         std::u16string name(trimSpaces(lines[line]));
+                         if (std::optional<std::u16string> mapped = files.mapNativeName(name))
+                             name = std::move(*mapped);
+                         if (trimSpaces(name).empty() || name.size() > kLongestPath)
+                             return std::nullopt;
+                         return TidySeparators(name);
+                     });
+}
+
 void CopyOneFile(FileServices& files, std::u16string_view source, std::u16string_view destination,
                  CopyListener* listener) {
     class Ignoring : public CopyListener {

@@ -4,6 +4,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 // Why a list line copied nothing before any copy was tried.
 enum class Skip {
@@ -47,6 +48,11 @@ class OutcomeObserver : public CopyListener {
 // otherwise does nothing. Never reports anything, but tells an observer when there is one.
 void CopyToTarget(FileServices& files, std::u16string_view source, std::u16string_view target,
                   OutcomeObserver* observer = nullptr);
+
+// Tells the file services what each list line will copy, so that the host may write ahead.
+// `lines` must outlive the run (until makeDurable).
+void PlanCopies(FileServices& files, std::u16string_view source,
+                const std::vector<std::u16string_view>& lines);
 
 // Copies one file, replacing the destination; every platform failure is absorbed, and told to
 // the listener when there is one.

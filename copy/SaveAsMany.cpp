@@ -122,6 +122,7 @@ void PushButton3_Click(CommandHost& host) {
              index = 0;
              if (observer)
                  observer->lines(lastIndex + 1);
+             PlanCopies(files, host.text1(), lines);
              return index > lastIndex ? 148 : kNextStep;
          }},
         {140,

@@ -13,8 +13,8 @@ struct CopyHolding {
     bool target = false; // the checked target file itself
 };
 
-// Told at each point of a copy, for a test to act there (a race made to happen every time);
-// no copy has one in production.
+// Told at each point of a copy, for a test to act there (a race made to happen every time), or
+// for a writer ahead to stop a copy no longer wanted by throwing.
 class CopyObserver {
   public:
     virtual ~CopyObserver() = default;

@@ -190,6 +190,10 @@ class CopyPrimitives {
     virtual Result<bool> folderIsAppendOnly(const CopyTarget& target) = 0;
     // What the target's name holds now; nothing when it holds nothing.
     virtual Result<std::optional<FileFacts>> lookAgain(const CopyTarget& target) = 0;
+    // Whether two targets were looked up in the same folder.
+    virtual Result<bool> sameFolder(const CopyTarget& one, const CopyTarget& other) = 0;
+    // A number naming the file system (the volume) of the folder that holds `path`.
+    virtual Result<std::uint64_t> deviceOf(const HostString& path) = 0;
 
     // Copies up to `most` bytes of the source from `at` to the same place in `out`; 0 at the
     // end of the source.

@@ -98,6 +98,20 @@ class CopySequence::Pending {
     NewFile m_file;
 };
 
+// The new file written ahead of its turn, with what it was made from.
+class CopySequence::Prepared {
+  public:
+    CopyTarget target;
+    std::optional<Pending> file; // after the target, which it names: dropped before it
+    FileFacts source;
+    std::uint32_t permissions = 0;
+    bool encrypted = false;
+};
+
+void CopySequence::Drop::operator()(Prepared* file) const {
+    delete file;
+}
+
 CopySource CopySequence::openRegular(const HostString& source) {
     CopySource from = need(m_host.openSource(source));
     if (from.facts.kind != FileKind::Regular)
@@ -105,7 +119,13 @@ CopySource CopySequence::openRegular(const HostString& source) {
     return from;
 }
 
-CopyOutcome CopySequence::copy(const HostString& source, const HostString& destination) {
+CopyOutcome CopySequence::copy(const HostString& source, const HostString& destination,
+                               Ahead* ahead) {
+    m_ahead = ahead;
+    const struct Forget {
+        Ahead*& ahead;
+        ~Forget() { ahead = nullptr; }
+    } forget{m_ahead};
     const CopySource from = openRegular(source);
     CopyTarget target = resolve(destination);
     if (!target.present) {
@@ -115,6 +135,28 @@ CopyOutcome CopySequence::copy(const HostString& source, const HostString& desti
     const KeptFacts kept = judge(target, from);
     reach(CopyPoint::TargetChecked, target);
     return replace(from, target, kept, false);
+}
+
+CopySequence::PreparedFile CopySequence::prepare(const HostString& source,
+                                                 const HostString& destination) {
+    const CopySource from = openRegular(source);
+    PreparedFile made(new Prepared);
+    made->target = resolve(destination);
+    made->source = from.facts;
+    made->permissions = from.facts.permissions;
+    made->encrypted = from.facts.encrypted;
+    if (made->target.present) {
+        judge(made->target, from);
+        if (!keepsOwnerOf(made->target) || need(m_host.folderIsAppendOnly(made->target)))
+            return {};
+        made->permissions = made->target.facts.permissions;
+        made->encrypted = from.facts.encrypted || made->target.facts.encrypted;
+    }
+    // Its turn looks at the old file again; until then it is not held.
+    made->target.file.reset();
+    made->file.emplace(newFile(made->target, made->permissions, made->encrypted, true));
+    fill(from, made->target, made->file->out());
+    return made;
 }
 
 CopyOutcome CopySequence::check(const HostString& source, const HostString& destination) {
@@ -333,13 +375,46 @@ void CopySequence::fill(const CopySource& source, const CopyTarget& target, OsHa
     need(m_host.carryStreams(out, source));
     takeTime(out, source, false);
     need(m_host.writeOut(target, out));
-    // Told while the file is open: naming it may close it.
-    need(m_host.wrote(target, out));
+}
+
+// The file written ahead of this turn, where it holds what this copy would write now: the same
+// source, unchanged, in the same folder, made with the same permissions and encryption. Any
+// other is dropped.
+CopySequence::PreparedFile CopySequence::takeAhead(const CopySource& source,
+                                                   const CopyTarget& target,
+                                                   std::uint32_t permissions, bool encrypted) {
+    if (!m_ahead || !m_ahead->file)
+        return {};
+    PreparedFile made = std::move(m_ahead->file);
+    const FileFacts& was = made->source;
+    if (!was.sameFile(source.facts) || was.size != source.facts.size ||
+        was.modified != source.facts.modified || made->permissions != permissions ||
+        made->encrypted != encrypted)
+        return {};
+    Result<bool> same = m_host.sameFolder(made->target, target);
+    if (same.error() || !*same)
+        return {};
+    return made;
+}
+
+// This copy writes a file itself.
+void CopySequence::writingHere() {
+    if (m_ahead && m_ahead->writingHere)
+        m_ahead->writingHere();
 }
 
 CopyOutcome CopySequence::create(const CopySource& source, const CopyTarget& target, bool named) {
-    Pending file = newFile(target, source.facts.permissions, source.facts.encrypted, !named);
-    fill(source, target, file.out());
+    const PreparedFile ahead =
+        takeAhead(source, target, source.facts.permissions, source.facts.encrypted);
+    std::optional<Pending> own;
+    if (!ahead) {
+        writingHere();
+        own.emplace(newFile(target, source.facts.permissions, source.facts.encrypted, !named));
+        fill(source, target, own->out());
+    }
+    Pending& file = ahead ? *ahead->file : *own;
+    // Told while the file is open: naming it may close it.
+    need(m_host.wrote(target, file.out()));
     reach(CopyPoint::BeforeLastCheck, target);
     if (file.anonymous()) {
         const std::error_code error = m_host.linkAnonymous(file.file(), target, target.name);
@@ -365,19 +440,26 @@ CopyOutcome CopySequence::replace(const CopySource& source, CopyTarget& target,
     // Where no temporary name could be removed again, the old file is written over too.
     if (!keepsOwnerOf(target) || need(m_host.folderIsAppendOnly(target)))
         return writeInPlace(source, target);
-    std::optional<Pending> file;
-    try {
-        // Encrypted content never becomes plain text, neither the source's nor the target's.
-        file.emplace(newFile(target, target.facts.permissions,
-                             source.facts.encrypted || target.facts.encrypted, !named));
-    } catch (const PlatformError& error) {
-        if (!refusesNewFiles(error.code()))
-            throw;
-        return writeInPlace(source, target);
+    // Encrypted content never becomes plain text, neither the source's nor the target's.
+    const bool encrypted = source.facts.encrypted || target.facts.encrypted;
+    const PreparedFile ahead = takeAhead(source, target, target.facts.permissions, encrypted);
+    std::optional<Pending> own;
+    if (!ahead) {
+        writingHere();
+        try {
+            own.emplace(newFile(target, target.facts.permissions, encrypted, !named));
+        } catch (const PlatformError& error) {
+            if (!refusesNewFiles(error.code()))
+                throw;
+            return writeInPlace(source, target);
+        }
+        fill(source, target, own->out());
     }
+    Pending* const file = ahead ? &*ahead->file : &*own;
+    // Carried to the whole file, which no later write can strip of what it keeps.
     if (target.volume.keepsOwners && !need(m_host.carryKept(file->file(), target, kept)))
         throw PlatformError::refused(Refusal::Acl);
-    fill(source, target, file->out());
+    need(m_host.wrote(target, file->out()));
     for (int attempt = 1; file->anonymous(); ++attempt) {
         HostString name = temporaryName(m_host.temporaryPrefix());
         const std::error_code error = m_host.linkAnonymous(file->file(), target, name);
@@ -422,6 +504,7 @@ CopyOutcome CopySequence::replace(const CopySource& source, CopyTarget& target,
 // is written over, once its space is known to be there so that a full disk cannot leave it
 // half-written.
 CopyOutcome CopySequence::writeInPlace(const CopySource& source, CopyTarget& target) {
+    writingHere();
     if (!target.file.valid()) {
         // Found again without opening it for writing, so that nothing swapped in is opened.
         const std::optional<FileFacts> found = need(m_host.holdAgain(target));

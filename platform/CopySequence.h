@@ -4,6 +4,8 @@
 #include "platform/CopyPrimitives.h"
 #include "platform/FileServices.h"
 
+#include <functional>
+#include <memory>
 #include <set>
 #include <string>
 
@@ -14,9 +16,31 @@
 // refusal is decided here, over the facts the host's primitives report.
 class CopySequence {
   public:
+    // A target's new file written ahead of its turn, whole and without its name; dropped, it
+    // takes its temporary name with it.
+    class Prepared;
+    struct Drop {
+        void operator()(Prepared* file) const;
+    };
+    using PreparedFile = std::unique_ptr<Prepared, Drop>;
+
+    // What a turn of a run that writes ahead brings to its copy: the file written for it, if
+    // any, and what to call before the copy writes anything itself (no other writer may then
+    // write on its file system).
+    struct Ahead {
+        PreparedFile file;
+        std::function<void()> writingHere;
+    };
+
     explicit CopySequence(CopyPrimitives& host) : m_host(host) {}
 
-    CopyOutcome copy(const HostString& source, const HostString& destination);
+    // With `ahead`, the file written ahead is taken where it is what this copy would write now,
+    // and dropped where not.
+    CopyOutcome copy(const HostString& source, const HostString& destination,
+                     Ahead* ahead = nullptr);
+    // The new file copy() would fill for the destination, written now, ahead of its turn;
+    // nothing where the target would be refused or written over. Throws where copy() would.
+    PreparedFile prepare(const HostString& source, const HostString& destination);
     // The outcome copy() would have, from the same checks and refusals; nothing is written.
     // A name an earlier check would have created counts as present from then on.
     CopyOutcome check(const HostString& source, const HostString& destination);
@@ -35,6 +59,9 @@ class CopySequence {
     CopyTarget resolve(const HostString& destination);
     KeptFacts judge(CopyTarget& target, const CopySource& source);
     CopyOutcome foresee(const CopySource& source, CopyTarget target);
+    PreparedFile takeAhead(const CopySource& source, const CopyTarget& target,
+                           std::uint32_t permissions, bool encrypted);
+    void writingHere();
     bool keepsOwnerOf(const CopyTarget& target);
     Pending newFile(const CopyTarget& target, std::uint32_t permissions, bool encrypted,
                     bool anonymous);
@@ -57,6 +84,7 @@ class CopySequence {
 
     CopyPrimitives& m_host;
     CopyObserver* m_observer = nullptr;
+    Ahead* m_ahead = nullptr; // the current copy's
     HostString m_written;
     // Places a check said would be created.
     std::set<std::string> m_foreseen;

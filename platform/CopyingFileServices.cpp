@@ -3,6 +3,22 @@
 #include "base/Text.h"
 #include "platform/PlatformError.h"
 
+namespace {
+
+bool endsInSeparator(std::u16string_view path) {
+    return !path.empty() && (path.back() == u'\\' || path.back() == u'/');
+}
+
+// Where a plain source goes: into a destination that ends in a separator, under its own name.
+std::u16string plainDestination(std::u16string_view source, std::u16string_view destination) {
+    std::u16string to(destination);
+    if (endsInSeparator(to))
+        to += source.substr(source.find_last_of(u"\\/") + 1);
+    return to;
+}
+
+} // namespace
+
 void CopyingFileServices::copyFile(std::u16string_view source, std::u16string_view destination,
                                    CopyListener& listener) {
     copyEach(source, destination, listener, false);
@@ -11,6 +27,37 @@ void CopyingFileServices::copyFile(std::u16string_view source, std::u16string_vi
 void CopyingFileServices::checkCopy(std::u16string_view source, std::u16string_view destination,
                                     CopyListener& listener) {
     copyEach(source, destination, listener, true);
+}
+
+void CopyingFileServices::planCopies(
+    std::u16string_view source, std::size_t lines,
+    std::function<std::optional<std::u16string>(std::size_t)> destination) {
+    m_ahead.reset();
+    // Each match of a wildcard is found at its own turn, which may find an earlier line's file.
+    if (hasWildcard(source.substr(source.find_last_of(u"\\/") + 1)))
+        return;
+    HostString hostFrom;
+    try {
+        hostFrom = hostSource(source);
+    } catch (const PlatformError&) {
+        return;
+    }
+    m_ahead = std::make_unique<WriteAhead>(
+        m_primitives, m_makeHost, std::move(hostFrom), lines,
+        [this, source = std::u16string(source),
+         destination = std::move(destination)](std::size_t line) -> std::optional<HostString> {
+            const std::optional<std::u16string> to = destination(line);
+            try {
+                if (to)
+                    return hostPath(plainDestination(source, *to));
+            } catch (const PlatformError&) {
+            }
+            return std::nullopt;
+        });
+}
+
+void CopyingFileServices::makeDurable() {
+    m_ahead.reset();
 }
 
 void CopyingFileServices::guardFile(const FileIdentity& file) {
@@ -31,8 +78,10 @@ void CopyingFileServices::copyEach(std::u16string_view source, std::u16string_vi
                              std::u16string_view to) {
         const HostString& hostFrom = hostSource(from);
         const HostString hostTo = hostPath(to);
-        const CopyOutcome outcome =
-            checkOnly ? m_copy.check(hostFrom, hostTo) : m_copy.copy(hostFrom, hostTo);
+        const CopyOutcome outcome = checkOnly ? m_copy.check(hostFrom, hostTo)
+                                    : m_ahead && match.empty()
+                                        ? m_ahead->copy(m_copy, hostFrom, hostTo)
+                                        : m_copy.copy(hostFrom, hostTo);
         listener.copied(match, outcome,
                         m_copy.written().empty() ? std::u16string()
                                                  : windowsPath(m_copy.written()));
@@ -40,15 +89,12 @@ void CopyingFileServices::copyEach(std::u16string_view source, std::u16string_vi
     const std::size_t cut = source.find_last_of(u"\\/") + 1;
     const std::u16string folder(source.substr(0, cut));
     const std::u16string_view name = source.substr(cut);
-    std::u16string to(destination);
-    const bool intoFolder = !to.empty() && (to.back() == u'\\' || to.back() == u'/');
     if (!hasWildcard(name)) {
-        if (intoFolder)
-            to += name;
-        copyOne({}, source, to);
+        copyOne({}, source, plainDestination(source, destination));
         return;
     }
-    if (!intoFolder)
+    std::u16string to(destination);
+    if (!endsInSeparator(to))
         to += u'\\';
     const std::vector<std::u16string> matches = findOrdinaryFiles(source, SIZE_MAX);
     if (matches.empty())

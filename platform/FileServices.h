@@ -3,6 +3,7 @@
 #include "platform/OsHandle.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -114,6 +115,14 @@ class FileServices {
     // earlier check would have created counts as present.
     virtual void checkCopy(std::u16string_view source, std::u16string_view destination,
                            CopyListener& listener) = 0;
+    // The copies a run's lines will ask for, in order: line i copies `source` to
+    // `destination(i)` (as copyFile is given it; nothing for a line that copies nothing), so
+    // that the host may write them ahead. Each copyFile still checks and tells its own outcome;
+    // a copy not asked for leaves nothing. Until makeDurable.
+    virtual void planCopies(std::u16string_view source, std::size_t lines,
+                            std::function<std::optional<std::u16string>(std::size_t)> destination) {
+        (void)source, (void)lines, (void)destination;
+    }
     // Keeps every later copy and check off a file (the run's own output, open meanwhile so that
     // its number stays its own): a target that is that file is refused.
     virtual void guardFile(const FileIdentity& file) = 0;

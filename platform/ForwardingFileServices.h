@@ -56,6 +56,12 @@ class ForwardingFileServices : public FileServices {
         before("checkCopy", destination);
         m_real.checkCopy(source, destination, listener);
     }
+    void
+    planCopies(std::u16string_view source, std::size_t lines,
+               std::function<std::optional<std::u16string>(std::size_t)> destination) override {
+        before("planCopies", source);
+        m_real.planCopies(source, lines, std::move(destination));
+    }
     void guardFile(const FileIdentity& file) override {
         before("guardFile", {});
         m_real.guardFile(file);

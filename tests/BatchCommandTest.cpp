@@ -3,6 +3,7 @@
 #include "batch/ProgressDisplay.h"
 #include "batch/ReceiptWriter.h"
 #include "platform/Console.h"
+#include "platform/WriteAhead.h"
 #include "tests/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -455,6 +456,109 @@ INSTANTIATE_TEST_SUITE_P(
                   "support@quorvane.example\nquorvane-batch: 0 created",
                   "makeDurable"}),
     [](const auto& info) { return info.param.name; });
+
+// A second file system for the targets, where the host has one beside the temporary folder.
+std::optional<fs::path> otherFileSystem() {
+#ifdef _WIN32
+    const fs::path shm = "Z:\\dev\\shm";
+#else
+    const fs::path shm = "/dev/shm";
+    struct stat here {
+    }, there{};
+    if (::stat(fs::temp_directory_path().c_str(), &here) != 0 || ::stat(shm.c_str(), &there) != 0 ||
+        here.st_dev == there.st_dev)
+        return std::nullopt;
+#endif
+    std::error_code absent;
+    return fs::is_directory(shm, absent) ? std::optional(shm) : std::nullopt;
+}
+
+// Written ahead or one target at a time, a list alternating between two file systems, with
+// refusals, a failure and a missing folder among its lines, gives the same receipt, summary,
+// status and files, and leaves no temporary file.
+TEST_F(BatchCommandTest, writingAheadChangesNothingARunShows) {
+    const std::optional<fs::path> elsewhere = otherFileSystem();
+    if (!elsewhere)
+        GTEST_SKIP() << "no second file system";
+    const TempDir other(*elsewhere);
+    const fs::path a = dir / "a", b = other / "b";
+    const std::vector<fs::path> lines = {
+        a / "new1.txt",   b / "new1.txt",   a / "readonly.txt", b / "old.txt",
+        a / "gone/x.txt", b / "folder.txt", a / "old.txt",      b / "new1.txt",
+        a / "fails.txt",  b / "hidden.txt", a / "new2.txt",     b / "new2.txt",
+    };
+    std::string text;
+    for (const fs::path& line : lines)
+        text += line.string() + "\n";
+    list(text);
+    const auto runIn = [&](const std::vector<std::string>& options) {
+        for (const fs::path& folder : {a, b}) {
+            fs::remove_all(folder);
+            fs::create_directories(folder / "folder.txt");
+            writeFile(folder / "old.txt", "old");
+            writeFile(folder / "readonly.txt", "keep");
+            makeReadOnly(folder / "readonly.txt");
+            writeFile(folder / "hidden.txt", "secret");
+            hide(folder / "hidden.txt");
+        }
+        files.failOn("copyFile", 8);
+        Outcome result = receipt(options);
+        result.err = result.err.substr(result.err.rfind("quorvane-batch: "));
+        for (const fs::path& folder : {a, b}) {
+            EXPECT_EQ(leftovers(folder), std::vector<std::string>()) << folder;
+            for (const auto& entry : fs::directory_iterator(folder))
+                result.err += " " + entry.path().filename().string() + "=" +
+                              (entry.is_directory() ? "folder" : readFile(entry.path()));
+        }
+        return result;
+    };
+    const Outcome ahead = runIn({}), oneAtATime = runIn({"--one-at-a-time"});
+    EXPECT_EQ(ahead.receipt, oneAtATime.receipt);
+    EXPECT_EQ(ahead.err, oneAtATime.err);
+    EXPECT_EQ(ahead.status, oneAtATime.status);
+    EXPECT_NE(ahead.receipt.find("\tfailed\tInjected copyFile failure"), std::string::npos)
+        << ahead.receipt;
+}
+
+#ifndef _WIN32
+// Counts this process's open descriptors each time a receipt row is flushed.
+class DescriptorCount : public std::stringbuf {
+  public:
+    int most = 0;
+    int sync() override {
+        most = std::max(most, open());
+        return std::stringbuf::sync();
+    }
+    static int open() {
+        return static_cast<int>(std::distance(fs::directory_iterator("/proc/self/fd"), {}));
+    }
+};
+
+// However long the list, the files written ahead stay within their bound: a file and its folder
+// each, on one file system and in all, and a source for each writer.
+TEST_F(BatchCommandTest, writingAheadHoldsNoMoreThanItsBoundOpen) {
+    const std::optional<fs::path> elsewhere = otherFileSystem();
+    if (!elsewhere)
+        GTEST_SKIP() << "no second file system";
+    const TempDir other(*elsewhere);
+    std::string text;
+    for (int i = 0; i < 32768; ++i)
+        text += ((i % 2 ? other.path() : dir / "out") / ("t" + std::to_string(i))).string() + "\n";
+    text.pop_back(); // the last line's feed would make one line more
+    list(text);
+    DescriptorCount count;
+    const int before = DescriptorCount::open();
+    std::ostream out(&count);
+    const Outcome result =
+        run({"--receipt", "-", (dir / "source.txt").string(), (dir / "list.txt").string()}, &out);
+    // Every line is copied; the line index overflows past the last, as ever.
+    EXPECT_NE(result.err.find("32768 created, 0 replaced, 0 skipped, 0 refused, 0 failed"),
+              std::string::npos)
+        << result.err;
+    constexpr int kDevices = 2, kPerFile = 2, kTurn = 8;
+    EXPECT_LE(count.most - before, kDevices * (WriteAhead::kMostPerDevice * kPerFile + 1) + kTurn);
+}
+#endif
 
 TEST_F(BatchCommandTest, helpAndVersionGoToStandardOutput) {
     EXPECT_EQ(run({"--version"}).receipt, "quorvane-batch " QUORVANE_VERSION "\n");

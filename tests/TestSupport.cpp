@@ -12,11 +12,10 @@
 #include <sstream>
 #include <stdexcept>
 
-TempDir::TempDir() {
+TempDir::TempDir(const std::filesystem::path& in) {
     std::random_device random;
     for (int attempt = 0; attempt < 100; ++attempt) {
-        m_path =
-            std::filesystem::temp_directory_path() / ("quorvane-test." + std::to_string(random()));
+        m_path = in / ("quorvane-test." + std::to_string(random()));
         if (std::filesystem::create_directory(m_path))
             return;
     }

@@ -34,7 +34,8 @@ class InFolder {
 
 class TempDir {
   public:
-    TempDir();
+    // Under the system's temporary folder, or under `in`.
+    explicit TempDir(const std::filesystem::path& in = std::filesystem::temp_directory_path());
     ~TempDir();
     const std::filesystem::path& path() const { return m_path; }
     std::filesystem::path operator/(const std::string& name) const { return m_path / name; }

@@ -30,8 +30,7 @@ class Faults:
         self.noblocks = False
         self.rate = 0
         self.lock = threading.Lock()
-        self.written = 0
-        self.start = time.monotonic()
+        self.due = 0.0
 
     def set(self, line):
         op, _, name = line.strip().partition("=")
@@ -50,9 +49,10 @@ class Faults:
     def pace(self, size):
         if not self.rate:
             return
+        # Time idle is no credit: a device writes no faster after a pause.
         with self.lock:
-            self.written += size
-            due = self.start + self.written / self.rate
+            self.due = max(self.due, time.monotonic()) + size / self.rate
+            due = self.due
         delay = due - time.monotonic()
         if delay > 0:
             time.sleep(delay)

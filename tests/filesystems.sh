@@ -143,5 +143,51 @@ for fs in exfat fat faulty; do
     stopped "$scratch/$fs" "$fs"
 done
 
+# Written ahead, a run stopped by SIGTERM leaves nothing on any file system: the stop comes while
+# new files are being written on two slow devices without anonymous files, and the tmpfs has
+# files written ahead.
+mount_faulty "$scratch/slow1" rate=100000
+mount_faulty "$scratch/slow2" rate=100000
+mounts+=("$scratch/slow1" "$scratch/slow2")
+mkdir "$scratch/small/ahead"
+head -c 1000000 /dev/urandom >"$scratch/large"
+: >"$scratch/list"
+for n in 1 2 3; do
+    printf '%s\n' "$scratch"/{slow1,slow2,small/ahead}/new$n >>"$scratch/list"
+done
+"$batch" "$scratch/large" "$scratch/list" 2>/dev/null &
+run=$! status=0
+until compgen -G "$scratch/slow1/.quorvane-*" && compgen -G "$scratch/slow2/.quorvane-*"; do
+    sleep 0.02
+done >/dev/null
+kill -TERM "$run"
+wait "$run" || status=$?
+check "written ahead: a stopped run ends as SIGTERM ends it" 143 "$status"
+check "written ahead: a stopped run leaves nothing" "..." \
+    "$(state "$scratch/slow1").$(state "$scratch/slow2").$(state "$scratch/small/ahead")."
+
+# A file system filled by files written ahead gives what one target at a time gives: each of
+# three old files is replaced where there is room for one new file at a time and not two. The
+# first line, on a slow device, leaves the writer of the small one time to fill it.
+mkdir "$scratch/tight"
+mount -t tmpfs -o size=1m tmpfs "$scratch/tight"
+mounts+=("$scratch/tight")
+mount_faulty "$scratch/throttled" rate=100000
+mounts+=("$scratch/throttled")
+head -c 250000 /dev/urandom >"$scratch/third"
+printf '%s\n' "$scratch/throttled/first" "$scratch"/tight/old{1,2,3} >"$scratch/list"
+for how in ahead one-at-a-time; do
+    rm -f "$scratch/throttled/first"
+    for n in 1 2 3; do head -c 250000 /dev/urandom >"$scratch/tight/old$n"; done
+    options=()
+    [ "$how" = ahead ] || options=(--one-at-a-time)
+    "$batch" "${options[@]}" --receipt "$scratch/receipt-$how" "$scratch/third" "$scratch/list" \
+        2>/dev/null || true
+done
+check "a file system filled ahead: the same receipt" "$(cat "$scratch/receipt-one-at-a-time")" \
+    "$(cat "$scratch/receipt-ahead")"
+check "a file system filled ahead: every old file replaced" "created replaced replaced replaced blank " \
+    "$(cut -f3 "$scratch/receipt-ahead" | tr '\n' ' ')"
+
 echo "$failures failed"
 [ "$failures" = 0 ]

@@ -631,6 +631,21 @@ Result<std::optional<FileFacts>> PosixCopyPrimitives::lookAgain(const CopyTarget
     return lastError();
 }
 
+Result<bool> PosixCopyPrimitives::sameFolder(const CopyTarget& one, const CopyTarget& other) {
+    struct stat first {
+    }, second{};
+    if (::fstat(fdOf(one.folder), &first) != 0 || ::fstat(fdOf(other.folder), &second) != 0)
+        return lastError();
+    return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
+Result<std::uint64_t> PosixCopyPrimitives::deviceOf(const HostString& path) {
+    struct stat folder {};
+    if (::stat(path.substr(0, path.rfind('/') + 1).c_str(), &folder) != 0)
+        return lastError();
+    return static_cast<std::uint64_t>(folder.st_dev);
+}
+
 Result<std::int64_t> PosixCopyPrimitives::copyPiece(const CopySource& source, OsHandle& out,
                                                     std::int64_t at, std::int64_t most) {
     const int in = fdOf(source.file);

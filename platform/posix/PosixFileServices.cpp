@@ -107,7 +107,8 @@ std::uint32_t PosixFileServices::attributes(std::u16string_view path) {
 }
 
 PosixFileServices::PosixFileServices(std::unique_ptr<PosixCopyPrimitives> primitives)
-    : CopyingFileServices(*primitives), m_primitives(std::move(primitives)) {}
+    : CopyingFileServices(*primitives, [] { return std::make_unique<PosixCopyPrimitives>(); }),
+      m_primitives(std::move(primitives)) {}
 
 HostString PosixFileServices::hostPath(std::u16string_view path) {
     return toHostPath(path);
@@ -233,6 +234,7 @@ std::optional<std::u16string> PosixFileServices::mapNativeName(std::u16string_vi
 }
 
 void PosixFileServices::makeDurable() {
+    CopyingFileServices::makeDurable();
     const std::error_code failure = m_primitives->syncWritten();
     m_primitives->releaseHeld();
     if (failure)

@@ -793,6 +793,23 @@ Result<std::optional<FileFacts>> Win32CopyPrimitives::lookAgain(const CopyTarget
     return factsFound(now);
 }
 
+Result<bool> Win32CopyPrimitives::sameFolder(const CopyTarget& one, const CopyTarget& other) {
+    BY_HANDLE_FILE_INFORMATION first{}, second{};
+    if (!::GetFileInformationByHandle(handleOf(one.folder), &first) ||
+        !::GetFileInformationByHandle(handleOf(other.folder), &second))
+        return lastError();
+    return identityOf(handleOf(one.folder), first) == identityOf(handleOf(other.folder), second);
+}
+
+Result<std::uint64_t> Win32CopyPrimitives::deviceOf(const HostString& path) {
+    const OsHandle opened = openHandle(path.substr(0, path.find_last_of(L"\\/") + 1),
+                                       FILE_READ_ATTRIBUTES, kShareAll, FILE_FLAG_BACKUP_SEMANTICS);
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!opened.valid() || !::GetFileInformationByHandle(handleOf(opened), &info))
+        return lastError();
+    return std::uint64_t{info.dwVolumeSerialNumber};
+}
+
 char* Win32CopyPrimitives::buffer() {
     if (!m_buffer)
         m_buffer.reset(new char[kPiece]);

@@ -40,6 +40,8 @@ class Win32CopyPrimitives : public CopyPrimitives {
     std::error_code removeName(NewFile& file, const CopyTarget& target) override;
     Result<bool> folderIsAppendOnly(const CopyTarget& target) override;
     Result<std::optional<FileFacts>> lookAgain(const CopyTarget& target) override;
+    Result<bool> sameFolder(const CopyTarget& one, const CopyTarget& other) override;
+    Result<std::uint64_t> deviceOf(const HostString& path) override;
     Result<std::int64_t> copyPiece(const CopySource& source, OsHandle& out, std::int64_t at,
                                    std::int64_t most) override;
     Result<std::pair<std::int64_t, std::int64_t>> nextData(OsHandle::Native file, std::int64_t size,

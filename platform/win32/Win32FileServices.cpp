@@ -166,7 +166,8 @@ std::size_t Win32FileServices::decodeAnsi(std::string_view bytes, bool atStart, 
 }
 
 Win32FileServices::Win32FileServices(std::unique_ptr<Win32CopyPrimitives> primitives)
-    : CopyingFileServices(*primitives), m_primitives(std::move(primitives)) {}
+    : CopyingFileServices(*primitives, [] { return std::make_unique<Win32CopyPrimitives>(); }),
+      m_primitives(std::move(primitives)) {}
 
 HostString Win32FileServices::hostPath(std::u16string_view path) {
     return widePath(path);

@@ -34,11 +34,16 @@ constexpr DWORD kPosixUnlinkRename = 0x400; // FILE_SUPPORTS_POSIX_UNLINK_RENAME
 const auto kDispositionInformationEx = static_cast<FILE_INFORMATION_CLASS>(64);
 constexpr ULONG kDispositionDelete = 0x1, kDispositionOnClose = 0x8;
 const auto kNamesInformation = static_cast<FILE_INFORMATION_CLASS>(12);
+const auto kNetworkOpenInformation = static_cast<FILE_INFORMATION_CLASS>(34);
 
 // A driver kit's, not in the headers the build has.
 struct NamesInformation {
     ULONG next, index, length;
     WCHAR name[1];
+};
+struct NetworkOpenInformation {
+    LARGE_INTEGER created, accessed, written, changed, allocated, end;
+    ULONG attributes;
 };
 
 OsHandle openHandle(const std::wstring& path, DWORD access, DWORD share, DWORD flags,
@@ -100,16 +105,44 @@ std::int64_t ticks(const FILETIME& time) {
                                      time.dwLowDateTime);
 }
 
-// The facts of an open file on disk; one that is not a folder is regular.
-FileFacts factsOf(HANDLE file, const BY_HANDLE_FILE_INFORMATION& info) {
+FILETIME fileTime(const LARGE_INTEGER& ticks) {
+    return {static_cast<DWORD>(ticks.LowPart), static_cast<DWORD>(ticks.HighPart)};
+}
+
+// A file's attributes, times and size in the one query the file system answers for them
+// (FileNetworkOpenInformation); else as GetFileInformationByHandle reads them.
+bool describe(HANDLE file, BY_HANDLE_FILE_INFORMATION& info) {
+    NetworkOpenInformation open{};
+    IO_STATUS_BLOCK io{};
+    if (::NtQueryInformationFile(file, &io, &open, sizeof open, kNetworkOpenInformation) < 0)
+        return ::GetFileInformationByHandle(file, &info);
+    info = {};
+    info.dwFileAttributes = open.attributes;
+    info.ftCreationTime = fileTime(open.created);
+    info.ftLastWriteTime = fileTime(open.written);
+    info.nFileSizeHigh = static_cast<DWORD>(open.end.HighPart);
+    info.nFileSizeLow = open.end.LowPart;
+    return true;
+}
+
+// Whether an open path names a file on a drive or a share, which needs no asking for its type:
+// any other (a device, a pipe, a volume's own name) answers few queries.
+bool onDisk(const std::wstring& path) {
+    return (path.size() > 6 && path.starts_with(LR"(\\?\)") && path[5] == L':' &&
+            path[6] == L'\\') ||
+           path.starts_with(LR"(\\?\UNC\)");
+}
+
+// The facts of a file on disk but its number; one that is not a folder is regular.
+FileFacts factsOf(const BY_HANDLE_FILE_INFORMATION& info) {
     FileFacts facts;
     const DWORD bits = info.dwFileAttributes;
     facts.kind = bits & FILE_ATTRIBUTE_DIRECTORY ? FileKind::Folder : FileKind::Regular;
-    facts.identity = identityOf(file, info);
     facts.size = static_cast<std::int64_t>((static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) |
                                            info.nFileSizeLow);
     facts.allocated = facts.size;
     facts.modified = ticks(info.ftLastWriteTime);
+    facts.created = ticks(info.ftCreationTime);
     facts.readOnly = bits & FILE_ATTRIBUTE_READONLY;
     facts.hidden = bits & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
     facts.encrypted = bits & FILE_ATTRIBUTE_ENCRYPTED;
@@ -117,12 +150,19 @@ FileFacts factsOf(HANDLE file, const BY_HANDLE_FILE_INFORMATION& info) {
     return facts;
 }
 
-// A device or a pipe answers few queries, so its type is asked first.
-Result<FileFacts> factsOf(HANDLE file) {
-    if (::GetFileType(file) != FILE_TYPE_DISK)
+// The facts of an open file on disk.
+FileFacts factsOf(HANDLE file, const BY_HANDLE_FILE_INFORMATION& info) {
+    FileFacts facts = factsOf(info);
+    facts.identity = identityOf(file, info);
+    return facts;
+}
+
+// A device or a pipe answers few queries, so its type is asked first unless `disk`.
+Result<FileFacts> factsOf(HANDLE file, bool disk = false) {
+    if (!disk && ::GetFileType(file) != FILE_TYPE_DISK)
         return FileFacts();
     BY_HANDLE_FILE_INFORMATION info{};
-    if (!::GetFileInformationByHandle(file, &info))
+    if (!describe(file, info))
         return lastError();
     return factsOf(file, info);
 }
@@ -368,7 +408,7 @@ Result<CopySource> Win32CopyPrimitives::openSource(const HostString& given) {
     if (!source.owned.valid())
         return lastError();
     source.file = source.owned.get();
-    Result<FileFacts> facts = factsOf(handleOf(source.file));
+    Result<FileFacts> facts = factsOf(handleOf(source.file), onDisk(*path));
     if (facts.error())
         return facts.error();
     source.facts = *facts;
@@ -428,10 +468,10 @@ std::error_code Win32CopyPrimitives::lookUp(const HostString& given, CopyTarget&
     }
     target.present = true;
     const HANDLE found = handleOf(target.file);
-    if (::GetFileType(found) != FILE_TYPE_DISK)
+    if (!onDisk(path) && ::GetFileType(found) != FILE_TYPE_DISK)
         return {};
     BY_HANDLE_FILE_INFORMATION info{};
-    if (!::GetFileInformationByHandle(found, &info))
+    if (!describe(found, info))
         return lastError();
     // Whether a reparse point is a link is for its tag to say.
     FILE_ATTRIBUTE_TAG_INFO tag{};
@@ -675,10 +715,8 @@ Result<NewFile> Win32CopyPrimitives::createNamed(const CopyTarget& target, const
     file.name = name;
     file.attributes = permissions & kCarried;
     // A replaced file keeps its creation time, as the system's own replace does.
-    if (FILE_BASIC_INFO old{};
-        target.present &&
-        ::GetFileInformationByHandleEx(handleOf(target.file), FileBasicInfo, &old, sizeof old))
-        file.created = old.CreationTime.QuadPart;
+    if (target.present)
+        file.created = target.facts.created;
     return file;
 }
 
@@ -788,9 +826,14 @@ Result<bool> Win32CopyPrimitives::folderIsAppendOnly(const CopyTarget&) {
     return false; // no such folders here
 }
 
+// Only its number is compared: nothing else is read.
 Result<std::optional<FileFacts>> Win32CopyPrimitives::lookAgain(const CopyTarget& target) {
     const OsHandle now = openTarget(target, FILE_READ_ATTRIBUTES, kShareAll);
-    return factsFound(now);
+    if (!now.valid())
+        return factsFound(now);
+    FileFacts facts;
+    facts.identity = identityOf(handleOf(now), {});
+    return std::optional(facts);
 }
 
 Result<bool> Win32CopyPrimitives::sameFolder(const CopyTarget& one, const CopyTarget& other) {
@@ -855,11 +898,14 @@ Result<bool> Win32CopyPrimitives::readsAt(const CopySource& source, std::int64_t
 }
 
 // A source being copied is a file on disk: its type is not asked again.
+// Its size and last write are read again; the open file's number cannot change.
 Result<FileFacts> Win32CopyPrimitives::sourceNow(const CopySource& source) {
     BY_HANDLE_FILE_INFORMATION info{};
-    if (!::GetFileInformationByHandle(handleOf(source.file), &info))
+    if (!describe(handleOf(source.file), info))
         return lastError();
-    return factsOf(handleOf(source.file), info);
+    FileFacts now = factsOf(info);
+    now.identity = source.facts.identity;
+    return now;
 }
 
 std::error_code Win32CopyPrimitives::takeTime(OsHandle& out, const CopySource& source) {

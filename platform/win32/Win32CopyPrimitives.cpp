@@ -634,8 +634,9 @@ Result<bool> Win32CopyPrimitives::carryKept(NewFile& file, const CopyTarget& tar
         !::DeviceIoControl(out, FSCTL_SET_COMPRESSION, &format, sizeof format, nullptr, 0,
                            &returned, nullptr))
         return lastError();
-    if (const std::error_code error = copyStreams(target.file.get(), file.file, true))
-        return error;
+    if (placeOf(target).features & FILE_NAMED_STREAMS)
+        if (const std::error_code error = copyStreams(target.file.get(), file.file, true))
+            return error;
     if (!kept.hasAcl)
         return true;
     auto security = const_cast<char*>(kept.acl.data());
@@ -969,9 +970,22 @@ std::error_code Win32CopyPrimitives::copyStreams(OsHandle::Native from, OsHandle
 }
 
 // The source's named streams, its Zone.Identifier (Mark of the Web) among them, as the system's
-// own copy carries them.
+// own copy carries them; none on a volume without them.
 std::error_code Win32CopyPrimitives::carryStreams(OsHandle& out, const CopySource& source) {
+    if (!keepsStreams(source))
+        return {};
     return copyStreams(source.file, out, false);
+}
+
+// Asked once per volume and run; where the volume cannot say, its streams are listed.
+bool Win32CopyPrimitives::keepsStreams(const CopySource& source) {
+    const std::lock_guard lock(m_placesLock);
+    const auto [volume, added] = m_streamVolumes.try_emplace(source.facts.identity.volume, true);
+    if (DWORD features = 0;
+        added && ::GetVolumeInformationByHandleW(handleOf(source.file), nullptr, 0, nullptr,
+                                                 nullptr, &features, nullptr, 0))
+        volume->second = features & FILE_NAMED_STREAMS;
+    return volume->second;
 }
 
 std::error_code Win32CopyPrimitives::copyStream(OsHandle::Native file, OsHandle& out,

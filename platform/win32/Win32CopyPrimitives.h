@@ -103,6 +103,7 @@ class Win32CopyPrimitives : public CopyPrimitives {
     Result<const Token*> token();
     static Result<std::vector<std::wstring>> streamsOf(HANDLE file);
     std::error_code copyStreams(OsHandle::Native from, OsHandle& out, bool missing);
+    bool keepsStreams(const CopySource& source);
     std::error_code copyStream(OsHandle::Native file, OsHandle& out, const std::wstring& name);
     std::error_code rename(NewFile& file, const CopyTarget& target, DWORD flags);
     Place& placeOf(OsHandle::Native folder, const std::wstring& path);
@@ -115,4 +116,5 @@ class Win32CopyPrimitives : public CopyPrimitives {
     // Writers on several threads ask at once.
     std::mutex m_placesLock;
     std::map<std::wstring, std::unique_ptr<Place>> m_places;
+    std::map<std::uint64_t, bool> m_streamVolumes; // by serial: whether it keeps named streams
 };

@@ -99,20 +99,11 @@ bool startsBigEndian(FileServices& files, std::u16string_view path) {
     }
 }
 
-// The file services copying each target only at its own turn.
-class OneAtATime : public ForwardingFileServices {
-  public:
-    using ForwardingFileServices::ForwardingFileServices;
-
-    void planCopies(std::u16string_view, std::size_t,
-                    std::function<std::optional<std::u16string>(std::size_t)>) override {}
-};
-
 // The file services with every copy replaced by its check: a dry run writes nothing. The real
 // services still let go of what the probes held when the run is made durable.
-class CheckingFiles : public OneAtATime {
+class CheckingFiles : public OneAtATimeFileServices {
   public:
-    using OneAtATime::OneAtATime;
+    using OneAtATimeFileServices::OneAtATimeFileServices;
 
     void copyFile(std::u16string_view source, std::u16string_view destination,
                   CopyListener& listener) override {
@@ -440,7 +431,7 @@ int RunBatch(const std::vector<std::u16string>& arguments, FileServices& files,
     }
     ReceiptWriter writer(receipt.get(), options->receipt.value_or(u""), progress);
     CheckingFiles checking(files);
-    OneAtATime oneAtATime(files);
+    OneAtATimeFileServices oneAtATime(files);
     FileServices& used = options->dryRun ? checking : options->oneAtATime ? oneAtATime : files;
     ConsoleHost host(used, progress, writer, options->dryRun, source, list);
     PushButton3_Click(host);

@@ -378,8 +378,8 @@ void CopySequence::fill(const CopySource& source, const CopyTarget& target, OsHa
 }
 
 // The file written ahead of this turn, where it holds what this copy would write now: the same
-// source, unchanged, in the same folder, made with the same permissions and encryption. Any
-// other is dropped.
+// source, unchanged (a write that kept the size and set the time back still changes the change
+// time), in the same folder, made with the same permissions and encryption. Any other is dropped.
 CopySequence::PreparedFile CopySequence::takeAhead(const CopySource& source,
                                                    const CopyTarget& target,
                                                    std::uint32_t permissions, bool encrypted) {
@@ -388,8 +388,8 @@ CopySequence::PreparedFile CopySequence::takeAhead(const CopySource& source,
     PreparedFile made = std::move(m_ahead->file);
     const FileFacts& was = made->source;
     if (!was.sameFile(source.facts) || was.size != source.facts.size ||
-        was.modified != source.facts.modified || made->permissions != permissions ||
-        made->encrypted != encrypted)
+        was.modified != source.facts.modified || was.changed != source.facts.changed ||
+        made->permissions != permissions || made->encrypted != encrypted)
         return {};
     Result<bool> same = m_host.sameFolder(made->target, target);
     if (same.error() || !*same)

@@ -88,3 +88,12 @@ class ForwardingFileServices : public FileServices {
   private:
     FileServices& m_real;
 };
+
+// File services that copy each target only at its own turn: nothing is written ahead.
+class OneAtATimeFileServices : public ForwardingFileServices {
+  public:
+    using ForwardingFileServices::ForwardingFileServices;
+
+    void planCopies(std::u16string_view, std::size_t,
+                    std::function<std::optional<std::u16string>(std::size_t)>) override {}
+};

@@ -42,7 +42,7 @@ WriteAhead::~WriteAhead() {
         for (const EntryPtr& entry : m_entries)
             entry->dropped = true;
     }
-    m_changed.notify_all();
+    m_work.notify_all();
     for (std::thread& writer : m_writers)
         writer.join();
     m_entries.clear();
@@ -85,7 +85,10 @@ void WriteAhead::lookAhead() {
     if (found.empty())
         return;
     const std::lock_guard lock(m_mutex);
+    // Lines on the turn's file system wait for the turn to move on: no writer is woken for them.
+    bool work = false;
     for (EntryPtr& entry : found) {
+        work = work || entry->device != m_turnDevice;
         if (std::ranges::find(m_seen, entry->device) == m_seen.end()) {
             m_seen.push_back(entry->device);
             if (m_writers.size() < kMostWriters) {
@@ -95,7 +98,8 @@ void WriteAhead::lookAhead() {
         }
         m_entries.push_back(std::move(entry));
     }
-    m_changed.notify_all();
+    if (work)
+        m_work.notify_all();
 }
 
 // The first line waiting whose file system is free: not the turn's, no writer on it, and room
@@ -105,11 +109,15 @@ WriteAhead::EntryPtr WriteAhead::pick() {
         return nullptr;
     for (const EntryPtr& entry : m_entries) {
         const std::uint64_t device = entry->device;
-        if (entry->state == State::Waiting && device != m_turnDevice &&
-            std::ranges::find(m_busy, device) == m_busy.end() && m_open[device] < kMostPerDevice)
+        if (entry->state == State::Waiting && device != m_turnDevice && !busy(device) &&
+            m_open[device] < kMostPerDevice)
             return entry;
     }
     return nullptr;
+}
+
+bool WriteAhead::busy(std::uint64_t device) const {
+    return std::ranges::find(m_busy, device) != m_busy.end();
 }
 
 void WriteAhead::write(CopyPrimitives& host) {
@@ -119,7 +127,7 @@ void WriteAhead::write(CopyPrimitives& host) {
     std::unique_lock lock(m_mutex);
     for (;;) {
         EntryPtr entry;
-        m_changed.wait(lock, [&] { return m_stopping || (entry = pick()); });
+        m_work.wait(lock, [&] { return m_stopping || (entry = pick()); });
         if (m_stopping)
             return;
         entry->state = State::Writing;
@@ -138,7 +146,7 @@ void WriteAhead::write(CopyPrimitives& host) {
         lock.lock();
         std::erase(m_busy, entry->device);
         finished(*entry, std::move(made));
-        m_changed.notify_all();
+        m_finished.notify_all();
     }
 }
 
@@ -162,7 +170,9 @@ void WriteAhead::release(std::uint64_t device) {
 void WriteAhead::claim(std::uint64_t device) {
     std::vector<CopySequence::PreparedFile> dropped;
     std::unique_lock lock(m_mutex);
-    m_changed.wait(lock, [&] { return std::ranges::find(m_busy, device) == m_busy.end(); });
+    m_finished.wait(lock, [&] { return !busy(device); });
+    if (m_open[device] == 0)
+        return;
     for (const EntryPtr& entry : m_entries)
         if (entry->device == device && entry->state == State::Ready) {
             dropped.push_back(std::move(entry->file));
@@ -170,7 +180,7 @@ void WriteAhead::claim(std::uint64_t device) {
             release(device);
         }
     lock.unlock();
-    m_changed.notify_all();
+    m_work.notify_all();
 }
 
 CopyOutcome WriteAhead::copy(CopySequence& sequence, const HostString& source,
@@ -179,6 +189,7 @@ CopyOutcome WriteAhead::copy(CopySequence& sequence, const HostString& source,
     const std::optional<std::uint64_t> device = deviceOf(destination);
     CopySequence::Ahead ahead;
     std::vector<CopySequence::PreparedFile> passed;
+    bool work = false;
     {
         std::unique_lock lock(m_mutex);
         const auto found = std::ranges::find_if(
@@ -196,16 +207,20 @@ CopyOutcome WriteAhead::copy(CopySequence& sequence, const HostString& source,
             }
             m_entries.erase(m_entries.begin(), found + 1);
         }
+        // A writer may take up what the turn leaves: another file system, or room again.
+        work = !passed.empty() || m_turnDevice != device;
         m_turnDevice = device;
         if (entry) {
-            m_changed.wait(lock, [&] { return entry->state != State::Writing; });
+            m_finished.wait(lock, [&] { return entry->state != State::Writing; });
             if (entry->state == State::Ready) {
                 ahead.file = std::move(entry->file);
                 release(entry->device);
+                work = true;
             }
         }
     }
-    m_changed.notify_all();
+    if (work)
+        m_work.notify_all();
     passed.clear();
     if (device)
         ahead.writingHere = [this, &device] { claim(*device); };

@@ -67,6 +67,7 @@ class WriteAhead {
     void finished(Entry& entry, CopySequence::PreparedFile made);
     void claim(std::uint64_t device);
     void release(std::uint64_t device);
+    bool busy(std::uint64_t device) const;
 
     CopyPrimitives& m_host;
     MakeHost m_makeHost;
@@ -80,7 +81,8 @@ class WriteAhead {
     std::vector<std::unique_ptr<CopyPrimitives>> m_hosts;
 
     std::mutex m_mutex;
-    std::condition_variable m_changed;
+    // Writers wait for work they may take up; the turn for a writer to finish.
+    std::condition_variable m_work, m_finished;
     std::deque<EntryPtr> m_entries; // lines looked at whose turns are to come, in order
     std::unordered_map<std::uint64_t, int> m_open;
     int m_openInAll = 0;

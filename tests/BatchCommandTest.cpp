@@ -493,6 +493,9 @@ TEST_F(BatchCommandTest, writingAheadChangesNothingARunShows) {
     list(text);
     const auto runIn = [&](const std::vector<std::string>& options) {
         for (const fs::path& folder : {a, b}) {
+            std::error_code absent;
+            fs::permissions(folder / "readonly.txt", fs::perms::owner_write, fs::perm_options::add,
+                            absent);
             fs::remove_all(folder);
             fs::create_directories(folder / "folder.txt");
             writeFile(folder / "old.txt", "old");

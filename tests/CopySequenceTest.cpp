@@ -101,6 +101,7 @@ class TestPrimitives : public Win32CopyPrimitives {
 
 #include <csignal>
 #include <cstdio>
+#include <fcntl.h>
 #include <grp.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
@@ -1314,6 +1315,67 @@ TEST_F(CopySequenceTest, encryptedContentIsNeverCopiedToPlainText) {
     EXPECT_EQ(refusal(true), Refusal::NotEncrypted);
     EXPECT_EQ(readFile(dir / "out/plain.txt"), "old");
 }
+
+struct AheadRow {
+    const char* name;
+    // What happens between the file written ahead and its turn.
+    std::function<void(const fs::path&)> meanwhile;
+    bool taken; // the turn names the file written ahead
+};
+
+class WrittenAheadTest : public CopySequenceTest, public testing::WithParamInterface<AheadRow> {};
+
+// A file written ahead takes its target's name only where it is what the turn would write now;
+// otherwise it goes, and the turn writes the target itself from the source as it is then.
+TEST_P(WrittenAheadTest, isTakenOnlyWhereItFitsItsTurn) {
+    PosixCopyPrimitives writer, turn;
+    CopySequence ahead(writer), sequence(turn);
+    const std::string source = (dir / "source.txt").string();
+    const std::string target = (dir / "out/plain.txt").string();
+    CopySequence::Ahead given{ahead.prepare(source, target), {}};
+    ASSERT_TRUE(given.file);
+    GetParam().meanwhile(dir.path());
+    bool writesItself = false;
+    given.writingHere = [&] { writesItself = true; };
+    EXPECT_EQ(sequence.copy(source, target, &given), CopyOutcome::Replaced);
+    EXPECT_EQ(writesItself, !GetParam().taken);
+    EXPECT_EQ(readFile(target), readFile(source));
+    EXPECT_TRUE(leftovers(dir.path()).empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, WrittenAheadTest,
+    testing::Values(
+        AheadRow{.name = "nothingChanged", .meanwhile = [](const fs::path&) {}, .taken = true},
+        AheadRow{.name = "sourceRewrittenItsSizeAndTimeKept",
+                 .meanwhile =
+                     [](const fs::path& at) {
+                         const struct stat was = statOf(at / "source.txt");
+                         writeFile(at / "source.txt", "NEW CONTENT");
+                         const timespec times[2] = {was.st_atim, was.st_mtim};
+                         ::utimensat(AT_FDCWD, (at / "source.txt").c_str(), times, 0);
+                     },
+                 .taken = false},
+        AheadRow{.name = "sourceReplaced",
+                 .meanwhile =
+                     [](const fs::path& at) {
+                         writeFile(at / "next.txt", "next");
+                         fs::rename(at / "next.txt", at / "source.txt");
+                     },
+                 .taken = false},
+        AheadRow{.name = "folderSwapped",
+                 .meanwhile =
+                     [](const fs::path& at) {
+                         fs::rename(at / "out", at / "out.old");
+                         fs::create_directory(at / "out");
+                         writeFile(at / "out/plain.txt", "old");
+                     },
+                 .taken = false},
+        AheadRow{
+            .name = "targetMadePrivate",
+            .meanwhile = [](const fs::path& at) { ::chmod((at / "out/plain.txt").c_str(), 0600); },
+            .taken = false}),
+    [](const auto& info) { return info.param.name; });
 
 TEST_F(CopySequenceTest, aReplacedFileKeepsItsOwnAclAttributesAndModeButNoSetId) {
     if (::system("command -v setfacl >/dev/null") != 0)

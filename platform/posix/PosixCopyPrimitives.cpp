@@ -72,6 +72,7 @@ FileFacts factsOf(const struct stat& info, std::string_view name) {
     facts.size = info.st_size;
     facts.allocated = std::int64_t{info.st_blocks} * 512;
     facts.modified = nanoseconds(info.st_mtim);
+    facts.changed = nanoseconds(info.st_ctim);
     // Read-only by its mode bits, also for root.
     facts.readOnly = (info.st_mode & 0222) == 0;
     facts.hidden = isHiddenName(name);

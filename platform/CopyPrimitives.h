@@ -44,6 +44,7 @@ struct FileFacts {
     std::int64_t size = 0;
     std::int64_t allocated = 0; // bytes the file takes on disk; below its size it has holes
     std::int64_t modified = 0;  // in the host's units; only compared
+    std::int64_t created = 0;   // Windows: its creation time, which a replaced file keeps
     // When the file last changed in any way, which no program can set back (POSIX); 0 unknown.
     std::int64_t changed = 0;
     bool readOnly = false;

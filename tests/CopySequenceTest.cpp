@@ -14,6 +14,7 @@
 #include "platform/win32/Win32FileServices.h"
 #include "platform/win32/Win32Io.h"
 
+#include <aclapi.h>
 #include <windows.h>
 using HostFiles = Win32FileServices;
 
@@ -51,6 +52,15 @@ class TestPrimitives : public Win32CopyPrimitives {
         if (IsReparseTagNameSurrogate(tag))
             given.reset();
     }
+    void described(Place& place) override { place.remote = place.remote || remote; }
+    std::error_code carryStreams(OsHandle& out, const CopySource& source) override {
+        ++streamsCarried;
+        return Win32CopyPrimitives::carryStreams(out, source);
+    }
+    void named(std::wstring& path) override {
+        if (asOpened)
+            path = path.substr(0, path.find_last_of(L'\\') + 1) + *asOpened;
+    }
     Result<std::optional<HostString>> finalPath(const HostString& path,
                                                 std::vector<LinkMet>& met) override {
         Result<std::optional<HostString>> final = Win32CopyPrimitives::finalPath(path, met);
@@ -72,7 +82,12 @@ class TestPrimitives : public Win32CopyPrimitives {
     std::function<void()> overHeld;
     // What the target's volume is said to have; its own when empty.
     std::optional<VolumeFacts> volume;
-    bool ownerKept = true; // false: no new file can take the target's owner
+    bool ownerKept = true;  // false: no new file can take the target's owner
+    bool remote = false;    // the target's folder is on a share
+    int streamsCarried = 0; // copies given the source's named streams
+    // The last name of the path the system gives for a held file, as a share gives the name it
+    // was opened by; as read when empty.
+    std::optional<std::wstring> asOpened;
 
   protected:
     std::error_code failure(HostCall call) override {
@@ -581,6 +596,9 @@ class CopyVolumeTest : public CopySequenceTest, public testing::WithParamInterfa
 // An owner no new file can take is kept by writing in place, except where the volume keeps no
 // owners (FAT, exFAT read every owner as Everyone): there the target is replaced, as in place a
 // stick pulled out would tear it.
+// Replaced or written over, the target takes the source's named streams with its content, as
+// the system's own copy gives them (a download's Mark of the Web); Wine has no streams to show
+// (learn.microsoft.com/windows/win32/fileio/file-streams).
 TEST_P(CopyVolumeTest, anOwnerIsKeptOnlyWhereTheVolumeKeepsOwners) {
     const VolumeRow& row = GetParam();
     host.volume = row.volume;
@@ -589,6 +607,7 @@ TEST_P(CopyVolumeTest, anOwnerIsKeptOnlyWhereTheVolumeKeepsOwners) {
         EXPECT_EQ(copyResult(files, win(dir / "source.txt"), win(dir / "out/plain.txt"), dryRun),
                   row.outcome);
     EXPECT_EQ(readFile(dir / "out/plain.txt"), "new content");
+    EXPECT_EQ(host.streamsCarried, 1);
     EXPECT_TRUE(leftovers(dir.path()).empty());
 }
 
@@ -711,8 +730,8 @@ TEST_F(CopySequenceTest, theTemporaryFileIsHiddenAndEveryFailedStepLeavesNothing
     EXPECT_EQ(::GetFileAttributesW((dir / "out/plain.txt").c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u);
     points.at = nullptr;
     writeFile(dir / "out/plain.txt", "old");
-    for (const HostCall call : {HostCall::CreateTemporary, HostCall::MarkDeleted,
-                                HostCall::SetAttributes, HostCall::Rename}) {
+    for (const HostCall call :
+         {HostCall::CreateTemporary, HostCall::SetAttributes, HostCall::Rename}) {
         host.fail = failing(call, ERROR_INVALID_PARAMETER);
         for (const char* target : {"out/plain.txt", "out/absent.txt"})
             EXPECT_EQ(copy(target), refused(Refusal::None))
@@ -721,6 +740,102 @@ TEST_F(CopySequenceTest, theTemporaryFileIsHiddenAndEveryFailedStepLeavesNothing
         EXPECT_FALSE(fs::exists(dir / "out/absent.txt"));
         EXPECT_TRUE(leftovers(dir.path()).empty());
     }
+}
+
+struct DispositionRow {
+    const char* name;
+    DWORD error; // of setting delete on close through the class that can clear it
+    std::string outcome;
+};
+
+class CopyDispositionTest : public CopySequenceTest,
+                            public testing::WithParamInterface<DispositionRow> {};
+
+// The temporary file is deleted on close until just before its rename, its delete never
+// pending, so that every step on it is allowed; where the file system has no class to clear that
+// (FAT, exFAT, Wine), it is kept under its name and removed on failure.
+TEST_P(CopyDispositionTest, aFileSystemWithoutTheClassKeepsANamedTemporaryFile) {
+    const DispositionRow& row = GetParam();
+    host.fail = failing(HostCall::DeleteOnClose, row.error);
+    EXPECT_EQ(copy("out/plain.txt"), row.outcome);
+    EXPECT_EQ(readFile(dir / "out/plain.txt"), row.outcome == "copied" ? "new content" : "old");
+    EXPECT_TRUE(leftovers(dir.path()).empty());
+}
+
+// learn.microsoft.com/windows-hardware/drivers/ddi/ntddk/ns-ntddk-_file_disposition_information_ex
+INSTANTIATE_TEST_SUITE_P(Rows, CopyDispositionTest,
+                         testing::Values(DispositionRow{.name = "classRefused",
+                                                        .error = ERROR_INVALID_FUNCTION,
+                                                        .outcome = "copied"},
+                                         DispositionRow{.name = "otherFailure",
+                                                        .error = ERROR_IO_DEVICE,
+                                                        .outcome = refused(Refusal::None)}),
+                         [](const auto& info) { return info.param.name; });
+
+// Whether a folder takes new files is the file system's to say, not its descriptor's, which on
+// a share does not hold the share's own permissions; Wine keeps a descriptor it does not enforce
+// (learn.microsoft.com/windows/win32/fileio/file-security-and-access-rights).
+TEST_F(CopySequenceTest, theDryRunAsksTheFileSystemWhetherAFolderTakesNewFiles) {
+    EXPLICIT_ACCESS_W rules[2] = {};
+    ::BuildExplicitAccessWithNameW(&rules[0], const_cast<wchar_t*>(L"EVERYONE"), FILE_ADD_FILE,
+                                   DENY_ACCESS, NO_INHERITANCE);
+    ::BuildExplicitAccessWithNameW(&rules[1], const_cast<wchar_t*>(L"EVERYONE"), GENERIC_ALL,
+                                   GRANT_ACCESS, NO_INHERITANCE);
+    PACL acl = nullptr;
+    ASSERT_EQ(::SetEntriesInAclW(2, rules, nullptr, &acl), ERROR_SUCCESS);
+    const DWORD set =
+        ::SetNamedSecurityInfoW(const_cast<wchar_t*>((dir / "out").c_str()), SE_FILE_OBJECT,
+                                DACL_SECURITY_INFORMATION, nullptr, nullptr, acl, nullptr);
+    ::LocalFree(acl);
+    ASSERT_EQ(set, ERROR_SUCCESS);
+    if (copy("out/first.txt") != "copied")
+        GTEST_SKIP() << "Wine carried the denial into the Unix permissions, which then hold";
+    for (const bool dryRun : {true, false})
+        EXPECT_EQ(copyResult(files, win(dir / "source.txt"), win(dir / "out/new.txt"), dryRun),
+                  "created");
+}
+
+// On a share the held folder is pinned by the server: held sharing no delete, it can be neither
+// moved nor removed while the copy runs, and the rename names the full path
+// (learn.microsoft.com/windows/win32/api/fileapi/nf-fileapi-createfilew, dwShareMode).
+TEST_F(CopySequenceTest, aFolderOnAShareIsPinnedWhileTheCopyRuns) {
+    host.remote = true;
+    std::error_code moved;
+    at(CopyPoint::ContentCopied, [&] { fs::rename(dir / "out", dir / "moved", moved); });
+    EXPECT_EQ(copy("out/plain.txt"), "copied");
+    EXPECT_TRUE(moved);
+    EXPECT_EQ(readFile(dir / "out/plain.txt"), "new content");
+}
+
+// What became of each copy, and the file written where it is not the one named.
+struct Told : CopyListener {
+    void copied(std::u16string_view, CopyOutcome, std::u16string_view file) override {
+        written.emplace_back(file);
+    }
+    void notCopied(std::u16string_view, const PlatformError&) override {}
+    std::vector<std::u16string> written;
+};
+
+// A listed short (8.3) name keeps the file's long name, also where the system names a held file
+// as it was opened, as a share does: both runs name the long one as the file written
+// (learn.microsoft.com/windows/win32/fileio/naming-a-file#short-vs-long-names).
+TEST_F(CopySequenceTest, aShortNameKeepsTheFilesLongName) {
+    const fs::path file = dir / "out/Report for 2024.txt";
+    writeFile(file, "old");
+    wchar_t given[MAX_PATH];
+    const DWORD length = ::GetShortPathNameW(file.c_str(), given, MAX_PATH);
+    const fs::path shortPath(std::wstring(given, length));
+    if (length == 0 || shortPath.filename() == file.filename())
+        GTEST_SKIP() << "no short names on this volume";
+    host.asOpened = shortPath.filename().wstring();
+    Told told;
+    files.checkCopy(win(dir / "source.txt"), win(shortPath), told);
+    files.copyFile(win(dir / "source.txt"), win(shortPath), told);
+    for (const std::u16string& written : told.written)
+        EXPECT_TRUE(written.ends_with(u"\\Report for 2024.txt")) << narrow(written);
+    EXPECT_EQ(told.written.size(), 2u);
+    EXPECT_EQ(readFile(file), "new content");
+    EXPECT_EQ(listing(dir / "out"), (std::vector<std::string>{"Report for 2024.txt", "plain.txt"}));
 }
 
 #endif

@@ -12,6 +12,11 @@
 #include <limits>
 #include <vector>
 
+// In ntdll; not in the headers the build has.
+extern "C" NTSTATUS NTAPI NtQueryDirectoryFile(HANDLE, HANDLE, PVOID, PVOID, PIO_STATUS_BLOCK,
+                                               PVOID, ULONG, FILE_INFORMATION_CLASS, BOOLEAN,
+                                               PUNICODE_STRING, BOOLEAN);
+
 namespace {
 
 constexpr DWORD kPiece = 1 << 20;
@@ -26,6 +31,20 @@ constexpr DWORD kRenameReplace = 0x1, kRenamePosix = 0x2;
 constexpr NTSTATUS kNameCollision = static_cast<NTSTATUS>(0xC0000035);
 constexpr ULONG kRemoteDevice = 0x10;       // FILE_REMOTE_DEVICE, a driver kit name
 constexpr DWORD kPosixUnlinkRename = 0x400; // FILE_SUPPORTS_POSIX_UNLINK_RENAME
+const auto kDispositionInformationEx = static_cast<FILE_INFORMATION_CLASS>(64);
+constexpr ULONG kDispositionDelete = 0x1, kDispositionOnClose = 0x8;
+const auto kNamesInformation = static_cast<FILE_INFORMATION_CLASS>(12);
+const auto kNetworkOpenInformation = static_cast<FILE_INFORMATION_CLASS>(34);
+
+// A driver kit's, not in the headers the build has.
+struct NamesInformation {
+    ULONG next, index, length;
+    WCHAR name[1];
+};
+struct NetworkOpenInformation {
+    LARGE_INTEGER created, accessed, written, changed, allocated, end;
+    ULONG attributes;
+};
 
 OsHandle openHandle(const std::wstring& path, DWORD access, DWORD share, DWORD flags,
                     DWORD disposition = OPEN_EXISTING) {
@@ -86,16 +105,44 @@ std::int64_t ticks(const FILETIME& time) {
                                      time.dwLowDateTime);
 }
 
-// The facts of an open file on disk; one that is not a folder is regular.
-FileFacts factsOf(HANDLE file, const BY_HANDLE_FILE_INFORMATION& info) {
+FILETIME fileTime(const LARGE_INTEGER& ticks) {
+    return {static_cast<DWORD>(ticks.LowPart), static_cast<DWORD>(ticks.HighPart)};
+}
+
+// A file's attributes, times and size in the one query the file system answers for them
+// (FileNetworkOpenInformation); else as GetFileInformationByHandle reads them.
+bool describe(HANDLE file, BY_HANDLE_FILE_INFORMATION& info) {
+    NetworkOpenInformation open{};
+    IO_STATUS_BLOCK io{};
+    if (::NtQueryInformationFile(file, &io, &open, sizeof open, kNetworkOpenInformation) < 0)
+        return ::GetFileInformationByHandle(file, &info);
+    info = {};
+    info.dwFileAttributes = open.attributes;
+    info.ftCreationTime = fileTime(open.created);
+    info.ftLastWriteTime = fileTime(open.written);
+    info.nFileSizeHigh = static_cast<DWORD>(open.end.HighPart);
+    info.nFileSizeLow = open.end.LowPart;
+    return true;
+}
+
+// Whether an open path names a file on a drive or a share, which needs no asking for its type:
+// any other (a device, a pipe, a volume's own name) answers few queries.
+bool onDisk(const std::wstring& path) {
+    return (path.size() > 6 && path.starts_with(LR"(\\?\)") && path[5] == L':' &&
+            path[6] == L'\\') ||
+           path.starts_with(LR"(\\?\UNC\)");
+}
+
+// The facts of a file on disk but its number; one that is not a folder is regular.
+FileFacts factsOf(const BY_HANDLE_FILE_INFORMATION& info) {
     FileFacts facts;
     const DWORD bits = info.dwFileAttributes;
     facts.kind = bits & FILE_ATTRIBUTE_DIRECTORY ? FileKind::Folder : FileKind::Regular;
-    facts.identity = identityOf(file, info);
     facts.size = static_cast<std::int64_t>((static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) |
                                            info.nFileSizeLow);
     facts.allocated = facts.size;
     facts.modified = ticks(info.ftLastWriteTime);
+    facts.created = ticks(info.ftCreationTime);
     facts.readOnly = bits & FILE_ATTRIBUTE_READONLY;
     facts.hidden = bits & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
     facts.encrypted = bits & FILE_ATTRIBUTE_ENCRYPTED;
@@ -103,12 +150,19 @@ FileFacts factsOf(HANDLE file, const BY_HANDLE_FILE_INFORMATION& info) {
     return facts;
 }
 
-// A device or a pipe answers few queries, so its type is asked first.
-Result<FileFacts> factsOf(HANDLE file) {
-    if (::GetFileType(file) != FILE_TYPE_DISK)
+// The facts of an open file on disk.
+FileFacts factsOf(HANDLE file, const BY_HANDLE_FILE_INFORMATION& info) {
+    FileFacts facts = factsOf(info);
+    facts.identity = identityOf(file, info);
+    return facts;
+}
+
+// A device or a pipe answers few queries, so its type is asked first unless `disk`.
+Result<FileFacts> factsOf(HANDLE file, bool disk = false) {
+    if (!disk && ::GetFileType(file) != FILE_TYPE_DISK)
         return FileFacts();
     BY_HANDLE_FILE_INFORMATION info{};
-    if (!::GetFileInformationByHandle(file, &info))
+    if (!describe(file, info))
         return lastError();
     return factsOf(file, info);
 }
@@ -228,20 +282,6 @@ Result<std::vector<std::byte>> tokenInformation(HANDLE token, TOKEN_INFORMATION_
     return answer;
 }
 
-// Whether a token grants `access` to an object with this security descriptor.
-Result<bool> granted(HANDLE token, PSECURITY_DESCRIPTOR security, DWORD access) {
-    GENERIC_MAPPING mapping = {FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE,
-                               FILE_ALL_ACCESS};
-    ::MapGenericMask(&access, &mapping);
-    PRIVILEGE_SET privileges{};
-    DWORD privilegesSize = sizeof privileges, grantedAccess = 0;
-    BOOL status = FALSE;
-    if (!::AccessCheck(security, token, access, &mapping, &privileges, &privilegesSize,
-                       &grantedAccess, &status))
-        return lastError();
-    return status != FALSE;
-}
-
 // What a replaced file keeps of its security descriptor.
 constexpr SECURITY_INFORMATION kKept = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
 
@@ -272,10 +312,9 @@ bool sameSecurity(PSECURITY_DESCRIPTOR one, PSECURITY_DESCRIPTOR other) {
 }
 
 // Takes the name by handle: no path is resolved a second time.
-std::error_code renameByHandle(HANDLE out, const CopyTarget& target, DWORD flags) {
+std::error_code renameByHandle(HANDLE out, const CopyTarget& target, DWORD flags, bool remote) {
     // Named relative to the held folder, which needs no path of it that every folder on the
     // way lets be read. A share takes no folder handle with a rename: there, the full path.
-    const bool remote = onRemoteVolume(target.folder);
     const std::wstring to =
         remote ? LR"(\??\)" + target.folderPath.substr(4) + target.name : target.name;
     const std::size_t bytes = to.size() * sizeof(wchar_t);
@@ -294,6 +333,67 @@ std::error_code renameByHandle(HANDLE out, const CopyTarget& target, DWORD flags
     return status < 0 ? win32Error(::RtlNtStatusToDosError(status)) : std::error_code();
 }
 
+// The named temporary files that nothing deletes should the process end (a file system whose
+// delete on close cannot be cleared). A stop from the console (Ctrl+C, Ctrl+Break, the console
+// closed) marks each for deletion and lets the process end as it would have; the lock stays
+// taken, so that no such file takes a target's name after the stop.
+SRWLOCK g_liveLock = SRWLOCK_INIT;
+std::vector<HANDLE> g_live;
+
+BOOL WINAPI onConsoleStop(DWORD) {
+    ::AcquireSRWLockExclusive(&g_liveLock);
+    for (const HANDLE file : g_live)
+        if (setAttributes(file, FILE_ATTRIBUTE_HIDDEN))
+            setDeleted(file, true);
+    return FALSE;
+}
+
+void addLive(HANDLE file) {
+    static std::once_flag caught;
+    std::call_once(caught, [] { ::SetConsoleCtrlHandler(onConsoleStop, TRUE); });
+    ::AcquireSRWLockExclusive(&g_liveLock);
+    g_live.push_back(file);
+    ::ReleaseSRWLockExclusive(&g_liveLock);
+}
+
+// Whether the file was live; with `lock`, the lock is left taken.
+bool removeLive(HANDLE file, bool lock = false) {
+    ::AcquireSRWLockExclusive(&g_liveLock);
+    const auto found = std::ranges::find(g_live, file);
+    const bool live = found != g_live.end();
+    if (live)
+        g_live.erase(found);
+    if (!(lock && live))
+        ::ReleaseSRWLockExclusive(&g_liveLock);
+    return live;
+}
+
+bool isLive(HANDLE file) {
+    ::AcquireSRWLockShared(&g_liveLock);
+    const bool live = std::ranges::find(g_live, file) != g_live.end();
+    ::ReleaseSRWLockShared(&g_liveLock);
+    return live;
+}
+
+// Whether the system deletes the file when its last handle closes, set without making its
+// delete pending: every call stays allowed on the handle until then. Set or cleared only
+// through this class
+// (learn.microsoft.com/windows-hardware/drivers/ddi/ntddk/ns-ntddk-_file_disposition_information_ex).
+std::error_code setDeleteOnClose(HANDLE file, bool deleted) {
+    ULONG flags = kDispositionOnClose | (deleted ? kDispositionDelete : 0);
+    IO_STATUS_BLOCK io{};
+    const NTSTATUS status =
+        ::NtSetInformationFile(file, &io, &flags, sizeof flags, kDispositionInformationEx);
+    return status < 0 ? win32Error(::RtlNtStatusToDosError(status)) : std::error_code();
+}
+
+// A file system or system without that class says so in one of these ways (Wine: not
+// implemented; before Windows 10 1809: an unknown flag or class).
+bool refusesClass(const std::error_code& error) {
+    return error.value() == ERROR_INVALID_FUNCTION || error.value() == ERROR_INVALID_PARAMETER ||
+           error.value() == ERROR_NOT_SUPPORTED;
+}
+
 } // namespace
 
 Result<CopySource> Win32CopyPrimitives::openSource(const HostString& given) {
@@ -308,7 +408,7 @@ Result<CopySource> Win32CopyPrimitives::openSource(const HostString& given) {
     if (!source.owned.valid())
         return lastError();
     source.file = source.owned.get();
-    Result<FileFacts> facts = factsOf(handleOf(source.file));
+    Result<FileFacts> facts = factsOf(handleOf(source.file), onDisk(*path));
     if (facts.error())
         return facts.error();
     source.facts = *facts;
@@ -342,6 +442,17 @@ std::error_code Win32CopyPrimitives::lookUp(const HostString& given, CopyTarget&
     if (const std::optional<std::wstring> final = finalPathOf(handleOf(target.folder)))
         target.folderPath = *final + (final->ends_with(L'\\') ? L"" : L"\\");
     target.name = path.substr(cut);
+    // On a share, opens relative to the folder travel as paths, so only the server can pin it:
+    // held sharing no delete, which the server enforces; as held above where that is refused.
+    if (placeOf(target).remote) {
+        OsHandle pinned = openIn(target.folder, {}, FILE_TRAVERSE | FILE_READ_ATTRIBUTES,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                 FILE_DIRECTORY_FILE | FILE_OPEN_FOR_BACKUP_INTENT);
+        if (pinned.valid()) {
+            target.ownFolder = std::move(pinned);
+            target.folder = target.ownFolder.get();
+        }
+    }
     // Held until the last check, so that the file's index cannot pass to a file swapped in, and
     // so that nothing deletes it or is moved over it meanwhile: only an open with data access
     // takes part in sharing. A file this process cannot read, or that another program holds
@@ -357,10 +468,10 @@ std::error_code Win32CopyPrimitives::lookUp(const HostString& given, CopyTarget&
     }
     target.present = true;
     const HANDLE found = handleOf(target.file);
-    if (::GetFileType(found) != FILE_TYPE_DISK)
+    if (!onDisk(path) && ::GetFileType(found) != FILE_TYPE_DISK)
         return {};
     BY_HANDLE_FILE_INFORMATION info{};
-    if (!::GetFileInformationByHandle(found, &info))
+    if (!describe(found, info))
         return lastError();
     // Whether a reparse point is a link is for its tag to say.
     FILE_ATTRIBUTE_TAG_INFO tag{};
@@ -376,10 +487,34 @@ std::error_code Win32CopyPrimitives::lookUp(const HostString& given, CopyTarget&
     }
     if (target.facts.kind != FileKind::Regular)
         return {};
-    // The name as the folder holds it (case, long form): the new file takes it over.
-    if (const std::optional<std::wstring> final = finalPathOf(handleOf(target.file)))
+    // The name as the folder holds it (case, long form): the new file takes it over. Where the
+    // system names the file as it was opened (a share), a short name stays short: the folder's
+    // listing gives the long one.
+    if (std::optional<std::wstring> final = finalPathOf(handleOf(target.file))) {
+        named(*final);
         target.name = final->substr(final->find_last_of(L'\\') + 1);
+    }
+    if (target.name.find(L'~') != std::wstring::npos)
+        target.name = longName(target);
     return {};
+}
+
+// The long name of the target as its folder lists it, matched by the name given (a short name
+// matches too); the name given where the folder cannot be listed
+// (learn.microsoft.com/windows/win32/fileio/naming-a-file#short-vs-long-names).
+std::wstring Win32CopyPrimitives::longName(const CopyTarget& target) {
+    const OsHandle folder = openIn(target.folder, {}, FILE_LIST_DIRECTORY, kShareAll,
+                                   FILE_DIRECTORY_FILE | FILE_OPEN_FOR_BACKUP_INTENT);
+    alignas(8) std::byte listed[sizeof(NamesInformation) + MAX_PATH * sizeof(wchar_t)];
+    const auto bytes = static_cast<USHORT>(target.name.size() * sizeof(wchar_t));
+    UNICODE_STRING pattern{bytes, bytes, const_cast<PWSTR>(target.name.c_str())};
+    IO_STATUS_BLOCK io{};
+    if (!folder.valid() ||
+        ::NtQueryDirectoryFile(handleOf(folder), nullptr, nullptr, nullptr, &io, listed,
+                               sizeof listed, kNamesInformation, TRUE, &pattern, TRUE) < 0)
+        return target.name;
+    const auto* entry = reinterpret_cast<const NamesInformation*>(listed);
+    return std::wstring(entry->name, entry->length / sizeof(wchar_t));
 }
 
 // As the file system compares names: ignoring case.
@@ -458,20 +593,17 @@ Result<bool> Win32CopyPrimitives::mayKeepOwner(const CopyTarget& target) {
 Result<const Win32CopyPrimitives::Token*> Win32CopyPrimitives::token() {
     if (m_token)
         return &*m_token;
-    HANDLE process = nullptr, impersonation = nullptr;
-    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY | TOKEN_DUPLICATE, &process))
+    HANDLE process = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &process))
         return lastError();
     const OsHandle processToken = ownHandle(process);
-    if (!::DuplicateToken(process, SecurityImpersonation, &impersonation))
-        return lastError();
-    OsHandle held = ownHandle(impersonation);
     Result<std::vector<std::byte>> user = tokenInformation(process, TokenUser);
     if (user.error())
         return user.error();
     Result<std::vector<std::byte>> owner = tokenInformation(process, TokenOwner);
     if (owner.error())
         return owner.error();
-    return &m_token.emplace(Token{std::move(held), std::move(*user), std::move(*owner)});
+    return &m_token.emplace(Token{std::move(*user), std::move(*owner)});
 }
 
 Result<KeptFacts> Win32CopyPrimitives::readKept(const CopyTarget& target) {
@@ -487,14 +619,26 @@ Result<KeptFacts> Win32CopyPrimitives::readKept(const CopyTarget& target) {
     return kept;
 }
 
-// The owner and DACL written as they were (SetSecurityInfo would impose the current inheritance
+// What the system's own replace keeps: the target's compression and those of its named streams
+// the new file lacks (the source's, carried with the content, win where names meet), then the
+// owner and DACL, written as they were (SetSecurityInfo would impose the current inheritance
 // model on them) and read back: a descriptor that does not come back with the same owner, DACL
 // and inheritance marks counts as not carried.
-Result<bool> Win32CopyPrimitives::carryKept(NewFile& file, const CopyTarget&,
+Result<bool> Win32CopyPrimitives::carryKept(NewFile& file, const CopyTarget& target,
                                             const KeptFacts& kept) {
+    const HANDLE out = handleOf(file.file);
+    // learn.microsoft.com/windows/win32/api/winioctl/ni-winioctl-fsctl_set_compression
+    USHORT format = COMPRESSION_FORMAT_DEFAULT;
+    DWORD returned = 0;
+    if (target.facts.permissions & FILE_ATTRIBUTE_COMPRESSED &&
+        !::DeviceIoControl(out, FSCTL_SET_COMPRESSION, &format, sizeof format, nullptr, 0,
+                           &returned, nullptr))
+        return lastError();
+    if (placeOf(target).features & FILE_NAMED_STREAMS)
+        if (const std::error_code error = copyStreams(target.file.get(), file.file, true))
+            return error;
     if (!kept.hasAcl)
         return true;
-    const HANDLE out = handleOf(file.file);
     auto security = const_cast<char*>(kept.acl.data());
     if (!::SetKernelObjectSecurity(out, kKept, security))
         return false;
@@ -523,41 +667,57 @@ std::error_code Win32CopyPrimitives::removeIn(const CopyTarget& target, const Ho
     return file.valid() && setDeleted(handleOf(file), true) ? std::error_code() : lastError();
 }
 
-// Hidden, as a leading dot does not make it here; deleted by the system should the process
-// die before the rename clears the mark, and not kept at all where the mark cannot be set.
+// Hidden, as a leading dot does not make it here, and deleted by the system should the process
+// die before the rename: created to be deleted on close, which only FileDispositionInformationEx
+// can clear. Its delete is never pending, so that every later call on it is allowed. Where the
+// file system refuses that class (FAT, exFAT, older systems), which the first new file in a
+// folder asks, the file is kept under its name, removed on failure and by a stop from the console.
 Result<NewFile> Win32CopyPrimitives::createNamed(const CopyTarget& target, const HostString& name,
                                                  std::uint32_t permissions, bool encrypted) {
     if (const std::error_code error = failure(HostCall::CreateTemporary))
         return error;
+    std::atomic<int>& clears = placeOf(target).clearsDeleteOnClose;
     NewFile file;
-    file.file = openIn(target.folder, name,
-                       GENERIC_WRITE | DELETE | WRITE_DAC | WRITE_OWNER | FILE_READ_ATTRIBUTES, 0,
-                       FILE_NON_DIRECTORY_FILE, FILE_CREATE,
-                       FILE_ATTRIBUTE_HIDDEN | (encrypted ? FILE_ATTRIBUTE_ENCRYPTED : 0));
-    if (!file.file.valid())
-        return lastError();
-    std::error_code error = failure(HostCall::MarkDeleted);
-    if (!error && !setDeleted(handleOf(file.file), true))
-        error = lastError();
-    if (error) {
-        // Unmarked, it is removed by name now, or another's new file of that name might be.
-        file.file.reset();
-        removeIn(target, name);
-        return error;
+    for (;;) {
+        const bool onClose = clears != 0;
+        file.file =
+            openIn(target.folder, name,
+                   GENERIC_WRITE | DELETE | WRITE_DAC | WRITE_OWNER | FILE_READ_ATTRIBUTES, 0,
+                   FILE_NON_DIRECTORY_FILE | (onClose ? FILE_DELETE_ON_CLOSE : 0), FILE_CREATE,
+                   FILE_ATTRIBUTE_HIDDEN | (encrypted ? FILE_ATTRIBUTE_ENCRYPTED : 0));
+        if (!file.file.valid())
+            return lastError();
+        if (!onClose) {
+            addLive(handleOf(file.file));
+            break;
+        }
+        if (clears == 1)
+            break;
+        // Set again as it is, to learn whether the class is there to clear it.
+        std::error_code error = failure(HostCall::DeleteOnClose);
+        if (!error)
+            error = setDeleteOnClose(handleOf(file.file), true);
+        if (!error) {
+            clears = 1;
+            break;
+        }
+        file.file.reset(); // deleted as it closes
+        if (!refusesClass(error))
+            return error;
+        clears = 0;
     }
     // Asked to be encrypted, it may still be plain: a file system without encryption, or a
     // process without a key.
     FILE_BASIC_INFO made{};
     file.encrypted =
+        encrypted &&
         ::GetFileInformationByHandleEx(handleOf(file.file), FileBasicInfo, &made, sizeof made) &&
         made.FileAttributes & FILE_ATTRIBUTE_ENCRYPTED;
     file.name = name;
     file.attributes = permissions & kCarried;
     // A replaced file keeps its creation time, as the system's own replace does.
-    if (FILE_BASIC_INFO old{};
-        target.present &&
-        ::GetFileInformationByHandleEx(handleOf(target.file), FileBasicInfo, &old, sizeof old))
-        file.created = old.CreationTime.QuadPart;
+    if (target.present)
+        file.created = target.facts.created;
     return file;
 }
 
@@ -565,27 +725,36 @@ std::error_code Win32CopyPrimitives::linkAnonymous(NewFile&, const CopyTarget&, 
     return std::make_error_code(std::errc::not_supported);
 }
 
-// The mark comes off and the file shows with its own attributes only now; both go back on when
-// the rename fails.
+// The file shows with its own attributes, and stops being deleted on close, only now: its
+// attributes and creation time (read-only last: Wine can no longer change the other attributes
+// of a file that is read-only to its Unix owner), then the clear, then the rename. Hidden and
+// deleted on close again when the rename fails, so that it may be tried again.
 std::error_code Win32CopyPrimitives::rename(NewFile& file, const CopyTarget& target, DWORD flags) {
     const HANDLE out = handleOf(file.file);
-    if (!setDeleted(out, false))
-        return lastError();
-    // Read-only last: Wine can no longer change the other attributes of a file that is
-    // read-only to its Unix owner.
+    const bool kept = isLive(out);
     std::error_code error = failure(HostCall::SetAttributes);
     if (!error &&
         !(setAttributes(out, file.attributes & ~FILE_ATTRIBUTE_READONLY, file.created) &&
           (!(file.attributes & FILE_ATTRIBUTE_READONLY) || setAttributes(out, file.attributes))))
         error = lastError();
+    if (!error && !kept)
+        error = setDeleteOnClose(out, false);
     if (!error)
         error = failure(HostCall::Rename);
+    // A kept file leaves the console's stop only once it is the target.
+    const bool locked = !error && kept && removeLive(out, true);
     if (!error)
-        error = renameByHandle(out, target, flags);
+        error = renameByHandle(out, target, flags, placeOf(target).remote);
+    if (locked) {
+        if (error)
+            g_live.push_back(out);
+        ::ReleaseSRWLockExclusive(&g_liveLock);
+    }
     if (!error)
         return {};
     setAttributes(out, FILE_ATTRIBUTE_HIDDEN);
-    setDeleted(out, true);
+    if (!kept)
+        setDeleteOnClose(out, true);
     // Windows refuses a rename over a file open elsewhere as access denied; Wine says so as a
     // sharing violation.
     return error.value() == ERROR_SHARING_VIOLATION ? win32Error(ERROR_ACCESS_DENIED) : error;
@@ -612,12 +781,27 @@ bool Win32CopyPrimitives::heldOpen(const CopyTarget& target) {
 }
 
 Result<VolumeFacts> Win32CopyPrimitives::volumeOf(const CopyTarget& target) {
-    DWORD features = 0;
-    if (!::GetVolumeInformationByHandleW(handleOf(target.folder), nullptr, 0, nullptr, nullptr,
-                                         &features, nullptr, 0))
-        return lastError();
-    return VolumeFacts{.keepsOwners = (features & FILE_PERSISTENT_ACLS) != 0,
-                       .posixRenames = (features & kPosixUnlinkRename) != 0};
+    const Place& place = placeOf(target);
+    if (place.error != ERROR_SUCCESS)
+        return win32Error(place.error);
+    return VolumeFacts{.keepsOwners = (place.features & FILE_PERSISTENT_ACLS) != 0,
+                       .posixRenames = (place.features & kPosixUnlinkRename) != 0};
+}
+
+// Asked once per folder and run: the answers stay while the folder is held.
+Win32CopyPrimitives::Place& Win32CopyPrimitives::placeOf(OsHandle::Native folder,
+                                                         const std::wstring& path) {
+    const std::lock_guard lock(m_placesLock);
+    std::unique_ptr<Place>& place = m_places[path];
+    if (!place) {
+        place = std::make_unique<Place>();
+        if (!::GetVolumeInformationByHandleW(handleOf(folder), nullptr, 0, nullptr, nullptr,
+                                             &place->features, nullptr, 0))
+            place->error = ::GetLastError();
+        place->remote = onRemoteVolume(folder);
+        described(*place);
+    }
+    return *place;
 }
 
 // With POSIX semantics the old file loses its name at once and lives on for its holders.
@@ -625,11 +809,16 @@ std::error_code Win32CopyPrimitives::publishOverHeld(NewFile& file, const CopyTa
     return rename(file, target, kRenameReplace | kRenamePosix);
 }
 
+// Closed, a file deleted on close goes; a kept one is marked first. A read-only file takes no
+// delete mark.
 std::error_code Win32CopyPrimitives::removeName(NewFile& file, const CopyTarget& target) {
-    // A read-only file takes no delete mark.
-    setAttributes(handleOf(file.file), FILE_ATTRIBUTE_HIDDEN);
-    if (setDeleted(handleOf(file.file), true))
+    const HANDLE out = handleOf(file.file);
+    const bool kept = removeLive(out);
+    if (setAttributes(out, FILE_ATTRIBUTE_HIDDEN) &&
+        (kept ? setDeleted(out, true) : !setDeleteOnClose(out, true))) {
+        file.file.reset();
         return {};
+    }
     file.file.reset();
     return removeIn(target, file.name);
 }
@@ -638,9 +827,14 @@ Result<bool> Win32CopyPrimitives::folderIsAppendOnly(const CopyTarget&) {
     return false; // no such folders here
 }
 
+// Only its number is compared: nothing else is read.
 Result<std::optional<FileFacts>> Win32CopyPrimitives::lookAgain(const CopyTarget& target) {
     const OsHandle now = openTarget(target, FILE_READ_ATTRIBUTES, kShareAll);
-    return factsFound(now);
+    if (!now.valid())
+        return factsFound(now);
+    FileFacts facts;
+    facts.identity = identityOf(handleOf(now), {});
+    return std::optional(facts);
 }
 
 Result<bool> Win32CopyPrimitives::sameFolder(const CopyTarget& one, const CopyTarget& other) {
@@ -704,8 +898,15 @@ Result<bool> Win32CopyPrimitives::readsAt(const CopySource& source, std::int64_t
     return got > 0;
 }
 
+// A source being copied is a file on disk: its type is not asked again.
+// Its size and last write are read again; the open file's number cannot change.
 Result<FileFacts> Win32CopyPrimitives::sourceNow(const CopySource& source) {
-    return factsOf(handleOf(source.file));
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!describe(handleOf(source.file), info))
+        return lastError();
+    FileFacts now = factsOf(info);
+    now.identity = source.facts.identity;
+    return now;
 }
 
 std::error_code Win32CopyPrimitives::takeTime(OsHandle& out, const CopySource& source) {
@@ -714,17 +915,15 @@ std::error_code Win32CopyPrimitives::takeTime(OsHandle& out, const CopySource& s
     return ::SetFileTime(handleOf(out), nullptr, nullptr, &time) ? std::error_code() : lastError();
 }
 
-// The source's named streams, its Zone.Identifier among them, as the system's own copy carries
-// them; each opened by its name relative to the open files, so that no path is resolved again.
-std::error_code Win32CopyPrimitives::carryStreams(OsHandle& out, const CopySource& source) {
+// The named streams of an open file; none on a file system without them (FAT, many shares).
+Result<std::vector<std::wstring>> Win32CopyPrimitives::streamsOf(HANDLE file) {
     std::vector<std::byte> list(4096);
-    while (!::GetFileInformationByHandleEx(handleOf(source.file), FileStreamInfo, list.data(),
+    while (!::GetFileInformationByHandleEx(file, FileStreamInfo, list.data(),
                                            static_cast<DWORD>(list.size()))) {
         const DWORD error = ::GetLastError();
-        // A file system without streams (FAT, many shares) has none to carry.
         if (error == ERROR_HANDLE_EOF || error == ERROR_INVALID_PARAMETER ||
             error == ERROR_INVALID_FUNCTION || error == ERROR_NOT_SUPPORTED)
-            return {};
+            return std::vector<std::wstring>();
         if (error != ERROR_MORE_DATA || list.size() >= kPiece)
             return lastError();
         list.resize(list.size() * 4);
@@ -739,31 +938,59 @@ std::error_code Win32CopyPrimitives::carryStreams(OsHandle& out, const CopySourc
             break;
         at += entry->NextEntryOffset;
     }
-    if (names.empty())
-        return {};
-    // Where the target's volume has no streams, its file takes the main one alone, as the
-    // system's own copy does.
+    return names;
+}
+
+// Copies each named stream of `from` to `out`, but those `out` has already where `missing`:
+// each opened by its name relative to the open files, so that no path is resolved again. Where
+// the volume of `out` has no streams, it takes the main one alone, as the system's own copy does.
+std::error_code Win32CopyPrimitives::copyStreams(OsHandle::Native from, OsHandle& out,
+                                                 bool missing) {
+    Result<std::vector<std::wstring>> names = streamsOf(handleOf(from));
+    if (names.error() || names->empty())
+        return names.error();
+    if (missing) {
+        Result<std::vector<std::wstring>> had = streamsOf(handleOf(out));
+        if (had.error())
+            return had.error();
+        std::erase_if(*names, [&](const std::wstring& name) {
+            return std::ranges::find(*had, name) != had->end();
+        });
+    }
     DWORD features = 0;
     if (!::GetVolumeInformationByHandleW(handleOf(out), nullptr, 0, nullptr, nullptr, &features,
                                          nullptr, 0))
         return lastError();
     if (!(features & FILE_NAMED_STREAMS))
         return {};
-    // A file marked for deletion opens no stream: the mark is off while they are made.
-    if (!setDeleted(handleOf(out), false))
-        return lastError();
-    std::error_code error;
-    for (const std::wstring& name : names)
-        if ((error = copyStream(source, out, name)))
-            break;
-    if (!setDeleted(handleOf(out), true) && !error)
-        error = lastError();
-    return error;
+    for (const std::wstring& name : *names)
+        if (const std::error_code error = copyStream(from, out, name))
+            return error;
+    return {};
 }
 
-std::error_code Win32CopyPrimitives::copyStream(const CopySource& source, OsHandle& out,
+// The source's named streams, its Zone.Identifier (Mark of the Web) among them, as the system's
+// own copy carries them; none on a volume without them.
+std::error_code Win32CopyPrimitives::carryStreams(OsHandle& out, const CopySource& source) {
+    if (!keepsStreams(source))
+        return {};
+    return copyStreams(source.file, out, false);
+}
+
+// Asked once per volume and run; where the volume cannot say, its streams are listed.
+bool Win32CopyPrimitives::keepsStreams(const CopySource& source) {
+    const std::lock_guard lock(m_placesLock);
+    const auto [volume, added] = m_streamVolumes.try_emplace(source.facts.identity.volume, true);
+    if (DWORD features = 0;
+        added && ::GetVolumeInformationByHandleW(handleOf(source.file), nullptr, 0, nullptr,
+                                                 nullptr, &features, nullptr, 0))
+        volume->second = features & FILE_NAMED_STREAMS;
+    return volume->second;
+}
+
+std::error_code Win32CopyPrimitives::copyStream(OsHandle::Native file, OsHandle& out,
                                                 const std::wstring& name) {
-    const OsHandle from = openIn(source.file, name, FILE_READ_DATA, kShareAll,
+    const OsHandle from = openIn(file, name, FILE_READ_DATA, kShareAll,
                                  FILE_NON_DIRECTORY_FILE | FILE_SEQUENTIAL_ONLY);
     if (!from.valid())
         return lastError();
@@ -861,32 +1088,22 @@ std::error_code Win32CopyPrimitives::wrote(const CopyTarget&, OsHandle&) {
     return {};
 }
 
-// Asked of the folder's security, never by a trial file.
+// Asked of the file system, never computed from the folder's descriptor, which on a share does
+// not hold the share's own permissions: the held folder opened for adding a file, as the copy
+// would need it (learn.microsoft.com/windows/win32/fileio/file-access-rights-constants).
 Result<bool> Win32CopyPrimitives::folderTakesNewFiles(const CopyTarget& target) {
-    // The held folder itself, opened again to read its permissions.
-    const OsHandle folder = ownHandle(
-        ::ReOpenFile(handleOf(target.folder), READ_CONTROL, kShareAll, FILE_FLAG_BACKUP_SEMANTICS));
-    if (!folder.valid())
-        return lastError();
-    PSECURITY_DESCRIPTOR security = nullptr;
-    const DWORD what =
-        OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
-    if (const DWORD error = ::GetSecurityInfo(handleOf(folder), SE_FILE_OBJECT, what, nullptr,
-                                              nullptr, nullptr, nullptr, &security);
-        error != ERROR_SUCCESS)
-        return win32Error(error);
-    const std::unique_ptr<void, decltype(&::LocalFree)> held(security, &::LocalFree);
-    Result<const Token*> mine = token();
-    if (mine.error())
-        return mine.error();
-    return granted(handleOf((*mine)->impersonation), security, FILE_ADD_FILE);
+    const OsHandle folder = openIn(target.folder, {}, FILE_ADD_FILE, kShareAll,
+                                   FILE_DIRECTORY_FILE | FILE_OPEN_FOR_BACKUP_INTENT);
+    if (folder.valid())
+        return true;
+    if (::GetLastError() == ERROR_ACCESS_DENIED)
+        return false;
+    return lastError();
 }
 
 bool Win32CopyPrimitives::folderKeepsEncrypted(const CopyTarget& target) {
-    DWORD features = 0;
-    return ::GetVolumeInformationByHandleW(handleOf(target.folder), nullptr, 0, nullptr, nullptr,
-                                           &features, nullptr, 0) &&
-           features & FILE_SUPPORTS_ENCRYPTION;
+    const Place& place = placeOf(target);
+    return place.error == ERROR_SUCCESS && place.features & FILE_SUPPORTS_ENCRYPTION;
 }
 
 // Where the target may not be deleted, nothing may be renamed over it either.

@@ -2,7 +2,10 @@
 
 #include "platform/CopyPrimitives.h"
 
+#include <atomic>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <windows.h>
 
 // The copy's calls on a Windows host: CreateFileW, a delete disposition on the new file,
@@ -65,31 +68,53 @@ class Win32CopyPrimitives : public CopyPrimitives {
     // The host calls of a temporary file, for a test to fail one as Wine cannot.
     enum class HostCall {
         CreateTemporary, // creating the temporary file
-        MarkDeleted,     // its delete disposition, set right after it is created
+        DeleteOnClose,   // its delete on close, set again through the class that can clear it
         SetAttributes,   // the attributes the new file takes before its rename
         Rename,          // the rename over the target
+    };
+    // What a folder's volume is and does, read once per folder and run.
+    struct Place {
+        DWORD error = ERROR_SUCCESS; // of asking for its features
+        DWORD features = 0;
+        bool remote = false;
+        // Whether delete on close can be cleared (FileDispositionInformationEx): -1 not known yet.
+        std::atomic<int> clearsDeleteOnClose = -1;
     };
     // The error `call` fails with before it is made; none here.
     virtual std::error_code failure(HostCall) { return {}; }
     // What lookUp read of a file, its attributes and reparse tag, for a test to give what Wine
     // cannot make (a SYSTEM link, a cloud placeholder); as read here.
     virtual void described(BY_HANDLE_FILE_INFORMATION&, DWORD&) {}
+    // What was read of a folder's volume, for a test to give what Wine cannot make (a share).
+    virtual void described(Place&) {}
+    // The path the system gives for a held file, for a test to give a share's answer (the name
+    // as it was opened, a short name as listed); as read here.
+    virtual void named(std::wstring&) {}
 
   private:
     // The error an open of the target for deleting it meets; ERROR_SUCCESS when it opens.
     static DWORD deleteRefusal(const CopyTarget& target);
     static std::error_code removeIn(const CopyTarget& target, const HostString& name);
     char* buffer();
-    // This process's token: for access checks, who it is, and whom its new files belong to.
+    // This process's token: who it is, and whom its new files belong to.
     struct Token {
-        OsHandle impersonation;
         std::vector<std::byte> user, defaultOwner;
     };
     Result<const Token*> token();
-    std::error_code copyStream(const CopySource& source, OsHandle& out, const std::wstring& name);
+    static Result<std::vector<std::wstring>> streamsOf(HANDLE file);
+    std::error_code copyStreams(OsHandle::Native from, OsHandle& out, bool missing);
+    bool keepsStreams(const CopySource& source);
+    std::error_code copyStream(OsHandle::Native file, OsHandle& out, const std::wstring& name);
     std::error_code rename(NewFile& file, const CopyTarget& target, DWORD flags);
+    Place& placeOf(OsHandle::Native folder, const std::wstring& path);
+    Place& placeOf(const CopyTarget& target) { return placeOf(target.folder, target.folderPath); }
+    std::wstring longName(const CopyTarget& target);
 
     std::unique_ptr<char[]> m_buffer;
     std::optional<Token> m_token;
     HostString m_prefix = L".quorvane-";
+    // Writers on several threads ask at once.
+    std::mutex m_placesLock;
+    std::map<std::wstring, std::unique_ptr<Place>> m_places;
+    std::map<std::uint64_t, bool> m_streamVolumes; // by serial: whether it keeps named streams
 };

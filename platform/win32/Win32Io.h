@@ -34,9 +34,13 @@ inline FileIdentity identityOf(HANDLE file, const BY_HANDLE_FILE_INFORMATION& in
         std::memcpy(&identity.indexHigh, id.FileId.Identifier + sizeof identity.index,
                     sizeof identity.indexHigh);
     } else {
-        identity.volume = info.dwVolumeSerialNumber;
+        BY_HANDLE_FILE_INFORMATION full = info;
+        // Read without its number (one query for attributes, times and size), it is asked now.
+        if (full.dwVolumeSerialNumber == 0 && full.nFileIndexHigh == 0 && full.nFileIndexLow == 0)
+            ::GetFileInformationByHandle(file, &full);
+        identity.volume = full.dwVolumeSerialNumber;
         identity.index =
-            (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+            (static_cast<std::uint64_t>(full.nFileIndexHigh) << 32) | full.nFileIndexLow;
     }
     return identity;
 }

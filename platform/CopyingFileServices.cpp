@@ -44,16 +44,13 @@ void CopyingFileServices::planCopies(
     }
     m_ahead = std::make_unique<WriteAhead>(
         m_primitives, m_makeHost, std::move(hostFrom), lines,
-        [this, source = std::u16string(source),
-         destination = std::move(destination)](std::size_t line) -> std::optional<HostString> {
-            const std::optional<std::u16string> to = destination(line);
-            try {
-                if (to)
-                    return hostPath(plainDestination(source, *to));
-            } catch (const PlatformError&) {
-            }
+        [source = std::u16string(source),
+         destination = std::move(destination)](std::size_t line) -> std::optional<std::u16string> {
+            if (std::optional<std::u16string> to = destination(line))
+                return plainDestination(source, *to);
             return std::nullopt;
-        });
+        },
+        [this](std::u16string_view path) { return hostPath(path); });
 }
 
 void CopyingFileServices::makeDurable() {
@@ -77,11 +74,11 @@ void CopyingFileServices::copyEach(std::u16string_view source, std::u16string_vi
     const auto copyOne = [&](std::u16string_view match, std::u16string_view from,
                              std::u16string_view to) {
         const HostString& hostFrom = hostSource(from);
-        const HostString hostTo = hostPath(to);
-        const CopyOutcome outcome = checkOnly ? m_copy.check(hostFrom, hostTo)
+        // A line written ahead was mapped as it was looked at.
+        const CopyOutcome outcome = checkOnly ? m_copy.check(hostFrom, hostPath(to))
                                     : m_ahead && match.empty()
-                                        ? m_ahead->copy(m_copy, hostFrom, hostTo)
-                                        : m_copy.copy(hostFrom, hostTo);
+                                        ? m_ahead->copy(m_copy, hostFrom, to)
+                                        : m_copy.copy(hostFrom, hostPath(to));
         listener.copied(match, outcome,
                         m_copy.written().empty() ? std::u16string()
                                                  : windowsPath(m_copy.written()));

@@ -31,9 +31,9 @@ class Stopper : public CopyObserver {
 } // namespace
 
 WriteAhead::WriteAhead(CopyPrimitives& host, MakeHost makeHost, HostString source,
-                       std::size_t lines, Destination destination)
+                       std::size_t lines, Destination destination, HostPath hostPath)
     : m_host(host), m_makeHost(std::move(makeHost)), m_source(std::move(source)), m_lines(lines),
-      m_destination(std::move(destination)) {}
+      m_destination(std::move(destination)), m_hostPath(std::move(hostPath)) {}
 
 WriteAhead::~WriteAhead() {
     {
@@ -49,7 +49,8 @@ WriteAhead::~WriteAhead() {
 }
 
 std::optional<std::uint64_t> WriteAhead::deviceOf(const HostString& path) {
-    HostString folder = path.substr(0, path.rfind(kSeparator) + 1);
+    const std::basic_string_view<HostString::value_type> folder(path.data(),
+                                                                path.rfind(kSeparator) + 1);
     const auto known = m_devices.find(folder);
     if (known != m_devices.end())
         return known->second;
@@ -57,7 +58,7 @@ std::optional<std::uint64_t> WriteAhead::deviceOf(const HostString& path) {
     if (m_devices.size() >= 4096)
         m_devices.clear();
     return m_devices
-        .emplace(std::move(folder),
+        .emplace(HostString(folder),
                  device.error() ? std::nullopt : std::optional<std::uint64_t>(*device))
         .first->second;
 }
@@ -72,14 +73,21 @@ void WriteAhead::lookAhead() {
     }
     std::vector<EntryPtr> found;
     while (m_scanned < m_lines && waiting + found.size() < kLookAhead) {
-        std::optional<HostString> destination = m_destination(m_scanned++);
-        if (!destination)
+        std::optional<std::u16string> given = m_destination(m_scanned++);
+        if (!given)
             continue;
-        const std::optional<std::uint64_t> device = deviceOf(*destination);
+        HostString destination;
+        try {
+            destination = m_hostPath(*given);
+        } catch (const PlatformError&) {
+            continue; // its turn says why
+        }
+        const std::optional<std::uint64_t> device = deviceOf(destination);
         if (!device)
             continue;
         found.push_back(std::make_shared<Entry>());
-        found.back()->destination = std::move(*destination);
+        found.back()->given = std::move(*given);
+        found.back()->destination = std::move(destination);
         found.back()->device = *device;
     }
     if (found.empty())
@@ -184,18 +192,22 @@ void WriteAhead::claim(std::uint64_t device) {
 }
 
 CopyOutcome WriteAhead::copy(CopySequence& sequence, const HostString& source,
-                             const HostString& destination) {
+                             std::u16string_view given) {
     lookAhead();
-    const std::optional<std::uint64_t> device = deviceOf(destination);
+    // Only the turn changes the lines looked at, so it reads them unlocked.
+    const auto found = std::ranges::find_if(
+        m_entries, [&](const EntryPtr& entry) { return entry->given == given; });
+    const bool planned = found != m_entries.end();
+    const HostString destination = planned ? (*found)->destination : m_hostPath(given);
+    const std::optional<std::uint64_t> device =
+        planned ? std::optional((*found)->device) : deviceOf(destination);
     CopySequence::Ahead ahead;
     std::vector<CopySequence::PreparedFile> passed;
     bool work = false;
     {
         std::unique_lock lock(m_mutex);
-        const auto found = std::ranges::find_if(
-            m_entries, [&](const EntryPtr& entry) { return entry->destination == destination; });
         EntryPtr entry;
-        if (found != m_entries.end() && source == m_source) {
+        if (planned && source == m_source) {
             entry = *found;
             // The lines before it had their turns without a copy: what was written for them goes.
             for (auto it = m_entries.begin(); it != found; ++it) {

@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string_view>
 #include <thread>
 #include <unordered_map>
 #include <vector>
@@ -25,8 +26,11 @@
 class WriteAhead {
   public:
     using MakeHost = std::function<std::unique_ptr<CopyPrimitives>()>;
-    // The host path line i copies to, or nothing for a line not written ahead.
-    using Destination = std::function<std::optional<HostString>(std::size_t)>;
+    // The path line i copies to, as the run names it to the file services; nothing for a line
+    // not written ahead.
+    using Destination = std::function<std::optional<std::u16string>(std::size_t)>;
+    // Such a path in the host's form; throws PlatformError where the host cannot carry it.
+    using HostPath = std::function<HostString(std::u16string_view)>;
 
     // Files written ahead and still open, on one file system and in all; each holds its new
     // file and its folder.
@@ -38,7 +42,7 @@ class WriteAhead {
 
     // Writers each get a host of their own from `makeHost`; `host` is the turn's.
     WriteAhead(CopyPrimitives& host, MakeHost makeHost, HostString source, std::size_t lines,
-               Destination destination);
+               Destination destination, HostPath hostPath);
     // Stops the writers and drops every file written ahead.
     ~WriteAhead();
     WriteAhead(const WriteAhead&) = delete;
@@ -47,11 +51,12 @@ class WriteAhead {
     // The turn of the next line that copies to `destination`, copied by `sequence` with the file
     // written for it.
     CopyOutcome copy(CopySequence& sequence, const HostString& source,
-                     const HostString& destination);
+                     std::u16string_view destination);
 
   private:
     enum class State { Waiting, Writing, Ready, Failed };
     struct Entry {
+        std::u16string given; // as the run names it
         HostString destination;
         std::uint64_t device = 0;
         State state = State::Waiting;
@@ -74,9 +79,15 @@ class WriteAhead {
     HostString m_source;
     std::size_t m_lines;
     Destination m_destination;
+    HostPath m_hostPath;
     std::size_t m_scanned = 0;
+    // Folders looked up by a view of their path.
+    struct FolderHash : std::hash<std::basic_string_view<HostString::value_type>> {
+        using is_transparent = void;
+    };
     // The file system of each folder looked at; nothing where it could not be asked.
-    std::unordered_map<HostString, std::optional<std::uint64_t>> m_devices;
+    std::unordered_map<HostString, std::optional<std::uint64_t>, FolderHash, std::equal_to<>>
+        m_devices;
     // The writers' hosts outlive the files they wrote.
     std::vector<std::unique_ptr<CopyPrimitives>> m_hosts;
 

@@ -45,7 +45,8 @@ struct FileFacts {
     std::int64_t allocated = 0; // bytes the file takes on disk; below its size it has holes
     std::int64_t modified = 0;  // in the host's units; only compared
     std::int64_t created = 0;   // Windows: its creation time, which a replaced file keeps
-    // When the file last changed in any way, which no program can set back (POSIX); 0 unknown.
+    // When the file last changed in any way: no program can set it back on POSIX, and few do on
+    // Windows; 0 where unknown.
     std::int64_t changed = 0;
     bool readOnly = false;
     bool hidden = false;

@@ -110,12 +110,15 @@ FILETIME fileTime(const LARGE_INTEGER& ticks) {
 }
 
 // A file's attributes, times and size in the one query the file system answers for them
-// (FileNetworkOpenInformation); else as GetFileInformationByHandle reads them.
-bool describe(HANDLE file, BY_HANDLE_FILE_INFORMATION& info) {
+// (FileNetworkOpenInformation), with its change time where given; else as
+// GetFileInformationByHandle reads them, without one.
+bool describe(HANDLE file, BY_HANDLE_FILE_INFORMATION& info, std::int64_t* changed = nullptr) {
     NetworkOpenInformation open{};
     IO_STATUS_BLOCK io{};
     if (::NtQueryInformationFile(file, &io, &open, sizeof open, kNetworkOpenInformation) < 0)
         return ::GetFileInformationByHandle(file, &info);
+    if (changed)
+        *changed = open.changed.QuadPart;
     info = {};
     info.dwFileAttributes = open.attributes;
     info.ftCreationTime = fileTime(open.created);
@@ -162,9 +165,12 @@ Result<FileFacts> factsOf(HANDLE file, bool disk = false) {
     if (!disk && ::GetFileType(file) != FILE_TYPE_DISK)
         return FileFacts();
     BY_HANDLE_FILE_INFORMATION info{};
-    if (!describe(file, info))
+    std::int64_t changed = 0;
+    if (!describe(file, info, &changed))
         return lastError();
-    return factsOf(file, info);
+    FileFacts facts = factsOf(file, info);
+    facts.changed = changed;
+    return facts;
 }
 
 // Facts to look at: nothing when they cannot be had.

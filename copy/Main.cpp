@@ -6,6 +6,8 @@
 #include "platform/PlatformError.h"
 #include "shared/SharedRoutines.h"
 
+#include <optional>
+
 namespace {
 
 // Replaces "\\" by "\" in one left-to-right pass over non-overlapping pairs.
@@ -17,6 +19,13 @@ void appendFoldingPairs(std::u16string& out, std::u16string_view path) {
     }
 }
 
+// A name as a copy takes it, separators tidied; nothing for a blank or overlong one.
+std::optional<std::u16string> tidyName(std::u16string_view name) {
+    if (trimSpaces(name).empty() || name.size() > kLongestPath)
+        return std::nullopt;
+    return TidySeparators(name);
+}
+
 } // namespace
 
 void CopyToTarget(FileServices& files, std::u16string_view source, std::u16string_view target,
@@ -25,12 +34,12 @@ void CopyToTarget(FileServices& files, std::u16string_view source, std::u16strin
         if (observer)
             observer->skipped(why, detail);
     };
-    if (trimSpaces(target).empty() || trimSpaces(source).empty())
+    const std::optional<std::u16string> tidiedSource = tidyName(source);
+    std::optional<std::u16string> tidiedTarget = tidyName(target);
+    if (!tidiedSource || !tidiedTarget)
         return skip(Skip::NoName);
-    if (target.size() > kLongestPath || source.size() > kLongestPath)
-        return skip(Skip::NoName);
-    const std::u16string tidySource = TidySeparators(source);
-    std::u16string tidyTarget = TidySeparators(target);
+    const std::u16string& tidySource = *tidiedSource;
+    std::u16string& tidyTarget = *tidiedTarget;
     if (hasWildcard(tidySource))
         tidyTarget = FolderOf(tidyTarget);
     const bool sourceExists = IsExistingFile(files, tidySource);
@@ -49,16 +58,14 @@ void CopyToTarget(FileServices& files, std::u16string_view source, std::u16strin
 
 void PlanCopies(FileServices& files, std::u16string_view source,
                 const std::vector<std::u16string_view>& lines) {
-    const std::u16string tidySource = TidySeparators(source);
-    // A line's name made as the run makes it: trimmed, a host's own path mapped.
-    files.planCopies(tidySource, lines.size(),
+    // A line's name made as the run makes it: trimmed, a host's own path mapped, then as a copy
+    // takes it.
+    files.planCopies(TidySeparators(source), lines.size(),
                      [&files, &lines](std::size_t line) -> std::optional<std::u16string> {
                          std::u16string name(trimSpaces(lines[line]));
                          if (std::optional<std::u16string> mapped = files.mapNativeName(name))
                              name = std::move(*mapped);
-                         if (trimSpaces(name).empty() || name.size() > kLongestPath)
-                             return std::nullopt;
-                         return TidySeparators(name);
+                         return tidyName(name);
                      });
 }
 

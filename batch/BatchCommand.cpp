@@ -25,12 +25,15 @@ constexpr int kInputMessage = 2;
 constexpr int kSomeNotCopied = 1;
 
 constexpr std::string_view kUsage =
-    "Usage: quorvane-batch [--dry-run] [--one-at-a-time] [--receipt PATH|-] FILE LIST\n"
+    "Usage: quorvane-batch [--dry-run] [--one-at-a-time] [--verbose] [--receipt PATH|-] FILE "
+    "LIST\n"
     "Copies FILE to every path listed in LIST, one per line, as Quorvane's \"Start Saving\" does,\n"
     "and says what became of each line.\n"
     "  --dry-run        make every check, write nothing; the receipt says what would happen\n"
     "  --one-at-a-time  write each target only at its own turn, not targets on other file\n"
     "                   systems meanwhile\n"
+    "  --verbose        also say what writing ahead did: each failure (its line is written\n"
+    "                   again at its turn) and how many files it wrote and were taken\n"
     "  --receipt PATH   write a row per list line to PATH (- for standard output):\n"
     "                   line, name, outcome and detail, separated by tabs\n"
     "  --help, --version\n"
@@ -114,6 +117,7 @@ class CheckingFiles : public OneAtATimeFileServices {
 struct Options {
     bool dryRun = false;
     bool oneAtATime = false;
+    bool verbose = false;
     std::optional<std::u16string> receipt;
     std::vector<std::u16string> inputs;
 };
@@ -296,6 +300,8 @@ std::optional<Options> parse(const std::vector<std::u16string>& arguments, std::
             options.dryRun = true;
         } else if (argument == u"--one-at-a-time") {
             options.oneAtATime = true;
+        } else if (argument == u"--verbose") {
+            options.verbose = true;
         } else if (argument == u"--receipt" && i + 1 < arguments.size()) {
             options.receipt = arguments[++i];
         } else if (argument.starts_with(u"--receipt=")) {
@@ -430,6 +436,13 @@ int RunBatch(const std::vector<std::u16string>& arguments, FileServices& files,
         }
     }
     ReceiptWriter writer(receipt.get(), options->receipt.value_or(u""), progress);
+    // Told only during this run: the services outlive it.
+    const struct Untell {
+        FileServices& files;
+        ~Untell() { files.tellWritingAhead({}); }
+    } untell{files};
+    if (options->verbose)
+        files.tellWritingAhead([&](std::u16string_view text) { progress.say(utf8(text)); });
     CheckingFiles checking(files);
     OneAtATimeFileServices oneAtATime(files);
     FileServices& used = options->dryRun ? checking : options->oneAtATime ? oneAtATime : files;

@@ -71,6 +71,12 @@ struct VolumeFacts {
     bool posixRenames = true; // a rename over a held file leaves it to its holders
 };
 
+// The free space a target draws on.
+struct SpaceFacts {
+    std::uint64_t key = 0; // alike where the space is one
+    std::int64_t free = 0; // bytes free for this process
+};
+
 // A symbolic link (on Windows also a junction) met on the way to a file: whether this process's
 // user made it, and whether what it finally leads to belongs to the link's own owner.
 struct LinkMet {
@@ -196,8 +202,19 @@ class CopyPrimitives {
     virtual Result<std::optional<FileFacts>> lookAgain(const CopyTarget& target) = 0;
     // Whether two targets were looked up in the same folder.
     virtual Result<bool> sameFolder(const CopyTarget& one, const CopyTarget& other) = 0;
-    // A number naming the file system (the volume) of the folder that holds `path`.
-    virtual Result<std::uint64_t> deviceOf(const HostString& path) = 0;
+    // The space the file at `path` would be written in, links followed: alike for every path
+    // that draws on the same free space (one file system, the subvolumes of one pool, an
+    // overlay and its upper layer).
+    virtual Result<SpaceFacts> spaceOf(const HostString& path) = 0;
+    // Whether any rewrite of the file at `path` surely moves its change time, so that its facts
+    // tell a copy made earlier from one made now; not where its file system keeps times coarse
+    // or lets a server or a user-space program tell them.
+    virtual Result<bool> tracksChanges(const HostString& path) = 0;
+    // How many more handles the process may open; nothing where the host sets no such limit.
+    virtual std::optional<std::int64_t> handlesToSpare() = 0;
+    // Called first on a thread that writes ahead of the run: a host whose stops are signals
+    // keeps them for the thread that can always take them.
+    virtual void writerStarted() {}
 
     // Copies up to `most` bytes of the source from `at` to the same place in `out`; 0 at the
     // end of the source.

@@ -50,7 +50,7 @@ void CopyingFileServices::planCopies(
                 return plainDestination(source, *to);
             return std::nullopt;
         },
-        [this](std::u16string_view path) { return hostPath(path); });
+        [this](std::u16string_view path) { return hostPath(path); }, m_tell);
 }
 
 void CopyingFileServices::makeDurable() {

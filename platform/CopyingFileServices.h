@@ -16,6 +16,9 @@ class CopyingFileServices : public FileServices {
                    CopyListener& listener) override;
     void planCopies(std::u16string_view source, std::size_t lines,
                     std::function<std::optional<std::u16string>(std::size_t)> destination) override;
+    void tellWritingAhead(std::function<void(std::u16string_view)> tell) override {
+        m_tell = std::move(tell);
+    }
     void guardFile(const FileIdentity& file) override;
     // Ends the plan: the files written ahead and not asked for go.
     void makeDurable() override;
@@ -43,5 +46,6 @@ class CopyingFileServices : public FileServices {
     std::u16string m_source;
     HostString m_hostSource;
     CopySequence m_copy;
+    WriteAhead::Tell m_tell;
     std::unique_ptr<WriteAhead> m_ahead;
 };

@@ -123,6 +123,9 @@ class FileServices {
                             std::function<std::optional<std::u16string>(std::size_t)> destination) {
         (void)source, (void)lines, (void)destination;
     }
+    // Tells `tell` what writing ahead did that no outcome shows (a writer's failure, the counts
+    // at the end of a plan); nothing is told while it is empty.
+    virtual void tellWritingAhead(std::function<void(std::u16string_view)> tell) { (void)tell; }
     // Keeps every later copy and check off a file (the run's own output, open meanwhile so that
     // its number stays its own): a target that is that file is refused.
     virtual void guardFile(const FileIdentity& file) = 0;

@@ -62,6 +62,9 @@ class ForwardingFileServices : public FileServices {
         before("planCopies", source);
         m_real.planCopies(source, lines, std::move(destination));
     }
+    void tellWritingAhead(std::function<void(std::u16string_view)> tell) override {
+        m_real.tellWritingAhead(std::move(tell));
+    }
     void guardFile(const FileIdentity& file) override {
         before("guardFile", {});
         m_real.guardFile(file);

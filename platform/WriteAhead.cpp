@@ -4,14 +4,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <string>
 
 namespace {
-
-#ifdef _WIN32
-constexpr HostString::value_type kSeparator = L'\\';
-#else
-constexpr HostString::value_type kSeparator = '/';
-#endif
 
 // Stops a writer's copy between pieces once its file is no longer wanted.
 class Stopper : public CopyObserver {
@@ -28,16 +23,41 @@ class Stopper : public CopyObserver {
     const std::atomic<bool>* m_dropped = nullptr;
 };
 
+bool outOfHandles(const std::error_code& code) {
+    return code == std::errc::too_many_files_open ||
+           code == std::errc::too_many_files_open_in_system;
+}
+
+// What a run one target at a time might not have run short of: room, or handles.
+bool shortOfWhatIsHeld(const PlatformError& error) {
+    return error.refusal() == Refusal::NoSpace || PlatformError::isNoSpace(error.code()) ||
+           outOfHandles(error.code());
+}
+
+std::u16string number(std::size_t n) {
+    const std::string digits = std::to_string(n);
+    return {digits.begin(), digits.end()};
+}
+
 } // namespace
 
 WriteAhead::WriteAhead(CopyPrimitives& host, MakeHost makeHost, HostString source,
-                       std::size_t lines, Destination destination, HostPath hostPath)
+                       std::size_t lines, Destination destination, HostPath hostPath, Tell tell)
     : m_host(host), m_makeHost(std::move(makeHost)), m_source(std::move(source)), m_lines(lines),
-      m_destination(std::move(destination)), m_hostPath(std::move(hostPath)) {}
+      m_destination(std::move(destination)), m_hostPath(std::move(hostPath)),
+      m_tell(std::move(tell)), m_handles(host.handlesToSpare()) {
+    // A rewrite its facts might not show would leave a file written ahead stale unseen.
+    Result<bool> tracked = m_host.tracksChanges(m_source);
+    Result<CopySource> opened = m_host.openSource(m_source);
+    if (tracked.error() || !*tracked || opened.error())
+        m_lines = 0;
+    else
+        m_size = opened->facts.size;
+}
 
 WriteAhead::~WriteAhead() {
     {
-        const std::lock_guard lock(m_mutex);
+        std::unique_lock lock(m_mutex);
         m_stopping = true;
         for (const EntryPtr& entry : m_entries)
             entry->dropped = true;
@@ -46,30 +66,34 @@ WriteAhead::~WriteAhead() {
     for (std::thread& writer : m_writers)
         writer.join();
     m_entries.clear();
+    if (!m_tell)
+        return;
+    tellFailures();
+    m_tell(number(m_counts.written) + u" written ahead, " + number(m_counts.taken) +
+           u" taken at their turn, " + number(m_counts.failed) + u" failed");
 }
 
-std::optional<std::uint64_t> WriteAhead::deviceOf(const HostString& path) {
-    const std::basic_string_view<HostString::value_type> folder(path.data(),
-                                                                path.rfind(kSeparator) + 1);
-    const auto known = m_devices.find(folder);
-    if (known != m_devices.end())
-        return known->second;
-    Result<std::uint64_t> device = m_host.deviceOf(path);
-    if (m_devices.size() >= 4096)
-        m_devices.clear();
-    return m_devices
-        .emplace(HostString(folder),
-                 device.error() ? std::nullopt : std::optional<std::uint64_t>(*device))
-        .first->second;
+WriteAhead::Counts WriteAhead::counts() const {
+    const std::lock_guard lock(m_mutex);
+    return m_counts;
 }
 
-// Looks at the lines past those looked at, up to the look-ahead; a writer starts for each file
-// system first met, while there are fewer than the most.
+// The space of the file a path names, asked once per space for its room.
+std::optional<std::uint64_t> WriteAhead::spaceOf(const HostString& path) {
+    Result<SpaceFacts> space = m_host.spaceOf(path);
+    if (space.error())
+        return std::nullopt;
+    m_room.try_emplace(space->key, space->free / 4);
+    return space->key;
+}
+
+// Looks at the lines past those looked at, up to the look-ahead; a writer starts for each space
+// first met, while there are fewer than the most.
 void WriteAhead::lookAhead() {
     std::size_t waiting;
     {
         const std::lock_guard lock(m_mutex);
-        waiting = m_entries.size();
+        waiting = m_stopping ? kLookAhead : m_entries.size();
     }
     std::vector<EntryPtr> found;
     while (m_scanned < m_lines && waiting + found.size() < kLookAhead) {
@@ -82,27 +106,24 @@ void WriteAhead::lookAhead() {
         } catch (const PlatformError&) {
             continue; // its turn says why
         }
-        const std::optional<std::uint64_t> device = deviceOf(destination);
-        if (!device)
+        const std::optional<std::uint64_t> space = spaceOf(destination);
+        if (!space)
             continue;
         found.push_back(std::make_shared<Entry>());
         found.back()->given = std::move(*given);
         found.back()->destination = std::move(destination);
-        found.back()->device = *device;
+        found.back()->space = *space;
     }
     if (found.empty())
         return;
     const std::lock_guard lock(m_mutex);
-    // Lines on the turn's file system wait for the turn to move on: no writer is woken for them.
+    // Lines on the turn's space wait for the turn to move on: no writer is woken for them.
     bool work = false;
     for (EntryPtr& entry : found) {
-        work = work || entry->device != m_turnDevice;
-        if (std::ranges::find(m_seen, entry->device) == m_seen.end()) {
-            m_seen.push_back(entry->device);
-            if (m_writers.size() < kMostWriters) {
-                CopyPrimitives& host = *m_hosts.emplace_back(m_makeHost());
-                m_writers.emplace_back([this, &host] { write(host); });
-            }
+        work = work || entry->space != m_turnSpace;
+        if (std::ranges::find(m_seen, entry->space) == m_seen.end()) {
+            m_seen.push_back(entry->space);
+            startWriter();
         }
         m_entries.push_back(std::move(entry));
     }
@@ -110,25 +131,56 @@ void WriteAhead::lookAhead() {
         m_work.notify_all();
 }
 
-// The first line waiting whose file system is free: not the turn's, no writer on it, and room
-// for one more open file there and in all.
+// A writer more, where the handles allow one that can hold a file; a thread that cannot start
+// leaves the lines to their turns.
+void WriteAhead::startWriter() {
+    if (m_writers.size() >= kMostWriters)
+        return;
+    if (m_handles && *m_handles - kTurnHandles - static_cast<std::int64_t>(m_seen.size()) -
+                             2 * static_cast<std::int64_t>(m_writers.size() + 1) <
+                         2)
+        return;
+    try {
+        CopyPrimitives& host = *m_hosts.emplace_back(m_makeHost());
+        m_writers.emplace_back([this, &host] { write(host); });
+    } catch (const std::exception&) {
+        if (m_hosts.size() > m_writers.size())
+            m_hosts.pop_back();
+    }
+}
+
+// Whether one more file may be held ahead on `space`: by count there and in all, by the handles
+// the turn must keep (a file and its folder each, and what each writer holds), and by bytes.
+bool WriteAhead::roomFor(std::uint64_t space) const {
+    int most = kMostInAll;
+    if (m_handles)
+        most = static_cast<int>(std::min<std::int64_t>(
+            most, (*m_handles - kTurnHandles - static_cast<std::int64_t>(m_seen.size()) -
+                   2 * static_cast<std::int64_t>(m_writers.size())) /
+                      2));
+    const auto open = m_open.find(space);
+    const auto held = m_held.find(space);
+    const auto room = m_room.find(space);
+    return m_openInAll < most && (open == m_open.end() || open->second < kMostPerSpace) &&
+           room != m_room.end() &&
+           (held == m_held.end() ? 0 : held->second) + m_size <= room->second;
+}
+
+// The first line waiting whose space is free: not the turn's, no writer on it, and room there.
 WriteAhead::EntryPtr WriteAhead::pick() {
-    if (m_openInAll >= kMostInAll)
+    if (m_stopping)
         return nullptr;
     for (const EntryPtr& entry : m_entries) {
-        const std::uint64_t device = entry->device;
-        if (entry->state == State::Waiting && device != m_turnDevice && !busy(device) &&
-            m_open[device] < kMostPerDevice)
+        const std::uint64_t space = entry->space;
+        if (entry->state == State::Waiting && space != m_turnSpace &&
+            std::ranges::find(m_busy, space) == m_busy.end() && roomFor(space))
             return entry;
     }
     return nullptr;
 }
 
-bool WriteAhead::busy(std::uint64_t device) const {
-    return std::ranges::find(m_busy, device) != m_busy.end();
-}
-
 void WriteAhead::write(CopyPrimitives& host) {
+    host.writerStarted();
     CopySequence sequence(host);
     Stopper stopper(m_stopping);
     sequence.observe(&stopper);
@@ -139,70 +191,131 @@ void WriteAhead::write(CopyPrimitives& host) {
         if (m_stopping)
             return;
         entry->state = State::Writing;
-        m_busy.push_back(entry->device);
-        ++m_open[entry->device];
+        m_busy.push_back(entry->space);
+        ++m_open[entry->space];
         ++m_openInAll;
+        m_held[entry->space] += m_size;
         lock.unlock();
         CopySequence::PreparedFile made;
+        std::optional<std::u16string> failure;
+        bool handlesOut = false;
         stopper.watch(&entry->dropped);
         // A failure here is no outcome: the turn copies again, and tells its own.
         try {
             made = sequence.prepare(m_source, entry->destination);
-        } catch (...) {
-            made.reset();
+        } catch (const PlatformError& error) {
+            failure = error.description();
+            handlesOut = outOfHandles(error.code());
+        } catch (const std::exception& error) {
+            const std::string_view what = error.what();
+            failure = std::u16string(what.begin(), what.end());
         }
         lock.lock();
-        std::erase(m_busy, entry->device);
-        finished(*entry, std::move(made));
+        std::erase(m_busy, entry->space);
+        Dropped dropped = finished(*entry, std::move(made));
+        if (failure && !entry->dropped && !m_stopping) {
+            ++m_counts.failed;
+            m_failures.push_back(entry->given + u": " + *failure);
+        }
         m_finished.notify_all();
+        // Out of handles, the run could lose a copy to what is held: it goes on one at a time.
+        if (handlesOut) {
+            Dropped more = stopWriting(lock);
+            std::ranges::move(more, std::back_inserter(dropped));
+        }
+        lock.unlock();
+        dropped.clear();
+        lock.lock();
     }
 }
 
-void WriteAhead::finished(Entry& entry, CopySequence::PreparedFile made) {
-    if (made && !entry.dropped) {
+// A file written is kept for its turn unless the turn went by; what is not kept is handed back
+// to be dropped outside the lock.
+WriteAhead::Dropped WriteAhead::finished(Entry& entry, CopySequence::PreparedFile made) {
+    if (made && !entry.dropped && !m_stopping) {
         entry.file = std::move(made);
         entry.state = State::Ready;
-        return;
+        ++m_counts.written;
+        return {};
     }
     entry.state = State::Failed;
-    release(entry.device);
+    release(entry.space);
+    Dropped dropped;
+    if (made)
+        dropped.push_back(std::move(made));
+    return dropped;
 }
 
-void WriteAhead::release(std::uint64_t device) {
-    --m_open[device];
+void WriteAhead::release(std::uint64_t space) {
+    --m_open[space];
     --m_openInAll;
+    m_held[space] -= m_size;
 }
 
-// The turn writes on `device` itself: its writer finishes first, and the files written ahead
-// there go, so that the turn finds the space it would find one target at a time.
-void WriteAhead::claim(std::uint64_t device) {
-    std::vector<CopySequence::PreparedFile> dropped;
-    std::unique_lock lock(m_mutex);
-    m_finished.wait(lock, [&] { return !busy(device); });
-    if (m_open[device] == 0)
-        return;
+// Stops writing ahead for the rest of the run: every writer ends once its piece is done, and
+// every file written ahead is handed back to be dropped.
+WriteAhead::Dropped WriteAhead::stopWriting(std::unique_lock<std::mutex>& lock) {
+    m_stopping = true;
     for (const EntryPtr& entry : m_entries)
-        if (entry->device == device && entry->state == State::Ready) {
+        entry->dropped = true;
+    m_work.notify_all();
+    m_finished.wait(lock, [&] { return m_busy.empty(); });
+    Dropped dropped;
+    for (const EntryPtr& entry : m_entries)
+        if (entry->state == State::Ready) {
             dropped.push_back(std::move(entry->file));
             entry->state = State::Failed;
-            release(device);
+            release(entry->space);
+        }
+    return dropped;
+}
+
+// The turn writes on `space` itself: its writer finishes first, and the files written ahead
+// there go, so that the turn finds the space it would find one target at a time.
+void WriteAhead::claim(std::uint64_t space) {
+    Dropped dropped;
+    std::unique_lock lock(m_mutex);
+    m_finished.wait(lock, [&] { return std::ranges::find(m_busy, space) == m_busy.end(); });
+    for (const EntryPtr& entry : m_entries)
+        if (entry->space == space && entry->state == State::Ready) {
+            dropped.push_back(std::move(entry->file));
+            entry->state = State::Failed;
+            release(space);
         }
     lock.unlock();
-    m_work.notify_all();
+    if (!dropped.empty())
+        m_work.notify_all();
+}
+
+void WriteAhead::tellFailures() {
+    std::vector<std::u16string> failures;
+    {
+        const std::lock_guard lock(m_mutex);
+        failures.swap(m_failures);
+    }
+    if (m_tell)
+        for (const std::u16string& failure : failures)
+            m_tell(u"written ahead: " + failure + u"; written again at its turn");
+}
+
+void WriteAhead::settleForTesting() {
+    std::unique_lock lock(m_mutex);
+    m_finished.wait(lock, [&] { return m_writers.empty() || (m_busy.empty() && !pick()); });
 }
 
 CopyOutcome WriteAhead::copy(CopySequence& sequence, const HostString& source,
                              std::u16string_view given) {
     lookAhead();
+    tellFailures();
     // Only the turn changes the lines looked at, so it reads them unlocked.
     const auto found = std::ranges::find_if(
         m_entries, [&](const EntryPtr& entry) { return entry->given == given; });
     const bool planned = found != m_entries.end();
     const HostString destination = planned ? (*found)->destination : m_hostPath(given);
-    const std::optional<std::uint64_t> device =
-        planned ? std::optional((*found)->device) : deviceOf(destination);
+    const std::optional<std::uint64_t> space =
+        planned ? std::optional((*found)->space) : spaceOf(destination);
     CopySequence::Ahead ahead;
-    std::vector<CopySequence::PreparedFile> passed;
+    Dropped passed;
     bool work = false;
     {
         std::unique_lock lock(m_mutex);
@@ -214,27 +327,49 @@ CopyOutcome WriteAhead::copy(CopySequence& sequence, const HostString& source,
                 (*it)->dropped = true;
                 if ((*it)->state == State::Ready) {
                     passed.push_back(std::move((*it)->file));
-                    release((*it)->device);
+                    (*it)->state = State::Failed;
+                    release((*it)->space);
                 }
             }
             m_entries.erase(m_entries.begin(), found + 1);
         }
-        // A writer may take up what the turn leaves: another file system, or room again.
-        work = !passed.empty() || m_turnDevice != device;
-        m_turnDevice = device;
+        // A writer may take up what the turn leaves: another space, or room again.
+        work = !passed.empty() || m_turnSpace != space;
+        m_turnSpace = space;
         if (entry) {
             m_finished.wait(lock, [&] { return entry->state != State::Writing; });
             if (entry->state == State::Ready) {
                 ahead.file = std::move(entry->file);
-                release(entry->device);
+                release(entry->space);
+                ++m_counts.taken;
                 work = true;
             }
         }
+        // The turn's own writes, its names and what they keep, meet no writer on its space.
+        if (space)
+            m_finished.wait(lock,
+                            [&] { return std::ranges::find(m_busy, *space) == m_busy.end(); });
     }
     if (work)
         m_work.notify_all();
     passed.clear();
-    if (device)
-        ahead.writingHere = [this, &device] { claim(*device); };
-    return sequence.copy(source, destination, &ahead);
+    if (space)
+        ahead.writingHere = [this, &space] { claim(*space); };
+    try {
+        return sequence.copy(source, destination, &ahead);
+    } catch (const PlatformError& error) {
+        if (!shortOfWhatIsHeld(error))
+            throw;
+        Dropped held;
+        {
+            std::unique_lock lock(m_mutex);
+            if (m_openInAll == 0 && m_busy.empty())
+                throw;
+            held = stopWriting(lock);
+        }
+        held.clear();
+        // Copied again with all that was held let go, the line ends as it would one target at a
+        // time: a copy short of room changed nothing of its target.
+        return sequence.copy(source, destination);
+    }
 }

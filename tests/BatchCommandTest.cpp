@@ -559,7 +559,7 @@ TEST_F(BatchCommandTest, writingAheadHoldsNoMoreThanItsBoundOpen) {
               std::string::npos)
         << result.err;
     constexpr int kDevices = 2, kPerFile = 2, kTurn = 8;
-    EXPECT_LE(count.most - before, kDevices * (WriteAhead::kMostPerDevice * kPerFile + 1) + kTurn);
+    EXPECT_LE(count.most - before, kDevices * (WriteAhead::kMostPerSpace * kPerFile + 1) + kTurn);
 }
 #endif
 

@@ -145,9 +145,9 @@ done
 
 # Written ahead, a run stopped by SIGTERM leaves nothing on any file system: the stop comes while
 # new files are being written on two slow devices without anonymous files, and the tmpfs has
-# files written ahead.
-mount_faulty "$scratch/slow1" rate=100000
-mount_faulty "$scratch/slow2" rate=100000
+# files written ahead. Each device answers within a second, as a stop waits only for one that does.
+mount_faulty "$scratch/slow1" rate=400000
+mount_faulty "$scratch/slow2" rate=400000
 mounts+=("$scratch/slow1" "$scratch/slow2")
 mkdir "$scratch/small/ahead"
 head -c 1000000 /dev/urandom >"$scratch/large"

@@ -10,13 +10,16 @@
 #include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/btrfs.h>
 #include <linux/fs.h>
 #include <linux/magic.h>
 #include <linux/openat2.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/statfs.h>
 #include <sys/statvfs.h>
 #include <sys/syscall.h>
+#include <sys/sysmacros.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -53,6 +56,46 @@ mode_t readUmask() {
 }
 
 const mode_t kUmask = readUmask();
+
+// Network file systems that linux/magic.h does not name.
+constexpr long kCifsMagic = 0xFF534D42;
+constexpr long kSmb2Magic = 0xFE534D42;
+constexpr long kCephMagic = 0x00C36400;
+
+// The upper layer of the overlay mounted as `device`, from the mount table.
+std::optional<std::string> upperLayerOf(dev_t device) {
+    std::FILE* table = std::fopen("/proc/self/mountinfo", "re");
+    if (!table)
+        return std::nullopt;
+    const std::string numbers =
+        std::to_string(major(device)) + ':' + std::to_string(minor(device)) + ' ';
+    std::optional<std::string> upper;
+    char* line = nullptr;
+    std::size_t size = 0;
+    while (!upper && ::getline(&line, &size, table) > 0) {
+        const std::string_view text = line;
+        const std::size_t at = text.find(' ', text.find(' ') + 1) + 1;
+        const std::size_t option = text.find(",upperdir=");
+        if (text.compare(at, numbers.size(), numbers) != 0 || option == text.npos)
+            continue;
+        // Spaces and the like are written as octal escapes.
+        std::string path;
+        for (std::size_t i = option + 10; i < text.size() && text[i] != ',' && text[i] != '\n';
+             ++i) {
+            if (text[i] == '\\' && i + 3 < text.size()) {
+                path +=
+                    static_cast<char>(std::stoi(std::string(text.substr(i + 1, 3)), nullptr, 8));
+                i += 3;
+            } else {
+                path += text[i];
+            }
+        }
+        upper = std::move(path);
+    }
+    std::free(line);
+    std::fclose(table);
+    return upper;
+}
 
 bool isUnsupported(int error) {
     return error == ENOTSUP || error == EOPNOTSUPP || error == ENOSYS;
@@ -465,7 +508,11 @@ Result<NewFile> PosixCopyPrimitives::createNamed(const CopyTarget& target, const
         return lastError();
     file.name = name;
     file.encrypted = encrypted;
-    liveNames::add(fdOf(target.folder), name.c_str());
+    // A name no stop could remove is not made: the registry holds more than a run writes ahead.
+    if (!liveNames::add(fdOf(target.folder), target.folderPath, name.c_str())) {
+        ::unlinkat(fdOf(target.folder), name.c_str(), 0);
+        return std::make_error_code(std::errc::too_many_files_open);
+    }
     return file;
 }
 
@@ -476,15 +523,17 @@ std::error_code PosixCopyPrimitives::linkAnonymous(NewFile& file, const CopyTarg
     if (error)
         return error;
     const bool temporary = name != target.name;
-    if (temporary)
-        liveNames::add(folder, name.c_str());
+    if (temporary && !liveNames::add(folder, target.folderPath, name.c_str())) {
+        ::unlinkat(folder, name.c_str(), 0);
+        return std::make_error_code(std::errc::too_many_files_open);
+    }
     // Named, the file needs no descriptor any more. Network and FUSE file systems report write
     // errors at its close: then the name it just took goes again.
     error = file.file.close();
     if (error) {
         ::unlinkat(folder, name.c_str(), 0);
         if (temporary)
-            liveNames::remove(folder, name.c_str());
+            liveNames::remove(name.c_str());
     }
     return error;
 }
@@ -514,7 +563,7 @@ std::error_code PosixCopyPrimitives::publish(NewFile& file, const CopyTarget& ta
         return error;
     const std::error_code error = rename(folder, file.name, target.name, replace);
     if (!error)
-        liveNames::remove(folder, file.name.c_str());
+        liveNames::remove(file.name.c_str());
     return error;
 }
 
@@ -597,7 +646,7 @@ std::error_code PosixCopyPrimitives::removeName(NewFile& file, const CopyTarget&
     const int folder = fdOf(target.folder);
     const std::error_code error =
         ::unlinkat(folder, file.name.c_str(), 0) == 0 ? std::error_code() : lastError();
-    liveNames::remove(folder, file.name.c_str());
+    liveNames::remove(file.name.c_str());
     return error;
 }
 
@@ -640,11 +689,113 @@ Result<bool> PosixCopyPrimitives::sameFolder(const CopyTarget& one, const CopyTa
     return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
 }
 
-Result<std::uint64_t> PosixCopyPrimitives::deviceOf(const HostString& path) {
-    struct stat folder {};
-    if (::stat(path.substr(0, path.rfind('/') + 1).c_str(), &folder) != 0)
+// The folder of the file a link at `path` finally names, else the path's own folder.
+Result<SpaceFacts> PosixCopyPrimitives::spaceOf(const HostString& path) {
+    std::string folder = path.substr(0, path.rfind('/') + 1);
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
+        const std::unique_ptr<char, void (*)(void*)> real(::realpath(path.c_str(), nullptr),
+                                                          std::free);
+        if (real) {
+            folder = real.get();
+            folder.resize(folder.rfind('/') + 1);
+        }
+    }
+    // Asked once per folder: its room counts only when first seen.
+    const auto known = m_folderSpaces.find(folder);
+    if (known != m_folderSpaces.end())
+        return known->second;
+    Result<SpaceFacts> space = folderSpace(folder);
+    if (space.error())
+        return space;
+    if (m_folderSpaces.size() >= 4096)
+        m_folderSpaces.clear();
+    return m_folderSpaces.emplace(std::move(folder), *space).first->second;
+}
+
+Result<SpaceFacts> PosixCopyPrimitives::folderSpace(const std::string& folder) {
+    const OsHandle held(::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    struct stat info {};
+    if (!held.valid() || ::fstat(fdOf(held), &info) != 0)
         return lastError();
-    return static_cast<std::uint64_t>(folder.st_dev);
+    Result<std::int64_t> free = freeSpace(held.get());
+    if (free.error())
+        return free.error();
+    const auto known = m_spaces.find(info.st_dev);
+    if (known != m_spaces.end())
+        return SpaceFacts{known->second, *free};
+    const std::uint64_t key = poolOf(folder, info.st_dev);
+    if (m_spaces.size() >= 4096)
+        m_spaces.clear();
+    m_spaces.emplace(info.st_dev, key);
+    return SpaceFacts{key, *free};
+}
+
+// One number for the space `device` draws on: the subvolumes of one btrfs pool share their
+// pool's, an overlay its upper layer's; any other file system (each FUSE or network mount
+// among them) is its own. Numbers drawn from a pool's id are marked apart from devices.
+std::uint64_t PosixCopyPrimitives::poolOf(const std::string& folder, dev_t device, int depth) {
+    struct statfs system {};
+    if (::statfs(folder.c_str(), &system) != 0)
+        return device;
+    if (system.f_type == BTRFS_SUPER_MAGIC) {
+        const OsHandle opened(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        btrfs_ioctl_fs_info_args pool{};
+        if (!opened.valid() || ::ioctl(fdOf(opened), BTRFS_IOC_FS_INFO, &pool) != 0)
+            return device;
+        std::uint64_t key = 0;
+        for (std::size_t i = 0; i < sizeof pool.fsid; ++i)
+            key = key * 131 + pool.fsid[i];
+        return key | std::uint64_t{1} << 63;
+    }
+    if (system.f_type == OVERLAYFS_SUPER_MAGIC && depth < 4) {
+        const std::optional<std::string> upper = upperLayerOf(device);
+        struct stat info {};
+        if (upper && ::stat(upper->c_str(), &info) == 0)
+            return poolOf(*upper + '/', info.st_dev, depth + 1);
+    }
+    return device;
+}
+
+Result<bool> PosixCopyPrimitives::tracksChanges(const HostString& path) {
+    struct statfs system {};
+    struct stat info {};
+    if (::statfs(path.c_str(), &system) != 0 || ::stat(path.c_str(), &info) != 0)
+        return lastError();
+    switch (system.f_type) {
+    // Their times are a server's or a user-space program's word, or kept to whole seconds.
+    case FUSE_SUPER_MAGIC:
+    case NFS_SUPER_MAGIC:
+    case SMB_SUPER_MAGIC:
+    case kCifsMagic:
+    case kSmb2Magic:
+    case V9FS_MAGIC:
+    case CODA_SUPER_MAGIC:
+    case AFS_FS_MAGIC:
+    case kCephMagic:
+    case MSDOS_SUPER_MAGIC:
+    case EXFAT_SUPER_MAGIC:
+        return false;
+    default:
+        // Times without a sub-second part come from a file system that keeps none.
+        return info.st_ctim.tv_nsec != 0 || info.st_mtim.tv_nsec != 0;
+    }
+}
+
+std::optional<std::int64_t> PosixCopyPrimitives::handlesToSpare() {
+    struct rlimit limit {};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
+        return std::nullopt;
+    std::int64_t open = 0;
+    if (const std::unique_ptr<DIR, int (*)(DIR*)> listed(::opendir("/proc/self/fd"), ::closedir);
+        listed)
+        while (::readdir(listed.get()))
+            ++open;
+    return static_cast<std::int64_t>(limit.rlim_cur) - open;
+}
+
+void PosixCopyPrimitives::writerStarted() {
+    liveNames::keepStopsOffThisThread();
 }
 
 Result<std::int64_t> PosixCopyPrimitives::copyPiece(const CopySource& source, OsHandle& out,

@@ -54,7 +54,10 @@ class PosixCopyPrimitives : public CopyPrimitives {
     Result<bool> folderIsAppendOnly(const CopyTarget& target) override;
     Result<std::optional<FileFacts>> lookAgain(const CopyTarget& target) override;
     Result<bool> sameFolder(const CopyTarget& one, const CopyTarget& other) override;
-    Result<std::uint64_t> deviceOf(const HostString& path) override;
+    Result<SpaceFacts> spaceOf(const HostString& path) override;
+    Result<bool> tracksChanges(const HostString& path) override;
+    std::optional<std::int64_t> handlesToSpare() override;
+    void writerStarted() override;
     Result<std::int64_t> copyPiece(const CopySource& source, OsHandle& out, std::int64_t at,
                                    std::int64_t most) override;
     Result<std::pair<std::int64_t, std::int64_t>> nextData(OsHandle::Native file, std::int64_t size,
@@ -83,6 +86,8 @@ class PosixCopyPrimitives : public CopyPrimitives {
     // As on a host where an open file cannot be reached through /proc (`procLinks` false): an
     // anonymous file is then named by AT_EMPTY_PATH, and the checked file by its name.
     explicit PosixCopyPrimitives(bool procLinks);
+    // The space of the folder at `folder` (links resolved), asked once per device.
+    virtual Result<SpaceFacts> folderSpace(const std::string& folder);
 
   private:
     struct Folder {
@@ -90,6 +95,7 @@ class PosixCopyPrimitives : public CopyPrimitives {
         long type; // the file system's, as statfs tells it
     };
     Result<Folder> folderOf(const CopyTarget& target);
+    std::uint64_t poolOf(const std::string& folder, dev_t device, int depth = 0);
     std::error_code linkAt(NewFile& file, int folder, const HostString& name);
     static std::error_code rename(int folder, const HostString& from, const HostString& to,
                                   bool replace);
@@ -118,6 +124,9 @@ class PosixCopyPrimitives : public CopyPrimitives {
     // file system of the folders written to lately.
     std::map<dev_t, OsHandle> m_written;
     std::unordered_map<std::string, Folder> m_folders;
+    // The space each device draws on, and each folder's.
+    std::unordered_map<dev_t, std::uint64_t> m_spaces;
+    std::unordered_map<std::string, SpaceFacts> m_folderSpaces;
     // Who this process is in its temporary names, and the folders cleared of leftovers.
     std::optional<NameMaker> m_maker;
     std::string m_prefix;

@@ -851,13 +851,32 @@ Result<bool> Win32CopyPrimitives::sameFolder(const CopyTarget& one, const CopyTa
     return identityOf(handleOf(one.folder), first) == identityOf(handleOf(other.folder), second);
 }
 
-Result<std::uint64_t> Win32CopyPrimitives::deviceOf(const HostString& path) {
-    const OsHandle opened = openHandle(path.substr(0, path.find_last_of(L"\\/") + 1),
-                                       FILE_READ_ATTRIBUTES, kShareAll, FILE_FLAG_BACKUP_SEMANTICS);
+// The volume of the file a link at `path` finally names, else of the path's folder.
+Result<SpaceFacts> Win32CopyPrimitives::spaceOf(const HostString& path) {
+    OsHandle opened = openHandle(path, FILE_READ_ATTRIBUTES, kShareAll, FILE_FLAG_BACKUP_SEMANTICS);
+    if (!opened.valid())
+        opened = openHandle(path.substr(0, path.find_last_of(L"\\/") + 1), FILE_READ_ATTRIBUTES,
+                            kShareAll, FILE_FLAG_BACKUP_SEMANTICS);
     BY_HANDLE_FILE_INFORMATION info{};
     if (!opened.valid() || !::GetFileInformationByHandle(handleOf(opened), &info))
         return lastError();
-    return std::uint64_t{info.dwVolumeSerialNumber};
+    Result<std::int64_t> free = freeSpace(opened.get());
+    if (free.error())
+        return free.error();
+    return SpaceFacts{std::uint64_t{info.dwVolumeSerialNumber}, *free};
+}
+
+// NTFS and ReFS move a file's change time on every write; FAT keeps none, and a share's times
+// are its server's word.
+Result<bool> Win32CopyPrimitives::tracksChanges(const HostString& path) {
+    const OsHandle opened =
+        openHandle(path, FILE_READ_ATTRIBUTES, kShareAll, FILE_FLAG_BACKUP_SEMANTICS);
+    wchar_t system[MAX_PATH + 1] = {};
+    if (!opened.valid() || !::GetVolumeInformationByHandleW(handleOf(opened), nullptr, 0, nullptr,
+                                                            nullptr, nullptr, system, MAX_PATH))
+        return lastError();
+    const std::wstring_view name = system;
+    return !onRemoteVolume(opened.get()) && (name == L"NTFS" || name == L"ReFS");
 }
 
 char* Win32CopyPrimitives::buffer() {

@@ -41,7 +41,10 @@ class Win32CopyPrimitives : public CopyPrimitives {
     Result<bool> folderIsAppendOnly(const CopyTarget& target) override;
     Result<std::optional<FileFacts>> lookAgain(const CopyTarget& target) override;
     Result<bool> sameFolder(const CopyTarget& one, const CopyTarget& other) override;
-    Result<std::uint64_t> deviceOf(const HostString& path) override;
+    Result<SpaceFacts> spaceOf(const HostString& path) override;
+    Result<bool> tracksChanges(const HostString& path) override;
+    // Windows bounds no process's handles to a small number.
+    std::optional<std::int64_t> handlesToSpare() override { return std::nullopt; }
     Result<std::int64_t> copyPiece(const CopySource& source, OsHandle& out, std::int64_t at,
                                    std::int64_t most) override;
     Result<std::pair<std::int64_t, std::int64_t>> nextData(OsHandle::Native file, std::int64_t size,

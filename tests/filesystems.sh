@@ -189,5 +189,34 @@ check "a file system filled ahead: the same receipt" "$(cat "$scratch/receipt-on
 check "a file system filled ahead: every old file replaced" "created replaced replaced replaced blank " \
     "$(cut -f3 "$scratch/receipt-ahead" | tr '\n' ' ')"
 
+# Stopped after many more files were written ahead than a stop could ever track at once, a run
+# leaves none of them: each file's name is let go as its turn takes it.
+mount_faulty "$scratch/many1"
+mount_faulty "$scratch/many2"
+mounts+=("$scratch/many1" "$scratch/many2")
+head -c 4096 /dev/urandom >"$scratch/small-source"
+for n in $(seq 1 1500); do printf '%s\n' "$scratch"/many{1,2}/t$n; done >"$scratch/list"
+"$batch" "$scratch/small-source" "$scratch/list" 2>/dev/null &
+run=$! status=0
+until [ "$(find "$scratch"/many{1,2} -name 't*' 2>/dev/null | wc -l)" -ge 600 ]; do sleep 0.05; done
+kill -TERM "$run"
+wait "$run" || status=$?
+check "more than 256 files ahead, stopped: ends as SIGTERM ends it" 143 "$status"
+check "more than 256 files ahead, stopped: leaves nothing" "0" \
+    "$(find "$scratch"/many{1,2} -name '.quorvane-*' | wc -l)"
+
+# With few descriptors, every line is copied, as one target at a time copies it, and files are
+# still written ahead on three devices.
+rm -f "$scratch"/many{1,2}/*
+mkdir "$scratch/few"
+for n in $(seq 1 100); do printf '%s\n' "$scratch"/{many1,many2,few}/t$n; done >"$scratch/list-short"
+status=0
+(ulimit -n 32 && "$batch" --verbose --receipt "$scratch/receipt-few" "$scratch/small-source" \
+    "$scratch/list-short" 2>"$scratch/said") || status=$?
+check "ulimit -n 32: every line copied" "0 300" \
+    "$status $(grep -c $'\tcreated\t' "$scratch/receipt-few")"
+check "ulimit -n 32: files written ahead" "yes" \
+    "$(grep -q '^quorvane-batch: [1-9][0-9]* written ahead' "$scratch/said" && echo yes)"
+
 echo "$failures failed"
 [ "$failures" = 0 ]

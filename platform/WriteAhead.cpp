@@ -83,6 +83,7 @@ std::optional<std::uint64_t> WriteAhead::spaceOf(const HostString& path) {
     Result<SpaceFacts> space = m_host.spaceOf(path);
     if (space.error())
         return std::nullopt;
+    const std::lock_guard lock(m_mutex); // writers read the room as they pick
     m_room.try_emplace(space->key, space->free / 4);
     return space->key;
 }

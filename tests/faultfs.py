@@ -7,7 +7,8 @@ OP is flush (the close), fsync, write or create; ERRNO a name such as EIO or ENO
 reports every file as taking no space (st_blocks 0), a figure that lies. rate limits writes to
 BYTES a second, as a slow stick or share does. Like most FUSE file systems it has no anonymous
 files. Faults change while mounted: write lines such as "flush=EIO" (or "flush=" to heal) to
-the control file .faultfs at the mount's root; "hold=1" makes every read wait until "hold=".
+the control file .faultfs at the mount's root; "hold=1" makes every read and write wait until
+"hold=", as a file system that stops answering does.
 """
 
 import errno
@@ -85,6 +86,8 @@ class FaultFs(fuse.Fuse):
                         fs.faults.set(line)
                     return len(data)
                 fs.faults.check("write")
+                while fs.faults.hold:
+                    time.sleep(0.01)
                 fs.faults.pace(len(data))
                 return os.pwrite(self.fd, data, offset)
 

@@ -205,6 +205,30 @@ check "more than 256 files ahead, stopped: ends as SIGTERM ends it" 143 "$status
 check "more than 256 files ahead, stopped: leaves nothing" "0" \
     "$(find "$scratch"/many{1,2} -name '.quorvane-*' | wc -l)"
 
+# A writer ahead stuck in a file system that stopped answering does not hold up a stop: the run
+# ends as SIGTERM ends it, leaving the name it could not remove there and saying so.
+mount_faulty "$scratch/hung"
+mounts+=("$scratch/hung")
+mkdir "$scratch/plain"
+printf '%s\n' "$scratch/plain/first" "$scratch/hung/second" >"$scratch/list"
+echo hold=1 >"$scratch/hung/.faultfs"
+"$batch" "$scratch/large" "$scratch/list" 2>"$scratch/said" &
+run=$! status=0
+until compgen -G "$scratch/hung/.quorvane-*" >/dev/null; do sleep 0.02; done
+sleep 0.2
+kill -TERM "$run"
+# Its writer is let go only once the run has ended (a zombie until then) or ten seconds passed.
+for _ in $(seq 1 100); do
+    case $(ps -o stat= -p "$run") in Z* | "") break ;; esac
+    sleep 0.1
+done
+ended=$(ps -o stat= -p "$run" | grep -c '^Z' || true)
+echo hold= >"$scratch/hung/.faultfs"
+wait "$run" || status=$?
+check "a writer in a hung file system: the stop ends the run" "1 143" "$ended $status"
+check "a writer in a hung file system: the name left is said" "yes" \
+    "$(grep -q "temporary file left.*$scratch/hung/.quorvane-" "$scratch/said" && echo yes)"
+
 # With few descriptors, every line is copied, as one target at a time copies it, and files are
 # still written ahead on three devices.
 rm -f "$scratch"/many{1,2}/*

@@ -38,6 +38,9 @@ constexpr timespec kStep{0, 10'000'000};
 int g_wake[2] = {-1, -1};
 std::atomic<int> g_gone{0};
 std::atomic<bool> g_removed{false};
+// A stop has begun: no name is counted any more. Names being made meanwhile are waited for.
+std::atomic<bool> g_stopping{false};
+std::atomic<int> g_making{0};
 
 sigset_t stops() {
     sigset_t set;
@@ -66,8 +69,10 @@ void say(const char* text) {
 
 void onStop(int signal) {
     const int saved = errno;
+    g_stopping.store(true);
     (void)!::write(g_wake[1], "", 1);
-    for (int step = 0, gone = 0; step < kWaitSteps && !g_removed.load(std::memory_order_acquire);
+    for (int step = 0, gone = 0;
+         step < kWaitSteps && !(g_removed.load(std::memory_order_acquire) && g_making.load() == 0);
          ++step) {
         ::nanosleep(&kStep, nullptr);
         if (const int now = g_gone.load(std::memory_order_acquire); now != gone) {
@@ -131,10 +136,25 @@ bool add(int folder, std::string_view folderPath, const char* name) {
         folderPath.copy(slot.path, folderPath.size());
         std::memcpy(slot.path + folderPath.size(), name, length + 1);
         slot.nameAt = folderPath.size();
-        slot.state.store(kLive, std::memory_order_release);
-        return true;
+        slot.state.store(kLive);
+        // Counted before a stop began, the name is the remover's to remove; after, the caller's.
+        if (!g_stopping.load())
+            return true;
+        slot.state.store(kFree);
+        return false;
     }
     return false;
+}
+
+Making::Making() {
+    const sigset_t set = stops();
+    ::pthread_sigmask(SIG_BLOCK, &set, &m_old);
+    g_making.fetch_add(1);
+}
+
+Making::~Making() {
+    g_making.fetch_sub(1);
+    ::pthread_sigmask(SIG_SETMASK, &m_old, nullptr);
 }
 
 void remove(const char* name) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <csignal>
 #include <string_view>
 
 // The temporary names that exist right now, each in a folder held open. A stop by SIGINT,
@@ -7,8 +8,22 @@
 // SIGKILL and power cuts leave them to a later run's clean-up. Safe from any thread.
 namespace liveNames {
 
-// Counts `name` in `folder` (at `folderPath`) as live; the first call makes the stopping signals
-// remove it. False, and nothing counted, where the registry has no room or the name no place.
+// Held while a temporary name is made and counted: a stop waits until the name is counted (and
+// then removes it) or refused, and none is handled on this thread meanwhile.
+class Making {
+  public:
+    Making();
+    ~Making();
+    Making(const Making&) = delete;
+    Making& operator=(const Making&) = delete;
+
+  private:
+    sigset_t m_old;
+};
+
+// Counts `name` in `folder` (at `folderPath`) as live, under a Making; the first call makes the
+// stopping signals remove it. False, and nothing counted, where a stop has begun, the registry
+// has no room or the name no place: the caller removes the name at once.
 bool add(int folder, std::string_view folderPath, const char* name);
 // The name is gone or has become a target's: no stop may remove it any more. Names are unique
 // to the process, so whichever handle on its folder made it, the name alone finds it.

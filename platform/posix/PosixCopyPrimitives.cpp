@@ -501,6 +501,7 @@ Result<NewFile> PosixCopyPrimitives::createAnonymous(const CopyTarget& target,
 Result<NewFile> PosixCopyPrimitives::createNamed(const CopyTarget& target, const HostString& name,
                                                  std::uint32_t permissions, bool encrypted) {
     NewFile file;
+    const liveNames::Making making;
     file.file = OsHandle(::openat(fdOf(target.folder), name.c_str(),
                                   O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                                   permissions & 0777));
@@ -508,7 +509,7 @@ Result<NewFile> PosixCopyPrimitives::createNamed(const CopyTarget& target, const
         return lastError();
     file.name = name;
     file.encrypted = encrypted;
-    // A name no stop could remove is not made: the registry holds more than a run writes ahead.
+    // A name no stop could remove is not kept: the registry holds more than a run writes ahead.
     if (!liveNames::add(fdOf(target.folder), target.folderPath, name.c_str())) {
         ::unlinkat(fdOf(target.folder), name.c_str(), 0);
         return std::make_error_code(std::errc::too_many_files_open);
@@ -519,17 +520,19 @@ Result<NewFile> PosixCopyPrimitives::createNamed(const CopyTarget& target, const
 std::error_code PosixCopyPrimitives::linkAnonymous(NewFile& file, const CopyTarget& target,
                                                    const HostString& name) {
     const int folder = fdOf(target.folder);
-    std::error_code error = linkAt(file, folder, name);
-    if (error)
-        return error;
     const bool temporary = name != target.name;
-    if (temporary && !liveNames::add(folder, target.folderPath, name.c_str())) {
-        ::unlinkat(folder, name.c_str(), 0);
-        return std::make_error_code(std::errc::too_many_files_open);
+    {
+        const liveNames::Making making;
+        if (const std::error_code error = linkAt(file, folder, name))
+            return error;
+        if (temporary && !liveNames::add(folder, target.folderPath, name.c_str())) {
+            ::unlinkat(folder, name.c_str(), 0);
+            return std::make_error_code(std::errc::too_many_files_open);
+        }
     }
     // Named, the file needs no descriptor any more. Network and FUSE file systems report write
     // errors at its close: then the name it just took goes again.
-    error = file.file.close();
+    const std::error_code error = file.file.close();
     if (error) {
         ::unlinkat(folder, name.c_str(), 0);
         if (temporary)

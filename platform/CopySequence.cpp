@@ -529,8 +529,7 @@ CopyOutcome CopySequence::writeInPlace(const CopySource& source, CopyTarget& tar
         writeContent(source, target, out, true);
         // The source's named streams go with its content here too (its Mark of the Web).
         need(m_host.carryStreams(out, source));
-        // The new content reaches the disk before the old end is cut off, where the host
-        // flushes at all (Windows flushes nothing, as its own copy does).
+        // The new content reaches the disk before the old end is cut off.
         need(m_host.syncData(out));
         need(m_host.setLength(out, source.facts.size));
         takeTime(out, source, true);

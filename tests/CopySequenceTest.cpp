@@ -772,6 +772,47 @@ INSTANTIATE_TEST_SUITE_P(Rows, CopyDispositionTest,
                                                         .outcome = refused(Refusal::None)}),
                          [](const auto& info) { return info.param.name; });
 
+struct FlushRow {
+    const char* name;
+    std::optional<HostCall> failing;
+    bool copied, durable;
+};
+
+class CopyFlushTest : public CopySequenceTest, public testing::WithParamInterface<FlushRow> {};
+
+// The new file's data is on disk before it takes its name, and its folder, holding the name, is
+// flushed before "Done.". A flush that fails is a failure: never a name over data that may not
+// be there (learn.microsoft.com/windows-hardware/drivers/ddi/ntifs/nf-ntifs-ntflushbuffersfileex).
+TEST_P(CopyFlushTest, dataReachesTheDiskBeforeItsNameAndTheNameBeforeDone) {
+    const FlushRow& row = GetParam();
+    std::vector<HostCall> calls;
+    host.fail = [&](HostCall call) {
+        if (call == HostCall::WriteOut || call == HostCall::Rename || call == HostCall::FlushFolder)
+            calls.push_back(call);
+        return call == row.failing ? std::error_code(ERROR_IO_DEVICE, std::system_category())
+                                   : std::error_code();
+    };
+    EXPECT_EQ(copy("out/plain.txt"), row.copied ? "copied" : refused(Refusal::None));
+    EXPECT_EQ(readFile(dir / "out/plain.txt"), row.copied ? "new content" : "old");
+    bool durable = true;
+    try {
+        files.makeDurable();
+    } catch (const PlatformError&) {
+        durable = false;
+    }
+    EXPECT_EQ(durable, row.durable);
+    const std::vector<HostCall> named = {HostCall::WriteOut, HostCall::Rename,
+                                         HostCall::FlushFolder};
+    EXPECT_EQ(calls, row.copied ? named : std::vector<HostCall>(named.begin(), named.begin() + 1));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, CopyFlushTest,
+    testing::Values(FlushRow{"flushed", {}, true, true},
+                    FlushRow{"dataNotWritten", HostCall::WriteOut, false, true},
+                    FlushRow{"namesNotWritten", HostCall::FlushFolder, true, false}),
+    [](const auto& info) { return info.param.name; });
+
 // Whether a folder takes new files is the file system's to say, not its descriptor's, which on
 // a share does not hold the share's own permissions; Wine keeps a descriptor it does not enforce
 // (learn.microsoft.com/windows/win32/fileio/file-security-and-access-rights).

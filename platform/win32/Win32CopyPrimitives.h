@@ -35,8 +35,7 @@ class Win32CopyPrimitives : public CopyPrimitives {
     // A name here does not tell whether its maker is gone: no leftover is removed.
     const HostString& temporaryPrefix() override { return m_prefix; }
     void removeLeftovers(const CopyTarget&) override {}
-    // The system's own copy flushes nothing per file; neither does this one.
-    std::error_code writeOut(const CopyTarget&, OsHandle&) override { return {}; }
+    std::error_code writeOut(const CopyTarget& target, OsHandle& out) override;
     std::error_code removeName(NewFile& file, const CopyTarget& target) override;
     Result<bool> folderIsAppendOnly(const CopyTarget& target) override;
     Result<std::optional<FileFacts>> lookAgain(const CopyTarget& target) override;
@@ -63,6 +62,9 @@ class Win32CopyPrimitives : public CopyPrimitives {
     bool folderKeepsEncrypted(const CopyTarget& target) override;
     Result<bool> folderKeepsName(const CopyTarget& target) override;
     Result<std::string> placeKey(const CopyTarget& target) override;
+    // Makes what copies wrote durable and lets go of the folders held for it; the first
+    // failure.
+    std::error_code syncWritten();
 
   protected:
     // The host calls of a temporary file, for a test to fail one as Wine cannot.
@@ -71,6 +73,8 @@ class Win32CopyPrimitives : public CopyPrimitives {
         DeleteOnClose,   // its delete on close, set again through the class that can clear it
         SetAttributes,   // the attributes the new file takes before its rename
         Rename,          // the rename over the target
+        WriteOut,        // its data written out before it takes the name
+        FlushFolder,     // a folder written to, flushed before "Done."
     };
     // What a folder's volume is and does, read once per folder and run.
     struct Place {
@@ -117,4 +121,10 @@ class Win32CopyPrimitives : public CopyPrimitives {
     std::mutex m_placesLock;
     std::map<std::wstring, std::unique_ptr<Place>> m_places;
     std::map<std::uint64_t, bool> m_streamVolumes; // by serial: whether it keeps named streams
+    // A folder written to, held to be flushed (not held where it takes no new file).
+    struct Written {
+        DWORD volume = 0;
+        OsHandle folder;
+    };
+    std::map<std::wstring, Written> m_written; // by path
 };

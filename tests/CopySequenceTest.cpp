@@ -742,6 +742,24 @@ TEST_F(CopySequenceTest, theTemporaryFileIsHiddenAndEveryFailedStepLeavesNothing
     }
 }
 
+// A temporary file left by a power cut or a crash goes with the next copy into its folder, unless
+// another run holds it (sharing nothing, as every live one is) or it is not this host's: a POSIX
+// copy's name, another program's. The dry run removes nothing.
+TEST_F(CopySequenceTest, aLeftoverNobodyHoldsGoesWithTheNextCopyThere) {
+    for (const char* left : {".quorvane-win-0123456789ab.tmp", ".quorvane-win-held.tmp",
+                             ".quorvane-0123456789ab.tmp", ".quorvane-win-notes.txt"})
+        writeFile(dir / "out" / left, "left");
+    const OsHandle held = holdOpen(dir / "out/.quorvane-win-held.tmp", 0);
+    const std::vector<std::string> before = listing(dir / "out");
+    EXPECT_EQ(copyResult(files, win(dir / "source.txt"), win(dir / "out/new.txt"), true),
+              "created");
+    EXPECT_EQ(listing(dir / "out"), before);
+    EXPECT_EQ(copy("out/new.txt"), "copied");
+    EXPECT_EQ(listing(dir / "out"),
+              (std::vector<std::string>{".quorvane-0123456789ab.tmp", ".quorvane-win-held.tmp",
+                                        ".quorvane-win-notes.txt", "new.txt", "plain.txt"}));
+}
+
 struct DispositionRow {
     const char* name;
     DWORD error; // of setting delete on close through the class that can clear it

@@ -702,6 +702,39 @@ std::error_code Win32CopyPrimitives::removeIn(const CopyTarget& target, const Ho
     return file.valid() && setDeleted(handleOf(file), true) ? std::error_code() : lastError();
 }
 
+// Every live temporary file is held sharing nothing, which binds other machines on a share too:
+// one that opens for delete sharing all is nobody's, left by a power cut, a crash or a stick
+// pulled out, and goes. Once per folder and run.
+void Win32CopyPrimitives::removeLeftovers(const CopyTarget& target) {
+    if (m_cleared.size() >= 4096)
+        m_cleared.clear();
+    if (!m_cleared.insert(target.folderPath).second)
+        return;
+    const OsHandle folder = openIn(target.folder, {}, FILE_LIST_DIRECTORY, kShareAll,
+                                   FILE_DIRECTORY_FILE | FILE_OPEN_FOR_BACKUP_INTENT);
+    const std::wstring ours = m_prefix + L"*.tmp";
+    const auto bytes = static_cast<USHORT>(ours.size() * sizeof(wchar_t));
+    UNICODE_STRING pattern{bytes, bytes, const_cast<PWSTR>(ours.c_str())};
+    IO_STATUS_BLOCK io{};
+    for (BOOLEAN first = TRUE;
+         folder.valid() &&
+         ::NtQueryDirectoryFile(handleOf(folder), nullptr, nullptr, nullptr, &io, buffer(), kPiece,
+                                kNamesInformation, FALSE, first ? &pattern : nullptr, first) >= 0;
+         first = FALSE)
+        for (std::size_t at = 0;;) {
+            const auto* entry = reinterpret_cast<const NamesInformation*>(buffer() + at);
+            const OsHandle left =
+                openIn(target.folder, std::wstring(entry->name, entry->length / sizeof(wchar_t)),
+                       DELETE | FILE_WRITE_ATTRIBUTES, kShareAll,
+                       FILE_OPEN_REPARSE_POINT | FILE_NON_DIRECTORY_FILE);
+            if (left.valid() && setAttributes(handleOf(left), FILE_ATTRIBUTE_HIDDEN))
+                setDeleted(handleOf(left), true);
+            if (entry->next == 0)
+                break;
+            at += entry->next;
+        }
+}
+
 // Hidden, as a leading dot does not make it here, and deleted by the system should the process
 // die before the rename: created to be deleted on close, which only FileDispositionInformationEx
 // can clear. Its delete is never pending, so that every later call on it is allowed. Where the

@@ -6,6 +6,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <windows.h>
 
 // The copy's calls on a Windows host: CreateFileW, a delete disposition on the new file,
@@ -32,9 +33,8 @@ class Win32CopyPrimitives : public CopyPrimitives {
     bool heldOpen(const CopyTarget& target) override;
     Result<VolumeFacts> volumeOf(const CopyTarget& target) override;
     std::error_code publishOverHeld(NewFile& file, const CopyTarget& target) override;
-    // A name here does not tell whether its maker is gone: no leftover is removed.
     const HostString& temporaryPrefix() override { return m_prefix; }
-    void removeLeftovers(const CopyTarget&) override {}
+    void removeLeftovers(const CopyTarget& target) override;
     std::error_code writeOut(const CopyTarget& target, OsHandle& out) override;
     std::error_code removeName(NewFile& file, const CopyTarget& target) override;
     Result<bool> folderIsAppendOnly(const CopyTarget& target) override;
@@ -116,7 +116,10 @@ class Win32CopyPrimitives : public CopyPrimitives {
 
     std::unique_ptr<char[]> m_buffer;
     std::optional<Token> m_token;
-    HostString m_prefix = L".quorvane-";
+    // Marked as this host's: a POSIX copy into the same shared folder holds its files without
+    // a share mode, so only these names can be judged by one.
+    HostString m_prefix = L".quorvane-win-";
+    std::set<std::wstring> m_cleared; // folders whose leftovers were removed
     // Writers on several threads ask at once.
     std::mutex m_placesLock;
     std::map<std::wstring, std::unique_ptr<Place>> m_places;

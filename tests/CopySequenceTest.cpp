@@ -57,6 +57,10 @@ class TestPrimitives : public Win32CopyPrimitives {
         ++streamsCarried;
         return Win32CopyPrimitives::carryStreams(out, source);
     }
+    std::error_code setDeleteOnClose(HANDLE file, bool deleted) override {
+        return disposition ? disposition(deleted)
+                           : Win32CopyPrimitives::setDeleteOnClose(file, deleted);
+    }
     void named(std::wstring& path) override {
         if (asOpened)
             path = path.substr(0, path.find_last_of(L'\\') + 1) + *asOpened;
@@ -78,6 +82,9 @@ class TestPrimitives : public Win32CopyPrimitives {
     std::optional<LinkMet> owners;
     // The error a call fails with; none when empty.
     std::function<std::error_code(HostCall)> fail;
+    // What setting or clearing delete on close answers, as a file system with the class would;
+    // the system's answer when empty.
+    std::function<std::error_code(bool deleted)> disposition;
     // Runs before the rename over a held target.
     std::function<void()> overHeld;
     // What the target's volume is said to have; its own when empty.
@@ -762,7 +769,7 @@ TEST_F(CopySequenceTest, aLeftoverNobodyHoldsGoesWithTheNextCopyThere) {
 
 struct DispositionRow {
     const char* name;
-    DWORD error; // of setting delete on close through the class that can clear it
+    DWORD set, clear; // what setting and clearing delete on close fail with; 0: taken
     std::string outcome;
 };
 
@@ -771,10 +778,14 @@ class CopyDispositionTest : public CopySequenceTest,
 
 // The temporary file is deleted on close until just before its rename, its delete never
 // pending, so that every step on it is allowed; where the file system has no class to clear that
-// (FAT, exFAT, Wine), it is kept under its name and removed on failure.
+// (FAT, exFAT, Wine, a filter that takes only the set), it is kept under its name and removed on
+// failure.
 TEST_P(CopyDispositionTest, aFileSystemWithoutTheClassKeepsANamedTemporaryFile) {
     const DispositionRow& row = GetParam();
-    host.fail = failing(HostCall::DeleteOnClose, row.error);
+    host.disposition = [&](bool deleted) {
+        return std::error_code(static_cast<int>(deleted ? row.set : row.clear),
+                               std::system_category());
+    };
     EXPECT_EQ(copy("out/plain.txt"), row.outcome);
     EXPECT_EQ(readFile(dir / "out/plain.txt"), row.outcome == "copied" ? "new content" : "old");
     EXPECT_TRUE(leftovers(dir.path()).empty());
@@ -782,12 +793,12 @@ TEST_P(CopyDispositionTest, aFileSystemWithoutTheClassKeepsANamedTemporaryFile) 
 
 // learn.microsoft.com/windows-hardware/drivers/ddi/ntddk/ns-ntddk-_file_disposition_information_ex
 INSTANTIATE_TEST_SUITE_P(Rows, CopyDispositionTest,
-                         testing::Values(DispositionRow{.name = "classRefused",
-                                                        .error = ERROR_INVALID_FUNCTION,
-                                                        .outcome = "copied"},
-                                         DispositionRow{.name = "otherFailure",
-                                                        .error = ERROR_IO_DEVICE,
-                                                        .outcome = refused(Refusal::None)}),
+                         testing::Values(DispositionRow{"classRefused", ERROR_INVALID_FUNCTION,
+                                                        ERROR_INVALID_FUNCTION, "copied"},
+                                         DispositionRow{"onlySetTaken", 0, ERROR_INVALID_PARAMETER,
+                                                        "copied"},
+                                         DispositionRow{"otherFailure", ERROR_IO_DEVICE,
+                                                        ERROR_IO_DEVICE, refused(Refusal::None)}),
                          [](const auto& info) { return info.param.name; });
 
 struct FlushRow {

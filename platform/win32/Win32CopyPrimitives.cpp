@@ -381,18 +381,6 @@ bool isLive(HANDLE file) {
     return live;
 }
 
-// Whether the system deletes the file when its last handle closes, set without making its
-// delete pending: every call stays allowed on the handle until then. Set or cleared only
-// through this class
-// (learn.microsoft.com/windows-hardware/drivers/ddi/ntddk/ns-ntddk-_file_disposition_information_ex).
-std::error_code setDeleteOnClose(HANDLE file, bool deleted) {
-    ULONG flags = kDispositionOnClose | (deleted ? kDispositionDelete : 0);
-    IO_STATUS_BLOCK io{};
-    const NTSTATUS status =
-        ::NtSetInformationFile(file, &io, &flags, sizeof flags, kDispositionInformationEx);
-    return status < 0 ? win32Error(::RtlNtStatusToDosError(status)) : std::error_code();
-}
-
 // A file system or system without that class says so in one of these ways (Wine: not
 // implemented; before Windows 10 1809: an unknown flag or class).
 bool refusesClass(const std::error_code& error) {
@@ -702,6 +690,18 @@ std::error_code Win32CopyPrimitives::removeIn(const CopyTarget& target, const Ho
     return file.valid() && setDeleted(handleOf(file), true) ? std::error_code() : lastError();
 }
 
+// Whether the system deletes the file when its last handle closes, set without making its
+// delete pending: every call stays allowed on the handle until then. Set or cleared only
+// through this class
+// (learn.microsoft.com/windows-hardware/drivers/ddi/ntddk/ns-ntddk-_file_disposition_information_ex).
+std::error_code Win32CopyPrimitives::setDeleteOnClose(HANDLE file, bool deleted) {
+    ULONG flags = kDispositionOnClose | (deleted ? kDispositionDelete : 0);
+    IO_STATUS_BLOCK io{};
+    const NTSTATUS status =
+        ::NtSetInformationFile(file, &io, &flags, sizeof flags, kDispositionInformationEx);
+    return status < 0 ? win32Error(::RtlNtStatusToDosError(status)) : std::error_code();
+}
+
 // Every live temporary file is held sharing nothing, which binds other machines on a share too:
 // one that opens for delete sharing all is nobody's, left by a power cut, a crash or a stick
 // pulled out, and goes. Once per folder and run.
@@ -761,15 +761,17 @@ Result<NewFile> Win32CopyPrimitives::createNamed(const CopyTarget& target, const
         }
         if (clears == 1)
             break;
-        // Set again as it is, to learn whether the class is there to clear it.
-        std::error_code error = failure(HostCall::DeleteOnClose);
+        // Cleared, as the rename needs it, and set again: a file system or a filter may take
+        // one and refuse the other.
+        std::error_code error = setDeleteOnClose(handleOf(file.file), false);
         if (!error)
             error = setDeleteOnClose(handleOf(file.file), true);
         if (!error) {
             clears = 1;
             break;
         }
-        file.file.reset(); // deleted as it closes
+        setDeleted(handleOf(file.file), true); // whichever of the two held
+        file.file.reset();
         if (!refusesClass(error))
             return error;
         clears = 0;

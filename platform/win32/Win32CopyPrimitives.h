@@ -70,7 +70,6 @@ class Win32CopyPrimitives : public CopyPrimitives {
     // The host calls of a temporary file, for a test to fail one as Wine cannot.
     enum class HostCall {
         CreateTemporary, // creating the temporary file
-        DeleteOnClose,   // its delete on close, set again through the class that can clear it
         SetAttributes,   // the attributes the new file takes before its rename
         Rename,          // the rename over the target
         WriteOut,        // its data written out before it takes the name
@@ -86,6 +85,9 @@ class Win32CopyPrimitives : public CopyPrimitives {
     };
     // The error `call` fails with before it is made; none here.
     virtual std::error_code failure(HostCall) { return {}; }
+    // Sets or clears delete on close through the class that can clear it, for a test to give a
+    // file system that has the class, as Wine does not.
+    virtual std::error_code setDeleteOnClose(HANDLE file, bool deleted);
     // What lookUp read of a file, its attributes and reparse tag, for a test to give what Wine
     // cannot make (a SYSTEM link, a cloud placeholder); as read here.
     virtual void described(BY_HANDLE_FILE_INFORMATION&, DWORD&) {}

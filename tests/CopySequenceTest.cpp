@@ -540,23 +540,31 @@ struct BusyRow {
 
 class CopyBusyTest : public CopySequenceTest, public testing::WithParamInterface<BusyRow> {};
 
-// A target another program holds open is never written over under it: the copy is refused
-// and the target stays whole.
+// A target another program holds open is never written over under it: the copy waits a
+// while, then is refused and the target stays whole; the dry run does not wait. A holder that
+// lets go meanwhile (a scanner) does not stop the copy.
 TEST_P(CopyBusyTest, aTargetOpenElsewhereIsBusyAndStaysWhole) {
     const BusyRow& row = GetParam();
-    const OsHandle reader = holdOpen(dir / "out/plain.txt", row.share);
+    OsHandle reader = holdOpen(dir / "out/plain.txt", row.share);
     ASSERT_TRUE(reader.valid());
     if (row.noNewFile)
         host.fail = failing(HostCall::CreateTemporary, ERROR_ACCESS_DENIED);
     host.volume = row.volume;
     host.ownerKept = row.ownerKept;
+    int waits = 0;
+    at(CopyPoint::Busy, [&] { ++waits; });
     if (row.foreseen) {
         EXPECT_EQ(copyResult(files, win(dir / "source.txt"), win(dir / "out/plain.txt"), true),
                   refused(Refusal::Busy));
     }
+    EXPECT_EQ(waits, 0);
     EXPECT_EQ(copy("out/plain.txt"), refused(Refusal::Busy));
+    EXPECT_EQ(waits, 5);
     EXPECT_EQ(readFile(dir / "out/plain.txt"), "old");
     EXPECT_TRUE(leftovers(dir.path()).empty());
+    at(CopyPoint::Busy, [&] { reader.reset(); });
+    EXPECT_EQ(copy("out/plain.txt"), "copied");
+    EXPECT_EQ(readFile(dir / "out/plain.txt"), "new content");
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -1148,8 +1148,8 @@ std::error_code Win32CopyPrimitives::setLength(OsHandle& out, std::int64_t size)
                : lastError();
 }
 
-// The data reaches the disk before the file takes its name, without the device's cache: its
-// length and the name are written with the folder's flush before "Done.".
+// The data reaches the disk before the file takes its name, without the device's cache; its
+// length follows once it is whole (wrote), its name with its folder's flush before "Done.".
 std::error_code Win32CopyPrimitives::writeOut(const CopyTarget&, OsHandle& out) {
     if (const std::error_code error = failure(HostCall::WriteOut))
         return error;

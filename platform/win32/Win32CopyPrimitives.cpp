@@ -1180,7 +1180,8 @@ std::error_code Win32CopyPrimitives::wrote(const CopyTarget& target, OsHandle& o
 }
 
 // Each folder written, with the names it took; the device's cache once per volume, with its
-// last folder.
+// last folder. A file system that flushes no folder (some shares) says so: nothing is lost
+// there, and its files were flushed each.
 std::error_code Win32CopyPrimitives::syncWritten() {
     std::map<DWORD, const Written*> last;
     for (const auto& [path, written] : m_written)
@@ -1194,7 +1195,7 @@ std::error_code Win32CopyPrimitives::syncWritten() {
         if (!error)
             error = flush(handleOf(written.folder),
                           last[written.volume] == &written ? kFlushAll : kFlushNoSync);
-        if (error && !lost)
+        if (error && !refusesClass(error) && !lost)
             lost = error;
     }
     m_written.clear();

@@ -5,6 +5,7 @@ enum class CopyPoint {
     TargetChecked,   // the target is resolved and judged; nothing is written yet
     ContentCopied,   // after each piece of the content
     BeforeLastCheck, // the new file is whole; the target's name is checked once more next
+    Busy,            // another program holds the target: the copy waits, then asks again
 };
 
 // What the copy holds open at a point.

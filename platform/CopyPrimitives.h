@@ -251,7 +251,7 @@ class CopyPrimitives {
     virtual Result<std::int64_t> freeSpace(OsHandle::Native file) = 0;
     virtual std::error_code setLength(OsHandle& out, std::int64_t size) = 0;
     // Writes the data of `out` through to the disk (before a truncation that could otherwise
-    // reach the disk first), where the host flushes at all.
+    // reach the disk first).
     virtual std::error_code syncData(OsHandle& out) = 0;
     // A copy wrote `out` in the target's folder: its file system is made durable later.
     virtual std::error_code wrote(const CopyTarget& target, OsHandle& out) = 0;

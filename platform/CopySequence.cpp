@@ -3,7 +3,9 @@
 #include "platform/PlatformError.h"
 
 #include <algorithm>
+#include <chrono>
 #include <random>
+#include <thread>
 
 namespace {
 
@@ -11,6 +13,12 @@ namespace {
 constexpr std::int64_t kPiece = std::int64_t{4} << 20;
 // Attempts at a free temporary name before giving up.
 constexpr int kNameAttempts = 8;
+// A scanner, a backup or sync client or a preview holds a file for an instant, well under a
+// second; a program that keeps it (a document being edited) keeps it for hours. Waits of 50 ms
+// doubling five times, 1.55 s in all, see the first go and cost the run no more than that for
+// each of the second.
+constexpr int kBusyWaits = 5;
+constexpr std::chrono::milliseconds kFirstWait{50};
 
 // The host's failure, thrown as every platform call throws one.
 void need(const std::error_code& error) {
@@ -122,10 +130,14 @@ CopySource CopySequence::openRegular(const HostString& source) {
 CopyOutcome CopySequence::copy(const HostString& source, const HostString& destination,
                                Ahead* ahead) {
     m_ahead = ahead;
+    m_patient = true;
     const struct Forget {
-        Ahead*& ahead;
-        ~Forget() { ahead = nullptr; }
-    } forget{m_ahead};
+        CopySequence& copy;
+        ~Forget() {
+            copy.m_ahead = nullptr;
+            copy.m_patient = false;
+        }
+    } forget{*this};
     const CopySource from = openRegular(source);
     CopyTarget target = resolve(destination);
     if (!target.present) {
@@ -214,6 +226,9 @@ KeptFacts CopySequence::judge(CopyTarget& target, const CopySource& source) {
     // where a copy opens the target itself for writing.
     Result<bool> writable = m_host.mayWrite(target);
     // Open in another program that shares no writing (a document being edited).
+    for (int waits = 0;
+         writable.error() == std::errc::device_or_resource_busy && waitedFor(waits, target);)
+        writable = m_host.mayWrite(target);
     if (writable.error() == std::errc::device_or_resource_busy)
         throw PlatformError::refused(Refusal::Busy);
     if (!need(std::move(writable)))
@@ -471,23 +486,31 @@ CopyOutcome CopySequence::replace(const CopySource& source, CopyTarget& target,
             need(error);
     }
     reach(CopyPoint::BeforeLastCheck, target);
-    // Held open until here, the checked file cannot be freed and its number handed to a file
-    // swapped in under its name, so this check cannot be fooled by a reused number.
-    const std::optional<FileFacts> now = need(m_host.lookAgain(target));
-    if (!now || !now->sameFile(target.facts))
-        throw PlatformError::refused(Refusal::TargetChanged);
-    // Held across the rename, the old file would outlive it (and on Windows stop it).
-    target.file.reset();
-    // A rename never writes through a link, so the instant after that check is harmless.
-    std::error_code error = m_host.publish(file->file(), target, true);
-    // A target another program holds refuses the rename as a folder would; it is never written
-    // over under its reader.
-    if (error && refusesNewFiles(error) && m_host.heldElsewhere(target, true)) {
-        if (m_host.publishOverHeld(file->file(), target)) {
+    std::error_code error;
+    for (int waits = 0;;) {
+        // Held open until here, the checked file cannot be freed and its number handed to a
+        // file swapped in under its name, so this check cannot be fooled by a reused number.
+        const std::optional<FileFacts> now = need(m_host.lookAgain(target));
+        if (!now || !now->sameFile(target.facts))
+            throw PlatformError::refused(Refusal::TargetChanged);
+        // Held across the rename, the old file would outlive it (and on Windows stop it).
+        target.file.reset();
+        // A rename never writes through a link, so the instant after that check is harmless.
+        error = m_host.publish(file->file(), target, true);
+        // A target another program holds refuses the rename as a folder would; it is never
+        // written over under its reader.
+        if (!error || !refusesNewFiles(error) || !m_host.heldElsewhere(target, true))
+            break;
+        if (!m_host.publishOverHeld(file->file(), target)) {
+            error.clear();
+            break;
+        }
+        // Held again while its holder is waited for.
+        need(m_host.holdAgain(target));
+        if (!waitedFor(waits, target)) {
             file->discard();
             throw PlatformError::refused(Refusal::Busy);
         }
-        error.clear();
     }
     if (error) {
         if (!refusesNewFiles(error)) // a sticky folder keeps another user's name
@@ -516,6 +539,9 @@ CopyOutcome CopySequence::writeInPlace(const CopySource& source, CopyTarget& tar
         throw PlatformError::refused(Refusal::NotEncrypted);
     FileFacts opened;
     Result<OsHandle> opening = m_host.openInPlace(target, opened);
+    for (int waits = 0;
+         opening.error() == std::errc::device_or_resource_busy && waitedFor(waits, target);)
+        opening = m_host.openInPlace(target, opened);
     // Never written over under another program's reader.
     if (opening.error() == std::errc::device_or_resource_busy)
         throw PlatformError::refused(Refusal::Busy);
@@ -529,8 +555,7 @@ CopyOutcome CopySequence::writeInPlace(const CopySource& source, CopyTarget& tar
         writeContent(source, target, out, true);
         // The source's named streams go with its content here too (its Mark of the Web).
         need(m_host.carryStreams(out, source));
-        // The new content reaches the disk before the old end is cut off, where the host
-        // flushes at all (Windows flushes nothing, as its own copy does).
+        // The new content reaches the disk before the old end is cut off.
         need(m_host.syncData(out));
         need(m_host.setLength(out, source.facts.size));
         takeTime(out, source, true);
@@ -595,6 +620,15 @@ void CopySequence::giveBack(OsHandle& out, std::int64_t old, std::int64_t size,
     need(m_host.setLength(out, old));
     for (const auto& [from, to] : holes)
         need(m_host.punchHole(out, from, to));
+}
+
+// Whether the copy waited for another program to let go of the target, to ask again.
+bool CopySequence::waitedFor(int& waits, const CopyTarget& target) {
+    if (!m_patient || waits == kBusyWaits)
+        return false;
+    reach(CopyPoint::Busy, target);
+    std::this_thread::sleep_for(kFirstWait * (1 << waits++));
+    return true;
 }
 
 void CopySequence::reach(CopyPoint point, const CopyTarget& target) const {

@@ -81,10 +81,12 @@ class CopySequence {
     void giveBack(OsHandle& out, std::int64_t old, std::int64_t size,
                   const std::vector<std::pair<std::int64_t, std::int64_t>>& holes);
     void reach(CopyPoint point, const CopyTarget& target) const;
+    bool waitedFor(int& waits, const CopyTarget& target);
 
     CopyPrimitives& m_host;
     CopyObserver* m_observer = nullptr;
     Ahead* m_ahead = nullptr; // the current copy's
+    bool m_patient = false;   // a copy, not a check or a file written ahead: it may wait
     HostString m_written;
     // Places a check said would be created.
     std::set<std::string> m_foreseen;

@@ -135,8 +135,7 @@ class FileServices {
     virtual std::optional<std::u16string> mapNativeName(std::u16string_view name) = 0;
     // Makes what copies wrote since the last call durable, once per file system they wrote
     // to, and lets go of what earlier lines held; throws PlatformError when the system reports
-    // that written data was lost. Nothing to do on Windows, where copies flush nothing, as the
-    // system's own copy does.
+    // that written data was lost.
     virtual void makeDurable() {}
     // The folder of what the program reads: the executable's own on Windows; on POSIX the
     // data folder of the same install (share/quorvane from lib/quorvane).

@@ -25,12 +25,28 @@ install_deps windows
 check_build "$build"
 
 # Qt for Windows, static, from Debian's source of the host's Qt, with the host's tools. Kept
-# while its version and options stay the same.
+# while its version and options stay the same; a build interrupted (it takes over an hour on
+# busy cores) goes on where it stopped while they stay the same.
 build_qt() {
     local stamp="$qt_version ${qt_options[*]}"
     [ -f "$qt/.stamp" ] && [ "$(cat "$qt/.stamp")" = "$stamp" ] && return 0
     local work="$cache/qt-work"
-    rm -rf "$work" "$qt"
+    rm -rf "$qt"
+    if ! [ -f "$work/.stamp" ] || [ "$(cat "$work/.stamp")" != "$stamp" ]; then
+        rm -rf "$work"
+        mkdir -p "$work"
+        echo "$stamp" >"$work/.stamp"
+    fi
+    [ -f "$work/.configured" ] || configure_qt "$work"
+    cmake --build "$work/build"
+    cmake --install "$work/build" >/dev/null
+    echo "$stamp" >"$qt/.stamp"
+    rm -rf "$work"
+}
+# Fetches and unpacks the source and configures its build in $1, from nothing.
+configure_qt() {
+    local work=$1
+    rm -rf "$work/apt" "$work/source" "$work/build"
     mkdir -p "$work/apt/lists/partial" "$work/apt/archives/partial"
     # A private apt configuration with the source lines: the system's stays untouched.
     cat >"$work/apt/sources.list" <<SOURCES
@@ -51,10 +67,7 @@ SOURCES
         -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
         -DBUILD_SHARED_LIBS=OFF -DCMAKE_INSTALL_PREFIX="$qt" \
         -DQT_BUILD_EXAMPLES=OFF -DQT_BUILD_TESTS=OFF "${qt_options[@]}" >"$work/configure.log"
-    cmake --build "$work/build"
-    cmake --install "$work/build" >/dev/null
-    echo "$stamp" >"$qt/.stamp"
-    rm -rf "$work"
+    touch "$work/.configured"
 }
 
 # Each user runs Wine in a prefix of its own, made afresh in a temporary folder on every run

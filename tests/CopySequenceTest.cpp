@@ -57,6 +57,10 @@ class TestPrimitives : public Win32CopyPrimitives {
         ++streamsCarried;
         return Win32CopyPrimitives::carryStreams(out, source);
     }
+    std::error_code setDeleteOnClose(HANDLE file, bool deleted) override {
+        return disposition ? disposition(deleted)
+                           : Win32CopyPrimitives::setDeleteOnClose(file, deleted);
+    }
     void named(std::wstring& path) override {
         if (asOpened)
             path = path.substr(0, path.find_last_of(L'\\') + 1) + *asOpened;
@@ -78,6 +82,9 @@ class TestPrimitives : public Win32CopyPrimitives {
     std::optional<LinkMet> owners;
     // The error a call fails with; none when empty.
     std::function<std::error_code(HostCall)> fail;
+    // What setting or clearing delete on close answers, as a file system with the class would;
+    // the system's answer when empty.
+    std::function<std::error_code(bool deleted)> disposition;
     // Runs before the rename over a held target.
     std::function<void()> overHeld;
     // What the target's volume is said to have; its own when empty.
@@ -533,23 +540,31 @@ struct BusyRow {
 
 class CopyBusyTest : public CopySequenceTest, public testing::WithParamInterface<BusyRow> {};
 
-// A target another program holds open is never written over under it: the copy is refused
-// and the target stays whole.
+// A target another program holds open is never written over under it: the copy waits a while
+// (the dry run does not), then is refused, the target whole; a holder that lets go meanwhile
+// (a scanner) does not stop the copy.
 TEST_P(CopyBusyTest, aTargetOpenElsewhereIsBusyAndStaysWhole) {
     const BusyRow& row = GetParam();
-    const OsHandle reader = holdOpen(dir / "out/plain.txt", row.share);
+    OsHandle reader = holdOpen(dir / "out/plain.txt", row.share);
     ASSERT_TRUE(reader.valid());
     if (row.noNewFile)
         host.fail = failing(HostCall::CreateTemporary, ERROR_ACCESS_DENIED);
     host.volume = row.volume;
     host.ownerKept = row.ownerKept;
+    int waits = 0;
+    at(CopyPoint::Busy, [&] { ++waits; });
     if (row.foreseen) {
         EXPECT_EQ(copyResult(files, win(dir / "source.txt"), win(dir / "out/plain.txt"), true),
                   refused(Refusal::Busy));
     }
+    EXPECT_EQ(waits, 0);
     EXPECT_EQ(copy("out/plain.txt"), refused(Refusal::Busy));
+    EXPECT_EQ(waits, 5);
     EXPECT_EQ(readFile(dir / "out/plain.txt"), "old");
     EXPECT_TRUE(leftovers(dir.path()).empty());
+    at(CopyPoint::Busy, [&] { reader.reset(); });
+    EXPECT_EQ(copy("out/plain.txt"), "copied");
+    EXPECT_EQ(readFile(dir / "out/plain.txt"), "new content");
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -730,8 +745,8 @@ TEST_F(CopySequenceTest, theTemporaryFileIsHiddenAndEveryFailedStepLeavesNothing
     EXPECT_EQ(::GetFileAttributesW((dir / "out/plain.txt").c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u);
     points.at = nullptr;
     writeFile(dir / "out/plain.txt", "old");
-    for (const HostCall call :
-         {HostCall::CreateTemporary, HostCall::SetAttributes, HostCall::Rename}) {
+    for (const HostCall call : {HostCall::CreateTemporary, HostCall::WriteOut,
+                                HostCall::SetAttributes, HostCall::Rename}) {
         host.fail = failing(call, ERROR_INVALID_PARAMETER);
         for (const char* target : {"out/plain.txt", "out/absent.txt"})
             EXPECT_EQ(copy(target), refused(Refusal::None))
@@ -742,9 +757,26 @@ TEST_F(CopySequenceTest, theTemporaryFileIsHiddenAndEveryFailedStepLeavesNothing
     }
 }
 
+// A temporary file left by a crash goes with the next copy into its folder, unless another run
+// holds it (sharing nothing, as every live one is) or it is a POSIX copy's or no copy's name.
+TEST_F(CopySequenceTest, aLeftoverNobodyHoldsGoesWithTheNextCopyThere) {
+    for (const char* left : {".quorvane-win-0123456789ab.tmp", ".quorvane-win-held.tmp",
+                             ".quorvane-0123456789ab.tmp", ".quorvane-win-notes.txt"})
+        writeFile(dir / "out" / left, "left");
+    const OsHandle held = holdOpen(dir / "out/.quorvane-win-held.tmp", 0);
+    const std::vector<std::string> before = listing(dir / "out");
+    EXPECT_EQ(copyResult(files, win(dir / "source.txt"), win(dir / "out/new.txt"), true),
+              "created");
+    EXPECT_EQ(listing(dir / "out"), before);
+    EXPECT_EQ(copy("out/new.txt"), "copied");
+    EXPECT_EQ(listing(dir / "out"),
+              (std::vector<std::string>{".quorvane-0123456789ab.tmp", ".quorvane-win-held.tmp",
+                                        ".quorvane-win-notes.txt", "new.txt", "plain.txt"}));
+}
+
 struct DispositionRow {
     const char* name;
-    DWORD error; // of setting delete on close through the class that can clear it
+    DWORD set, clear; // what setting and clearing delete on close fail with; 0: taken
     std::string outcome;
 };
 
@@ -753,10 +785,14 @@ class CopyDispositionTest : public CopySequenceTest,
 
 // The temporary file is deleted on close until just before its rename, its delete never
 // pending, so that every step on it is allowed; where the file system has no class to clear that
-// (FAT, exFAT, Wine), it is kept under its name and removed on failure.
+// (FAT, exFAT, Wine, a filter that takes only the set), it is kept under its name and removed on
+// failure.
 TEST_P(CopyDispositionTest, aFileSystemWithoutTheClassKeepsANamedTemporaryFile) {
     const DispositionRow& row = GetParam();
-    host.fail = failing(HostCall::DeleteOnClose, row.error);
+    host.disposition = [&](bool deleted) {
+        return std::error_code(static_cast<int>(deleted ? row.set : row.clear),
+                               std::system_category());
+    };
     EXPECT_EQ(copy("out/plain.txt"), row.outcome);
     EXPECT_EQ(readFile(dir / "out/plain.txt"), row.outcome == "copied" ? "new content" : "old");
     EXPECT_TRUE(leftovers(dir.path()).empty());
@@ -764,13 +800,35 @@ TEST_P(CopyDispositionTest, aFileSystemWithoutTheClassKeepsANamedTemporaryFile) 
 
 // learn.microsoft.com/windows-hardware/drivers/ddi/ntddk/ns-ntddk-_file_disposition_information_ex
 INSTANTIATE_TEST_SUITE_P(Rows, CopyDispositionTest,
-                         testing::Values(DispositionRow{.name = "classRefused",
-                                                        .error = ERROR_INVALID_FUNCTION,
-                                                        .outcome = "copied"},
-                                         DispositionRow{.name = "otherFailure",
-                                                        .error = ERROR_IO_DEVICE,
-                                                        .outcome = refused(Refusal::None)}),
+                         testing::Values(DispositionRow{"classRefused", ERROR_INVALID_FUNCTION,
+                                                        ERROR_INVALID_FUNCTION, "copied"},
+                                         DispositionRow{"onlySetTaken", 0, ERROR_INVALID_PARAMETER,
+                                                        "copied"},
+                                         DispositionRow{"otherFailure", ERROR_IO_DEVICE,
+                                                        ERROR_IO_DEVICE, refused(Refusal::None)}),
                          [](const auto& info) { return info.param.name; });
+
+// The new file's data is on disk before it takes its name, and its folder, holding the name, is
+// flushed before "Done.", where a failure is reported; a file system that flushes no folder (a
+// share) loses nothing by it
+// (learn.microsoft.com/windows-hardware/drivers/ddi/ntifs/nf-ntifs-ntflushbuffersfileex).
+TEST_F(CopySequenceTest, dataReachesTheDiskBeforeItsNameAndTheNameBeforeDone) {
+    std::vector<HostCall> calls;
+    DWORD folderFlush = ERROR_IO_DEVICE;
+    host.fail = [&](HostCall call) {
+        calls.push_back(call);
+        return std::error_code(call == HostCall::FlushFolder ? folderFlush : 0,
+                               std::system_category());
+    };
+    EXPECT_EQ(copy("out/plain.txt"), "copied");
+    EXPECT_THROW(files.makeDurable(), PlatformError);
+    EXPECT_EQ(calls,
+              (std::vector{HostCall::CreateTemporary, HostCall::WriteOut, HostCall::SetAttributes,
+                           HostCall::Rename, HostCall::FlushFolder}));
+    folderFlush = ERROR_INVALID_FUNCTION;
+    EXPECT_EQ(copy("out/plain.txt"), "copied");
+    EXPECT_NO_THROW(files.makeDurable());
+}
 
 // Whether a folder takes new files is the file system's to say, not its descriptor's, which on
 // a share does not hold the share's own permissions; Wine keeps a descriptor it does not enforce

@@ -46,8 +46,11 @@ class Win32OutputFile : public OutputFile {
             bytes.remove_prefix(written);
         }
     }
-    // Windows copies flush nothing (a flush there is per file); nor does the receipt.
+    // Durable as the run's copies are; a pipe or a console has nothing to make so.
     void close() override {
+        if (::GetFileType(handleOf(m_file)) == FILE_TYPE_DISK &&
+            !::FlushFileBuffers(handleOf(m_file)))
+            throwLastError();
         if (const std::error_code error = m_file.close())
             throw PlatformError::fromCode(error);
     }

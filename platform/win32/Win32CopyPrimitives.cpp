@@ -381,23 +381,40 @@ bool isLive(HANDLE file) {
     return live;
 }
 
-// Whether the system deletes the file when its last handle closes, set without making its
-// delete pending: every call stays allowed on the handle until then. Set or cleared only
-// through this class
-// (learn.microsoft.com/windows-hardware/drivers/ddi/ntddk/ns-ntddk-_file_disposition_information_ex).
-std::error_code setDeleteOnClose(HANDLE file, bool deleted) {
-    ULONG flags = kDispositionOnClose | (deleted ? kDispositionDelete : 0);
-    IO_STATUS_BLOCK io{};
-    const NTSTATUS status =
-        ::NtSetInformationFile(file, &io, &flags, sizeof flags, kDispositionInformationEx);
-    return status < 0 ? win32Error(::RtlNtStatusToDosError(status)) : std::error_code();
-}
-
 // A file system or system without that class says so in one of these ways (Wine: not
 // implemented; before Windows 10 1809: an unknown flag or class).
 bool refusesClass(const std::error_code& error) {
     return error.value() == ERROR_INVALID_FUNCTION || error.value() == ERROR_INVALID_PARAMETER ||
            error.value() == ERROR_NOT_SUPPORTED;
+}
+
+// How much a flush writes (learn.microsoft.com/windows-hardware/drivers/ddi/ntifs/
+// nf-ntifs-ntflushbuffersfileex): the data alone, or data and metadata, both without the device's
+// cache; 0 writes both and flushes that cache too.
+constexpr ULONG kFlushDataOnly = 0x1, kFlushNoSync = 0x2, kFlushAll = 0;
+
+using FlushBuffersFileEx = NTSTATUS(NTAPI*)(HANDLE, ULONG, PVOID, ULONG, PIO_STATUS_BLOCK);
+
+// Not in Wine, nor before Windows 8, so looked up rather than linked.
+FlushBuffersFileEx flushBuffersFileEx() {
+    static const auto found = reinterpret_cast<FlushBuffersFileEx>(reinterpret_cast<void*>(
+        ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtFlushBuffersFileEx")));
+    return found;
+}
+
+// Flushes as `flags` say; where the system or the file system has no such flush (older
+// systems, some shares, Wine), FlushFileBuffers writes all of it, the device's cache included.
+std::error_code flush(HANDLE file, ULONG flags) {
+    if (const FlushBuffersFileEx flushEx = flushBuffersFileEx()) {
+        IO_STATUS_BLOCK io{};
+        const NTSTATUS status = flushEx(file, flags, nullptr, 0, &io);
+        if (status >= 0)
+            return {};
+        if (const std::error_code error = win32Error(::RtlNtStatusToDosError(status));
+            !refusesClass(error))
+            return error;
+    }
+    return ::FlushFileBuffers(file) ? std::error_code() : lastError();
 }
 
 } // namespace
@@ -673,6 +690,51 @@ std::error_code Win32CopyPrimitives::removeIn(const CopyTarget& target, const Ho
     return file.valid() && setDeleted(handleOf(file), true) ? std::error_code() : lastError();
 }
 
+// Whether the system deletes the file when its last handle closes, set without making its
+// delete pending: every call stays allowed on the handle until then. Set or cleared only
+// through this class
+// (learn.microsoft.com/windows-hardware/drivers/ddi/ntddk/ns-ntddk-_file_disposition_information_ex).
+std::error_code Win32CopyPrimitives::setDeleteOnClose(HANDLE file, bool deleted) {
+    ULONG flags = kDispositionOnClose | (deleted ? kDispositionDelete : 0);
+    IO_STATUS_BLOCK io{};
+    const NTSTATUS status =
+        ::NtSetInformationFile(file, &io, &flags, sizeof flags, kDispositionInformationEx);
+    return status < 0 ? win32Error(::RtlNtStatusToDosError(status)) : std::error_code();
+}
+
+// Every live temporary file is held sharing nothing, which binds other machines on a share too:
+// one that opens for delete sharing all is nobody's, left by a power cut, a crash or a stick
+// pulled out, and goes. Once per folder and run.
+void Win32CopyPrimitives::removeLeftovers(const CopyTarget& target) {
+    if (m_cleared.size() >= 4096)
+        m_cleared.clear();
+    if (!m_cleared.insert(target.folderPath).second)
+        return;
+    const OsHandle folder = openIn(target.folder, {}, FILE_LIST_DIRECTORY, kShareAll,
+                                   FILE_DIRECTORY_FILE | FILE_OPEN_FOR_BACKUP_INTENT);
+    const std::wstring ours = m_prefix + L"*.tmp";
+    const auto bytes = static_cast<USHORT>(ours.size() * sizeof(wchar_t));
+    UNICODE_STRING pattern{bytes, bytes, const_cast<PWSTR>(ours.c_str())};
+    IO_STATUS_BLOCK io{};
+    for (BOOLEAN first = TRUE;
+         folder.valid() &&
+         ::NtQueryDirectoryFile(handleOf(folder), nullptr, nullptr, nullptr, &io, buffer(), kPiece,
+                                kNamesInformation, FALSE, first ? &pattern : nullptr, first) >= 0;
+         first = FALSE)
+        for (std::size_t at = 0;;) {
+            const auto* entry = reinterpret_cast<const NamesInformation*>(buffer() + at);
+            const OsHandle left =
+                openIn(target.folder, std::wstring(entry->name, entry->length / sizeof(wchar_t)),
+                       DELETE | FILE_WRITE_ATTRIBUTES, kShareAll,
+                       FILE_OPEN_REPARSE_POINT | FILE_NON_DIRECTORY_FILE);
+            if (left.valid() && setAttributes(handleOf(left), FILE_ATTRIBUTE_HIDDEN))
+                setDeleted(handleOf(left), true);
+            if (entry->next == 0)
+                break;
+            at += entry->next;
+        }
+}
+
 // Hidden, as a leading dot does not make it here, and deleted by the system should the process
 // die before the rename: created to be deleted on close, which only FileDispositionInformationEx
 // can clear. Its delete is never pending, so that every later call on it is allowed. Where the
@@ -699,15 +761,17 @@ Result<NewFile> Win32CopyPrimitives::createNamed(const CopyTarget& target, const
         }
         if (clears == 1)
             break;
-        // Set again as it is, to learn whether the class is there to clear it.
-        std::error_code error = failure(HostCall::DeleteOnClose);
+        // Cleared, as the rename needs it, and set again: a file system or a filter may take
+        // one and refuse the other.
+        std::error_code error = setDeleteOnClose(handleOf(file.file), false);
         if (!error)
             error = setDeleteOnClose(handleOf(file.file), true);
         if (!error) {
             clears = 1;
             break;
         }
-        file.file.reset(); // deleted as it closes
+        setDeleted(handleOf(file.file), true); // whichever of the two held
+        file.file.reset();
         if (!refusesClass(error))
             return error;
         clears = 0;
@@ -1103,14 +1167,58 @@ std::error_code Win32CopyPrimitives::setLength(OsHandle& out, std::int64_t size)
                : lastError();
 }
 
-// As the platform's own copy, nothing is flushed (a flush here is per file, at a price per
-// target).
-std::error_code Win32CopyPrimitives::syncData(OsHandle&) {
-    return {};
+// The data reaches the disk before the file takes its name, without the device's cache; its
+// length follows once it is whole (wrote), its name with its folder's flush before "Done.".
+std::error_code Win32CopyPrimitives::writeOut(const CopyTarget&, OsHandle& out) {
+    if (const std::error_code error = failure(HostCall::WriteOut))
+        return error;
+    return flush(handleOf(out), kFlushDataOnly);
 }
 
-std::error_code Win32CopyPrimitives::wrote(const CopyTarget&, OsHandle&) {
-    return {};
+std::error_code Win32CopyPrimitives::syncData(OsHandle& out) {
+    return ::FlushFileBuffers(handleOf(out)) ? std::error_code() : lastError();
+}
+
+// The file's own metadata now (its length, valid data length and access list), while it is
+// open; its folder, which holds its name, before "Done.". A folder that takes no new file (a
+// file written in place there) cannot be flushed: the file itself goes to the device instead.
+std::error_code Win32CopyPrimitives::wrote(const CopyTarget& target, OsHandle& out) {
+    auto folder = m_written.find(target.folderPath);
+    if (folder == m_written.end()) {
+        OsHandle held = openIn(target.folder, {}, FILE_ADD_FILE, kShareAll,
+                               FILE_DIRECTORY_FILE | FILE_OPEN_FOR_BACKUP_INTENT);
+        BY_HANDLE_FILE_INFORMATION info{};
+        if (held.valid() && !::GetFileInformationByHandle(handleOf(held), &info))
+            return lastError();
+        folder =
+            m_written
+                .emplace(target.folderPath, Written{info.dwVolumeSerialNumber, std::move(held)})
+                .first;
+    }
+    return flush(handleOf(out), folder->second.folder.valid() ? kFlushNoSync : kFlushAll);
+}
+
+// Each folder written, with the names it took; the device's cache once per volume, with its
+// last folder. A file system that flushes no folder (some shares) says so: nothing is lost
+// there, and its files were flushed each.
+std::error_code Win32CopyPrimitives::syncWritten() {
+    std::map<DWORD, const Written*> last;
+    for (const auto& [path, written] : m_written)
+        if (written.folder.valid())
+            last[written.volume] = &written;
+    std::error_code lost;
+    for (const auto& [path, written] : m_written) {
+        if (!written.folder.valid())
+            continue;
+        std::error_code error = failure(HostCall::FlushFolder);
+        if (!error)
+            error = flush(handleOf(written.folder),
+                          last[written.volume] == &written ? kFlushAll : kFlushNoSync);
+        if (error && !refusesClass(error) && !lost)
+            lost = error;
+    }
+    m_written.clear();
+    return lost;
 }
 
 // Asked of the file system, never computed from the folder's descriptor, which on a share does

@@ -6,6 +6,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <windows.h>
 
 // The copy's calls on a Windows host: CreateFileW, a delete disposition on the new file,
@@ -32,11 +33,9 @@ class Win32CopyPrimitives : public CopyPrimitives {
     bool heldOpen(const CopyTarget& target) override;
     Result<VolumeFacts> volumeOf(const CopyTarget& target) override;
     std::error_code publishOverHeld(NewFile& file, const CopyTarget& target) override;
-    // A name here does not tell whether its maker is gone: no leftover is removed.
     const HostString& temporaryPrefix() override { return m_prefix; }
-    void removeLeftovers(const CopyTarget&) override {}
-    // The system's own copy flushes nothing per file; neither does this one.
-    std::error_code writeOut(const CopyTarget&, OsHandle&) override { return {}; }
+    void removeLeftovers(const CopyTarget& target) override;
+    std::error_code writeOut(const CopyTarget& target, OsHandle& out) override;
     std::error_code removeName(NewFile& file, const CopyTarget& target) override;
     Result<bool> folderIsAppendOnly(const CopyTarget& target) override;
     Result<std::optional<FileFacts>> lookAgain(const CopyTarget& target) override;
@@ -66,14 +65,18 @@ class Win32CopyPrimitives : public CopyPrimitives {
     bool folderKeepsEncrypted(const CopyTarget& target) override;
     Result<bool> folderKeepsName(const CopyTarget& target) override;
     Result<std::string> placeKey(const CopyTarget& target) override;
+    // Makes what copies wrote durable and lets go of the folders held for it; the first
+    // failure.
+    std::error_code syncWritten();
 
   protected:
     // The host calls of a temporary file, for a test to fail one as Wine cannot.
     enum class HostCall {
         CreateTemporary, // creating the temporary file
-        DeleteOnClose,   // its delete on close, set again through the class that can clear it
         SetAttributes,   // the attributes the new file takes before its rename
         Rename,          // the rename over the target
+        WriteOut,        // its data written out before it takes the name
+        FlushFolder,     // a folder written to, flushed before "Done."
     };
     // What a folder's volume is and does, read once per folder and run.
     struct Place {
@@ -85,6 +88,9 @@ class Win32CopyPrimitives : public CopyPrimitives {
     };
     // The error `call` fails with before it is made; none here.
     virtual std::error_code failure(HostCall) { return {}; }
+    // Sets or clears delete on close through the class that can clear it, for a test to give a
+    // file system that has the class, as Wine does not.
+    virtual std::error_code setDeleteOnClose(HANDLE file, bool deleted);
     // What lookUp read of a file, its attributes and reparse tag, for a test to give what Wine
     // cannot make (a SYSTEM link, a cloud placeholder); as read here.
     virtual void described(BY_HANDLE_FILE_INFORMATION&, DWORD&) {}
@@ -115,9 +121,18 @@ class Win32CopyPrimitives : public CopyPrimitives {
 
     std::unique_ptr<char[]> m_buffer;
     std::optional<Token> m_token;
-    HostString m_prefix = L".quorvane-";
+    // Marked as this host's: a POSIX copy into the same shared folder holds its files without
+    // a share mode, so only these names can be judged by one.
+    HostString m_prefix = L".quorvane-win-";
+    std::set<std::wstring> m_cleared; // folders whose leftovers were removed
     // Writers on several threads ask at once.
     std::mutex m_placesLock;
     std::map<std::wstring, std::unique_ptr<Place>> m_places;
     std::map<std::uint64_t, bool> m_streamVolumes; // by serial: whether it keeps named streams
+    // A folder written to, held to be flushed (not held where it takes no new file).
+    struct Written {
+        DWORD volume = 0;
+        OsHandle folder;
+    };
+    std::map<std::wstring, Written> m_written; // by path
 };

@@ -188,6 +188,12 @@ std::optional<std::u16string> Win32FileServices::mapNativeName(std::u16string_vi
     return std::nullopt; // Windows names are the host's own
 }
 
+void Win32FileServices::makeDurable() {
+    CopyingFileServices::makeDurable();
+    if (const std::error_code lost = m_primitives->syncWritten())
+        throw PlatformError::fromCode(lost);
+}
+
 std::u16string Win32FileServices::installationFolder() {
     std::wstring path(MAX_PATH, L'\0');
     for (;;) {

@@ -25,6 +25,7 @@ class Win32FileServices : public CopyingFileServices {
     std::size_t decodeAnsi(std::string_view bytes, bool atStart, bool last,
                            std::u16string& text) override;
     std::optional<std::u16string> mapNativeName(std::u16string_view name) override;
+    void makeDurable() override;
     std::u16string installationFolder() override;
 
     // The system's ANSI code page and its narrowing call, for a test to replace.

@@ -370,8 +370,11 @@ void CopySequence::writeContent(const CopySource& source, const CopyTarget& targ
     // Files such as those under /proc say they are empty and yet have content.
     if (size == 0 && need(m_host.readsAt(source, 0)))
         throw PlatformError::refused(Refusal::SourceChanged);
+    // A rewrite that kept the size and set the time back still moved the change time, where the
+    // file system keeps one.
     const FileFacts now = need(m_host.sourceNow(source));
-    if (now.size != size || now.modified != source.facts.modified)
+    if (now.size != size || now.modified != source.facts.modified ||
+        (now.changed != 0 && source.facts.changed != 0 && now.changed != source.facts.changed))
         throw PlatformError::refused(Refusal::SourceChanged);
 }
 

@@ -403,6 +403,14 @@ INSTANTIATE_TEST_SUITE_P(
                   .change =
                       [](const fs::path& s) {
                           fs::last_write_time(s, fs::last_write_time(s) - std::chrono::hours(24));
+                      }},
+        ChangeRow{.name = "rewrittenItsTimeSetBack",
+                  .size = 4096,
+                  .change =
+                      [](const fs::path& s) {
+                          const fs::file_time_type was = fs::last_write_time(s);
+                          writeFile(s, std::string(4096, 'x'));
+                          fs::last_write_time(s, was);
                       }}),
     [](const auto& info) { return info.param.name; });
 

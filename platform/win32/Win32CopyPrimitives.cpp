@@ -991,10 +991,12 @@ Result<bool> Win32CopyPrimitives::readsAt(const CopySource& source, std::int64_t
 // Its size and last write are read again; the open file's number cannot change.
 Result<FileFacts> Win32CopyPrimitives::sourceNow(const CopySource& source) {
     BY_HANDLE_FILE_INFORMATION info{};
-    if (!describe(handleOf(source.file), info))
+    std::int64_t changed = 0;
+    if (!describe(handleOf(source.file), info, &changed))
         return lastError();
     FileFacts now = factsOf(info);
     now.identity = source.facts.identity;
+    now.changed = changed;
     return now;
 }
 

@@ -871,10 +871,11 @@ std::error_code PosixCopyPrimitives::wrote(const CopyTarget& target, OsHandle& o
     return {};
 }
 
+// syncfs sends the device no flush on vfat, FUSE and others: the fsync of one file there does.
 std::error_code PosixCopyPrimitives::syncWritten() {
     std::error_code failure;
     for (auto& [device, file] : m_written)
-        if (::syncfs(fdOf(file)) != 0 && !failure)
+        if ((::syncfs(fdOf(file)) != 0 || ::fsync(fdOf(file)) != 0) && !failure)
             failure = lastError();
     m_written.clear();
     return failure;

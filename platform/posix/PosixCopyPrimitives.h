@@ -91,6 +91,8 @@ class PosixCopyPrimitives : public CopyPrimitives {
     };
     Result<Folder> folderOf(const CopyTarget& target);
     std::error_code linkAt(NewFile& file, int folder, const HostString& name);
+    // Puts the name a file of FAT or exFAT just took on the device.
+    std::error_code settle(const CopyTarget& target, long type, OsHandle& renamed);
     static std::error_code rename(int folder, const HostString& from, const HostString& to,
                                   bool replace);
     // The checked file itself through /proc; its path where there is no /proc.
@@ -118,6 +120,8 @@ class PosixCopyPrimitives : public CopyPrimitives {
     // file system of the folders written to lately.
     std::map<dev_t, OsHandle> m_written;
     std::unordered_map<std::string, Folder> m_folders;
+    // The first name that could not be put on the device, for the run's last flush to report.
+    std::error_code m_unsettled;
     // Who this process is in its temporary names, and the folders cleared of leftovers.
     std::optional<NameMaker> m_maker;
     std::string m_prefix;

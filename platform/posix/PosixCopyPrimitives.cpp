@@ -535,8 +535,11 @@ std::error_code PosixCopyPrimitives::publish(NewFile& file, const CopyTarget& ta
         return error;
     liveNames::remove(folder, file.name.c_str());
     // Renamed, the copy is made; what keeps it from the device is a failure to make it durable.
-    if (settles && !m_unsettled)
-        m_unsettled = settle(target, where->type, renamed);
+    if (settles) {
+        const std::error_code unsettled = settle(target, where->type, renamed);
+        if (!m_unsettled)
+            m_unsettled = unsettled;
+    }
     return {};
 }
 

@@ -158,13 +158,14 @@ class ConsoleHost : public CommandHost, public MessageBoxes, public OutcomeObser
         if (!m_inputMissing && m_dryRun)
             m_console.say("dry run, nothing written: " + std::to_string(m_created) +
                           " would create, " + std::to_string(m_replaced) + " would replace, " +
+                          std::to_string(m_inPlace) + " would write in place, " +
                           std::to_string(m_skipped) + " would skip, " + std::to_string(m_refused) +
                           " would refuse, " + std::to_string(m_failed) + " would fail");
         else if (!m_inputMissing)
             m_console.say(std::to_string(m_created) + " created, " + std::to_string(m_replaced) +
-                          " replaced, " + std::to_string(m_skipped) + " skipped, " +
-                          std::to_string(m_refused) + " refused, " + std::to_string(m_failed) +
-                          " failed");
+                          " replaced, " + std::to_string(m_inPlace) + " written in place, " +
+                          std::to_string(m_skipped) + " skipped, " + std::to_string(m_refused) +
+                          " refused, " + std::to_string(m_failed) + " failed");
         if (m_receipt.failed())
             return kUsageError;
         if (m_inputMissing)
@@ -240,10 +241,12 @@ class ConsoleHost : public CommandHost, public MessageBoxes, public OutcomeObser
     }
     void copied(std::u16string_view match, CopyOutcome outcome,
                 std::u16string_view written) override {
-        ++(outcome == CopyOutcome::Created ? m_created : m_replaced);
         static constexpr const char* kDone[] = {"created", "replaced", "in-place"};
         static constexpr const char* kWould[] = {"would-create", "would-replace", "would-in-place"};
         const auto at = static_cast<std::size_t>(outcome);
+        ++(outcome == CopyOutcome::Created    ? m_created
+           : outcome == CopyOutcome::Replaced ? m_replaced
+                                              : m_inPlace);
         std::u16string detail(match);
         if (!written.empty())
             detail += (match.empty() ? u"" : u": ") + std::u16string(written);
@@ -283,7 +286,7 @@ class ConsoleHost : public CommandHost, public MessageBoxes, public OutcomeObser
     std::u16string m_name;
     bool m_handing = false, m_told = false;
     bool m_inputMissing = false, m_errorReport = false, m_notCopied = false, m_notDurable = false;
-    int m_created = 0, m_replaced = 0, m_skipped = 0, m_refused = 0, m_failed = 0;
+    int m_created = 0, m_replaced = 0, m_inPlace = 0, m_skipped = 0, m_refused = 0, m_failed = 0;
 };
 
 // Options first or among the inputs; "--" ends them. Nothing when the line is not usable.

@@ -91,8 +91,9 @@ TEST_F(BatchCommandTest, aMixedListGivesEachOutcomeItsRow) {
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(readFile(dir / "out/new.txt"), "payload");
     EXPECT_EQ(readFile(dir / "out/readonly.txt"), "keep");
-    const std::string summary = posix ? "2 created, 1 replaced, 3 skipped, 1 refused, 1 failed"
-                                      : "2 created, 1 replaced, 2 skipped, 1 refused, 1 failed";
+    const std::string summary =
+        posix ? "2 created, 1 replaced, 0 written in place, 3 skipped, 1 refused, 1 failed"
+              : "2 created, 1 replaced, 0 written in place, 2 skipped, 1 refused, 1 failed";
     EXPECT_NE(result.err.find("quorvane-batch: Done.\nquorvane-batch: " + summary + "\n"),
               std::string::npos)
         << result.err;
@@ -146,8 +147,9 @@ TEST_F(BatchCommandTest, aDryRunWritesNothingAndSaysWhatWould) {
                                   "\trefused\tread-only\n");
     EXPECT_EQ(snapshot(), before) << "nothing created or touched";
     EXPECT_EQ(result.err.find("Done."), std::string::npos) << "nothing was done";
-    EXPECT_NE(result.err.find("quorvane-batch: dry run, nothing written: 1 would create, 2 would "
-                              "replace, 0 would skip, 1 would refuse, 0 would fail\n"),
+    EXPECT_NE(result.err.find(
+                  "quorvane-batch: dry run, nothing written: 1 would create, 2 would "
+                  "replace, 0 would write in place, 0 would skip, 1 would refuse, 0 would fail\n"),
               std::string::npos)
         << result.err;
 }
@@ -321,7 +323,7 @@ INSTANTIATE_TEST_SUITE_P(
                    "out/a.txt",
                    "out",
                    1,
-                   "1 created, 0 replaced, 0 skipped, 1 refused, 0 failed",
+                   "1 created, 0 replaced, 0 written in place, 0 skipped, 1 refused, 0 failed",
                    "refused\treceipt",
                    {0, 1}},
         ReceiptRow{"cannotBeWrittenStopsTheRun",
@@ -433,7 +435,7 @@ INSTANTIATE_TEST_SUITE_P(
                   {"SOURCE", "LIST"},
                   "\nbare.txt\n/no/such/folder/x\n",
                   0,
-                  "0 created, 0 replaced, 2 skipped, 0 refused, 0 failed"},
+                  "0 created, 0 replaced, 0 written in place, 2 skipped, 0 refused, 0 failed"},
         StatusRow{"overflow",
                   {"SOURCE", "LIST"},
                   lines(32769, ""),
@@ -555,7 +557,8 @@ TEST_F(BatchCommandTest, writingAheadHoldsNoMoreThanItsBoundOpen) {
     const Outcome result =
         run({"--receipt", "-", (dir / "source.txt").string(), (dir / "list.txt").string()}, &out);
     // Every line is copied; the line index overflows past the last, as ever.
-    EXPECT_NE(result.err.find("32768 created, 0 replaced, 0 skipped, 0 refused, 0 failed"),
+    EXPECT_NE(result.err.find(
+                  "32768 created, 0 replaced, 0 written in place, 0 skipped, 0 refused, 0 failed"),
               std::string::npos)
         << result.err;
     constexpr int kDevices = 2, kPerFile = 2, kTurn = 8;

@@ -75,3 +75,11 @@ TEST(TemporaryNames, OnlyNamesOfGoneMakersAreRemoved) {
     for (const Leftover& row : rows)
         EXPECT_EQ(!std::filesystem::exists(dir / row.name), row.removed) << row.what;
 }
+
+// Without a machine id an ended boot may be another machine's sharing the folder: its names
+// stay, while those of a process of this boot that ended go.
+TEST(TemporaryNames, WithoutAMachineIdOnlyThisBootIsJudged) {
+    const NameMaker self{"0000000000000000", "00000000000000aa", 1, ::getpid()};
+    EXPECT_FALSE(makerGone({self.machine, "00000000000000bb", 1, ::getpid()}, self));
+    EXPECT_TRUE(makerGone({self.machine, self.boot, 1, goneProcess()}, self));
+}

@@ -115,6 +115,13 @@ for fault in flush=EIO fsync=EIO write=ENOSPC; do
     check "$fault: the old content stays, nothing is left" "present " "$(state "$at")"
 done
 
+# A folder that takes no new file: the present target is written in place, and counted so.
+fresh "$at"
+echo create=EACCES >"$at/.faultfs"
+said=$("$batch" --receipt "$scratch/receipt" "$scratch/source" "$scratch/list" 2>&1 | tail -n 1 || true)
+echo create= >"$at/.faultfs"
+check "create=EACCES: the summary counts as the receipt" "failed in-place blank /0 created, 0 replaced, 1 written in place, 0 skipped, 0 refused, 1 failed" "$(outcomes)/${said#*: }"
+
 # Written in place (its folder append-only) on a file system with too little room, a source on a
 # FUSE mount that says it takes no space is refused, the target whole: no rule trusts that figure.
 mkdir "$scratch/small"

@@ -147,9 +147,12 @@ template <typename Query> bool queryInto(std::string& out, Query query) {
 enum class Ordering {
     WriteOut, // local, with a journal or copy on write: a commit carrying the name could reach
               // the disk before the data and leave the target empty, so the data is written first
-    None,     // nothing to order (memory), or nothing the file system would keep in order (FAT);
-              // the run's syncfs vouches for it before "Done."
+    None,     // nothing to order (memory), or not known to need it (F2FS); the run's syncfs,
+              // a checkpoint with a flush there, vouches for it before "Done."
     Sync,     // syncfs cannot vouch for it (FUSE, NFS, SMB, 9p, or unknown): each file is synced
+    Settle,   // FAT, exFAT: no order at all between data, allocation table and names. Each file
+              // is synced before it takes its name, and its name is on the device before the
+              // file it replaced lets its clusters go
 };
 
 Ordering orderingOf(long type) {
@@ -160,10 +163,11 @@ Ordering orderingOf(long type) {
         return Ordering::WriteOut;
     case TMPFS_MAGIC:
     case RAMFS_MAGIC:
-    case MSDOS_SUPER_MAGIC:
-    case EXFAT_SUPER_MAGIC:
     case F2FS_SUPER_MAGIC:
         return Ordering::None;
+    case MSDOS_SUPER_MAGIC:
+    case EXFAT_SUPER_MAGIC:
+        return Ordering::Settle;
     default:
         return Ordering::Sync;
     }
@@ -560,14 +564,49 @@ std::error_code PosixCopyPrimitives::linkAt(NewFile& file, int folder, const Hos
 std::error_code PosixCopyPrimitives::publish(NewFile& file, const CopyTarget& target,
                                              bool replace) {
     const int folder = fdOf(target.folder);
+    Result<Folder> where = folderOf(target);
+    if (where.error())
+        return where.error();
+    // FAT frees a replaced file's clusters when it is last let go, and may write that before
+    // the new name: held until that name is on the device, the old file keeps them till then.
+    const bool settles = orderingOf(where->type) == Ordering::Settle;
+    OsHandle renamed, replaced;
+    if (settles) {
+        renamed = OsHandle(::fcntl(fdOf(file.file), F_DUPFD_CLOEXEC, 0));
+        if (!renamed.valid())
+            return lastError();
+    }
+    if (settles && replace)
+        replaced = OsHandle(::openat(folder, target.name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
     // A named file is closed before it takes the target's name: network and FUSE file systems
     // report write errors at the close, and then the old file must still be there.
     if (const std::error_code error = file.file.close())
         return error;
     const std::error_code error = rename(folder, file.name, target.name, replace);
-    if (!error)
-        liveNames::remove(file.name.c_str());
-    return error;
+    if (error)
+        return error;
+    liveNames::remove(file.name.c_str());
+    // Renamed, the copy is made; what keeps it from the device is a failure to make it durable.
+    if (settles) {
+        const std::error_code unsettled = settle(target, where->type, renamed);
+        if (!m_unsettled)
+            m_unsettled = unsettled;
+    }
+    return {};
+}
+
+// vfat writes the temporary name's removal with the folder and the new name with the file: the
+// folder goes first, so that no cut leaves two names on one chain for a later removal to free.
+// exFAT writes every name in one fsync, and cannot order its two writes of a rename.
+std::error_code PosixCopyPrimitives::settle(const CopyTarget& target, long type,
+                                            OsHandle& renamed) {
+    if (type == MSDOS_SUPER_MAGIC) {
+        const OsHandle folder(
+            ::openat(fdOf(target.folder), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (!folder.valid() || ::fsync(fdOf(folder)) != 0)
+            return lastError();
+    }
+    return ::fsync(fdOf(renamed)) == 0 ? std::error_code() : lastError();
 }
 
 std::error_code PosixCopyPrimitives::rename(int folder, const HostString& from,
@@ -599,6 +638,10 @@ std::error_code PosixCopyPrimitives::publishOverHeld(NewFile&, const CopyTarget&
 // Best effort: a folder that cannot be listed, or a name that will not go, is left as it is.
 void PosixCopyPrimitives::removeLeftovers(const CopyTarget& target) {
     if (!m_maker || m_cleared.contains(target.folderPath))
+        return;
+    // A cut in an exFAT rename can leave a target's only new copy under its temporary name.
+    Result<Folder> where = folderOf(target);
+    if (where.error() || where->type == EXFAT_SUPER_MAGIC)
         return;
     if (m_cleared.size() >= 4096)
         m_cleared.clear();
@@ -638,6 +681,7 @@ std::error_code PosixCopyPrimitives::writeOut(const CopyTarget& target, OsHandle
                    ? std::error_code()
                    : lastError();
     case Ordering::Sync:
+    case Ordering::Settle:
         return ::fdatasync(fd) == 0 ? std::error_code() : lastError();
     case Ordering::None:
         break;
@@ -1025,10 +1069,11 @@ std::error_code PosixCopyPrimitives::wrote(const CopyTarget& target, OsHandle& o
     return {};
 }
 
+// syncfs sends the device no flush on vfat, FUSE and others: the fsync of one file there does.
 std::error_code PosixCopyPrimitives::syncWritten() {
-    std::error_code failure;
+    std::error_code failure = std::exchange(m_unsettled, {});
     for (auto& [device, file] : m_written)
-        if (::syncfs(fdOf(file)) != 0 && !failure)
+        if ((::syncfs(fdOf(file)) != 0 || ::fsync(fdOf(file)) != 0) && !failure)
             failure = lastError();
     m_written.clear();
     return failure;

@@ -97,6 +97,8 @@ class PosixCopyPrimitives : public CopyPrimitives {
     Result<Folder> folderOf(const CopyTarget& target);
     std::uint64_t poolOf(const std::string& folder, dev_t device, int depth = 0);
     std::error_code linkAt(NewFile& file, int folder, const HostString& name);
+    // Puts the name a file of FAT or exFAT just took on the device.
+    std::error_code settle(const CopyTarget& target, long type, OsHandle& renamed);
     static std::error_code rename(int folder, const HostString& from, const HostString& to,
                                   bool replace);
     // The checked file itself through /proc; its path where there is no /proc.
@@ -127,6 +129,8 @@ class PosixCopyPrimitives : public CopyPrimitives {
     // The space each device draws on, and each folder's.
     std::unordered_map<dev_t, std::uint64_t> m_spaces;
     std::unordered_map<std::string, SpaceFacts> m_folderSpaces;
+    // The first name that could not be put on the device, for the run's last flush to report.
+    std::error_code m_unsettled;
     // Who this process is in its temporary names, and the folders cleared of leftovers.
     std::optional<NameMaker> m_maker;
     std::string m_prefix;

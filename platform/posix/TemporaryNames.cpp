@@ -13,6 +13,9 @@ namespace {
 constexpr std::string_view kStart = ".quorvane-";
 constexpr std::string_view kEnd = ".tmp";
 constexpr std::size_t kIdDigits = 16;
+// In the names of a system that tells no machine id: a boot id alone cannot tell this machine's
+// ended boots from another machine's, so only names of this boot are ever taken for gone.
+constexpr std::string_view kNoMachine = "0000000000000000";
 
 // The first 16 hex digits of an id file such as /etc/machine-id, dashes left out.
 std::optional<std::string> idFrom(const char* path) {
@@ -51,8 +54,10 @@ std::optional<NameMaker> currentMaker() {
         machine = idFrom("/var/lib/dbus/machine-id");
     std::optional<std::string> boot = idFrom("/proc/sys/kernel/random/boot_id");
     struct stat space {};
-    if (!machine || !boot || ::stat("/proc/self/ns/pid", &space) != 0)
+    if (!boot || ::stat("/proc/self/ns/pid", &space) != 0)
         return std::nullopt;
+    if (!machine)
+        machine = std::string(kNoMachine);
     return NameMaker{*machine, *boot, static_cast<std::uint64_t>(space.st_ino), ::getpid()};
 }
 
@@ -91,7 +96,7 @@ bool makerGone(const NameMaker& maker, const NameMaker& self) {
     if (maker.machine != self.machine)
         return false;
     if (maker.boot != self.boot)
-        return true; // every process of an ended boot is gone
+        return maker.machine != kNoMachine; // every process of an ended boot is gone
     if (maker.pidNamespace != self.pidNamespace || maker.pid == self.pid)
         return false;
     // A number in use may belong to another process by now: then the name is kept.

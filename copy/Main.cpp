@@ -19,9 +19,11 @@ void appendFoldingPairs(std::u16string& out, std::u16string_view path) {
     }
 }
 
-// A name as a copy takes it, separators tidied; nothing for a blank or overlong one.
+// A name as a copy takes it, separators tidied; nothing for a blank or overlong one, or one
+// with a NUL, which no Windows name can hold.
 std::optional<std::u16string> tidyName(std::u16string_view name) {
-    if (trimSpaces(name).empty() || name.size() > kLongestPath)
+    if (trimSpaces(name).empty() || name.size() > kLongestPath ||
+        name.find(u'\0') != std::u16string_view::npos)
         return std::nullopt;
     return TidySeparators(name);
 }

@@ -75,6 +75,7 @@ TEST_F(BatchCommandTest, aMixedListGivesEachOutcomeItsRow) {
         {(dir / "out" / "missing" / "x.txt").string(),
          (dir / "out" / "missing" / "x.txt").string() + "\tno-folder\t"},
         {"bare.txt", "bare.txt\tno-name\t"},
+        {out("nul") + '\0' + ".txt", out("nul%00.txt") + "\tno-name\t"},
         {posix ? out("what?.txt") : "", posix ? out("what?.txt") + "\tno-name\t" : "\tblank\t"},
         {out("fails.txt"), out("fails.txt") + "\tfailed\tInjected copyFile failure"},
         {out(odd), out(posix ? "100%25%01.txt" : "100%25.txt") + "\tcreated\t"},
@@ -92,8 +93,8 @@ TEST_F(BatchCommandTest, aMixedListGivesEachOutcomeItsRow) {
     EXPECT_EQ(readFile(dir / "out/new.txt"), "payload");
     EXPECT_EQ(readFile(dir / "out/readonly.txt"), "keep");
     const std::string summary =
-        posix ? "2 created, 1 replaced, 0 written in place, 3 skipped, 1 refused, 1 failed"
-              : "2 created, 1 replaced, 0 written in place, 2 skipped, 1 refused, 1 failed";
+        posix ? "2 created, 1 replaced, 0 written in place, 4 skipped, 1 refused, 1 failed"
+              : "2 created, 1 replaced, 0 written in place, 3 skipped, 1 refused, 1 failed";
     EXPECT_NE(result.err.find("quorvane-batch: Done.\nquorvane-batch: " + summary + "\n"),
               std::string::npos)
         << result.err;

@@ -8,7 +8,7 @@ reports every file as taking no space (st_blocks 0), a figure that lies. rate li
 BYTES a second, as a slow stick or share does. Like most FUSE file systems it has no anonymous
 files. Faults change while mounted: write lines such as "flush=EIO" (or "flush=" to heal) to
 the control file .faultfs at the mount's root; "hold=1" makes every read and write wait until
-"hold=", as a file system that stops answering does.
+"hold=", as a file system that stops answering does; "holdcreate=1" every create.
 """
 
 import errno
@@ -28,6 +28,7 @@ class Faults:
     def __init__(self):
         self.fail = {}
         self.hold = False
+        self.holdcreate = False
         self.noblocks = False
         self.rate = 0
         self.lock = threading.Lock()
@@ -35,8 +36,8 @@ class Faults:
 
     def set(self, line):
         op, _, name = line.strip().partition("=")
-        if op == "hold":
-            self.hold = bool(name)
+        if op in ("hold", "holdcreate"):
+            setattr(self, op, bool(name))
         elif name:
             self.fail[op] = getattr(errno, name)
         else:
@@ -73,6 +74,8 @@ class FaultFs(fuse.Fuse):
                     return
                 if flags & os.O_CREAT:
                     fs.faults.check("create")
+                    while fs.faults.holdcreate:
+                        time.sleep(0.01)
                 self.fd = os.open(fs.real(path), flags, *mode)
 
             def read(self, size, offset):

@@ -236,6 +236,22 @@ check "a writer in a hung file system: the stop ends the run" "1 143" "$ended $s
 check "a writer in a hung file system: the name left is said" "yes" \
     "$(grep -q "temporary file left.*$scratch/hung/.quorvane-" "$scratch/said" && echo yes)"
 
+# A stop that comes while a slow file system is still making a temporary name removes that name
+# once it is made.
+mount_faulty "$scratch/slowcreate"
+mounts+=("$scratch/slowcreate")
+printf '%s\n' "$scratch/slowcreate/new" >"$scratch/list"
+echo holdcreate=1 >"$scratch/slowcreate/.faultfs"
+"$batch" --one-at-a-time "$scratch/small-source" "$scratch/list" 2>/dev/null &
+run=$! status=0
+until grep -q fuse "/proc/$run/stack" 2>/dev/null; do sleep 0.02; done
+kill -TERM "$run"
+sleep 0.2 # the signal is pending before the create is let go
+echo holdcreate= >"$scratch/slowcreate/.faultfs"
+wait "$run" || status=$?
+check "a stop during a slow create: ends as SIGTERM ends it" 143 "$status"
+check "a stop during a slow create: leaves nothing" "" "$(state "$scratch/slowcreate")"
+
 # With few descriptors, every line is copied, as one target at a time copies it, on three
 # devices (whether files are written ahead then depends on how fast each turn is).
 rm -f "$scratch"/many{1,2}/*

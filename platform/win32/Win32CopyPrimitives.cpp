@@ -917,10 +917,14 @@ Result<bool> Win32CopyPrimitives::sameFolder(const CopyTarget& one, const CopyTa
 
 // The volume of the file a link at `path` finally names, else of the path's folder.
 Result<SpaceFacts> Win32CopyPrimitives::spaceOf(const HostString& path) {
-    OsHandle opened = openHandle(path, FILE_READ_ATTRIBUTES, kShareAll, FILE_FLAG_BACKUP_SEMANTICS);
+    Result<std::wstring> normal = normalPath(path);
+    if (normal.error())
+        return normal.error();
+    OsHandle opened =
+        openHandle(*normal, FILE_READ_ATTRIBUTES, kShareAll, FILE_FLAG_BACKUP_SEMANTICS);
     if (!opened.valid())
-        opened = openHandle(path.substr(0, path.find_last_of(L"\\/") + 1), FILE_READ_ATTRIBUTES,
-                            kShareAll, FILE_FLAG_BACKUP_SEMANTICS);
+        opened = openHandle(normal->substr(0, normal->find_last_of(L'\\') + 1),
+                            FILE_READ_ATTRIBUTES, kShareAll, FILE_FLAG_BACKUP_SEMANTICS);
     BY_HANDLE_FILE_INFORMATION info{};
     if (!opened.valid() || !::GetFileInformationByHandle(handleOf(opened), &info))
         return lastError();
@@ -933,8 +937,11 @@ Result<SpaceFacts> Win32CopyPrimitives::spaceOf(const HostString& path) {
 // NTFS and ReFS move a file's change time on every write; FAT keeps none, and a share's times
 // are its server's word.
 Result<bool> Win32CopyPrimitives::tracksChanges(const HostString& path) {
+    Result<std::wstring> normal = normalPath(path);
+    if (normal.error())
+        return normal.error();
     const OsHandle opened =
-        openHandle(path, FILE_READ_ATTRIBUTES, kShareAll, FILE_FLAG_BACKUP_SEMANTICS);
+        openHandle(*normal, FILE_READ_ATTRIBUTES, kShareAll, FILE_FLAG_BACKUP_SEMANTICS);
     wchar_t system[MAX_PATH + 1] = {};
     if (!opened.valid() || !::GetVolumeInformationByHandleW(handleOf(opened), nullptr, 0, nullptr,
                                                             nullptr, nullptr, system, MAX_PATH))

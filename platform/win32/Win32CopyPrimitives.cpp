@@ -587,8 +587,7 @@ Result<std::optional<HostString>> Win32CopyPrimitives::finalPath(const HostStrin
     Result<std::vector<std::byte>> finalOwner = ownerOf(handleOf(file.get()));
     if (linkOwner.error() || finalOwner.error())
         return linkOwner.error() ? linkOwner.error() : finalOwner.error();
-    const PSID user = reinterpret_cast<const TOKEN_USER*>((*mine)->user.data())->User.Sid;
-    met.push_back({.mine = ::EqualSid(linkOwner->data(), user) != FALSE,
+    met.push_back({.mine = (*mine)->owns(linkOwner->data()),
                    .toOwnersOwn = ::EqualSid(linkOwner->data(), finalOwner->data()) != FALSE});
     return final;
 }
@@ -611,8 +610,8 @@ Result<bool> Win32CopyPrimitives::plantedInSharedFolder(const CopyTarget&) {
     return false; // no folders of that kind here
 }
 
-// A new file can be given its user's own SID or the token's default owner (Administrators when
-// elevated); any other owner, the replaced file would lose.
+// A new file can be given its user's own SID or the token's default owner; any other owner,
+// the replaced file would lose.
 Result<bool> Win32CopyPrimitives::mayKeepOwner(const CopyTarget& target) {
     Result<std::vector<std::byte>> owner = ownerOf(handleOf(target.file));
     if (owner.error())
@@ -620,10 +619,15 @@ Result<bool> Win32CopyPrimitives::mayKeepOwner(const CopyTarget& target) {
     Result<const Token*> mine = token();
     if (mine.error())
         return mine.error();
-    return ::EqualSid(owner->data(),
-                      reinterpret_cast<const TOKEN_USER*>((*mine)->user.data())->User.Sid) ||
-           ::EqualSid(owner->data(),
-                      reinterpret_cast<const TOKEN_OWNER*>((*mine)->defaultOwner.data())->Owner);
+    return (*mine)->owns(owner->data());
+}
+
+// The user's own SID, or the token's default owner (Administrators when elevated), which owns
+// what the user makes (learn.microsoft.com/windows/win32/secauthz/owner-of-a-new-object): a
+// link an elevated administrator made is that user's own.
+bool Win32CopyPrimitives::Token::owns(PSID owner) const {
+    return ::EqualSid(owner, reinterpret_cast<const TOKEN_USER*>(user.data())->User.Sid) ||
+           ::EqualSid(owner, reinterpret_cast<const TOKEN_OWNER*>(defaultOwner.data())->Owner);
 }
 
 // Read once: a process's token does not change who it is.

@@ -11,6 +11,7 @@
 #include <map>
 #include <optional>
 #ifdef _WIN32
+#include "copy/Main.h"
 #include "platform/win32/Win32FileServices.h"
 #include "platform/win32/Win32Io.h"
 
@@ -902,6 +903,28 @@ TEST_F(CopySequenceTest, aShortNameKeepsTheFilesLongName) {
     EXPECT_EQ(told.written.size(), 2u);
     EXPECT_EQ(readFile(file), "new content");
     EXPECT_EQ(listing(dir / "out"), (std::vector<std::string>{"Report for 2024.txt", "plain.txt"}));
+}
+
+// The host's file services, elevated through UAC or not, as Wine cannot choose.
+struct ElevatedFiles : HostFiles {
+    bool asElevated = false;
+    bool elevated() override { return asElevated; }
+};
+
+// Elevated, the drives the user mapped are another logon session's: a folder on a missing
+// letter says so and is out of reach, not missing
+// (blogs.msdn.microsoft.com/cjacks/2007/02/19/mapped-network-drives-with-uac-on-windows-vista).
+TEST(ElevatedRun, aMissingDriveLetterMayBeTheUsersMappedOne) {
+    std::u16string folder = u"Y:\\folder";
+    while (::GetLogicalDrives() & (1u << (folder[0] - u'A')))
+        --folder[0];
+    ElevatedFiles files;
+    for (const bool elevated : {false, true}) {
+        std::u16string unreachable;
+        files.asElevated = elevated;
+        EXPECT_FALSE(IsFolder(files, folder, &unreachable));
+        EXPECT_EQ(unreachable, elevated ? u"an elevated run may not see mapped drives" : u"");
+    }
 }
 
 #endif

@@ -22,10 +22,12 @@ at="Z:${tree//\//\\}" # the tree as both builds name it
 
 # A new target, a replaced one, a read-only one, a link (its row names the file written), a
 # hidden one (where Wine can keep the attribute), a folder, a missing folder, the source by
-# another spelling and a bare name; the list in the Windows way, with CRLF.
+# another spelling, a bare name and names beyond ASCII; the list in the Windows way, with CRLF,
+# in UTF-8 as Notepad saves it, with its byte-order mark and without.
 fresh() {
     rm -rf "$tree"
-    mkdir -p "$tree/out/folder" "$tree/d"
+    mkdir -p "$tree/out/folder" "$tree/d" "$tree/out/José"
+    echo old >"$tree/out/café.txt"
     echo source >"$tree/src.txt"
     echo old >"$tree/out/old.txt"
     echo linked >"$tree/out/linked.txt"
@@ -38,7 +40,8 @@ fresh() {
     local lines=("$at\\out\\new.txt" "$at\\out\\old.txt" "$at\\out\\ro.txt" "$at\\out\\link.txt")
     ! $hidden || lines+=("$at\\out\\.hidden.txt")
     lines+=("$at\\out\\folder" "$at\\nowhere\\x.txt" "$at\\d\\..\\src.txt" bare.txt)
-    printf '%s\r\n' "${lines[@]}" >"$scratch/list.txt"
+    lines+=("$at\\out\\café.txt" "$at\\out\\José\\ñ.txt")
+    { printf '%s' "$mark" && printf '%s\r\n' "${lines[@]}"; } >"$scratch/list.txt"
 }
 # What a run left: every file under the tree with its content.
 left() {
@@ -70,12 +73,15 @@ wine attrib "Z:${scratch//\//\\}\\probe" | grep -q "^[^Z]*H" && hidden=true
 $hidden || echo "receipts.sh: the hidden target is left out: this file system keeps no Windows" \
     "attributes for Wine"
 failed=0
-for mode in --dry-run ""; do
-    run linux "$mode"
-    run windows "$mode"
-    for what in rows status tree; do
-        diff -u --label "Linux ${mode:-run} $what" --label "Windows ${mode:-run} $what" \
-            "$scratch/linux$mode.$what" "$scratch/windows$mode.$what" || failed=1
+for mark in "" $'\xEF\xBB\xBF'; do
+    for mode in --dry-run ""; do
+        run linux "$mode"
+        run windows "$mode"
+        for what in rows status tree; do
+            diff -u --label "Linux ${mode:-run} $what${mark:+ (marked)}" \
+                --label "Windows ${mode:-run} $what${mark:+ (marked)}" \
+                "$scratch/linux$mode.$what" "$scratch/windows$mode.$what" || failed=1
+        done
     done
 done
 [ "$failed" = 0 ] || { echo "receipts.sh: the two builds disagree" >&2 && exit 1; }

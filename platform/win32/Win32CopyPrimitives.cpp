@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstring>
 #include <limits>
+#include <string_view>
 #include <vector>
 
 // In ntdll; not in the headers the build has.
@@ -291,8 +292,22 @@ Result<std::vector<std::byte>> tokenInformation(HANDLE token, TOKEN_INFORMATION_
 // What a replaced file keeps of its security descriptor.
 constexpr SECURITY_INFORMATION kKept = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
 
-// Whether two descriptors hold the same owner and the same DACL, byte for byte, with the same
-// inheritance marks.
+// The entries of a DACL, each as its bytes, in order; those it inherited only if asked.
+std::vector<std::string_view> entriesOf(const ACL& dacl, bool inherited) {
+    std::vector<std::string_view> entries;
+    const char* at = reinterpret_cast<const char*>(&dacl) + sizeof(ACL);
+    for (WORD i = 0; i < dacl.AceCount; ++i) {
+        const auto* header = reinterpret_cast<const ACE_HEADER*>(at);
+        if (inherited || !(header->AceFlags & INHERITED_ACE))
+            entries.emplace_back(at, header->AceSize);
+        at += header->AceSize;
+    }
+    return entries;
+}
+
+// Whether two descriptors hold the same owner, the same protection from inheritance and the
+// same DACL entries of their own, byte for byte; inherited entries too where the DACL is
+// protected, since an unprotected one takes them from its folder as it is now.
 bool sameSecurity(PSECURITY_DESCRIPTOR one, PSECURITY_DESCRIPTOR other) {
     PSID owner[2] = {};
     BOOL ownerDefaulted = FALSE;
@@ -300,7 +315,6 @@ bool sameSecurity(PSECURITY_DESCRIPTOR one, PSECURITY_DESCRIPTOR other) {
         !::GetSecurityDescriptorOwner(other, &owner[1], &ownerDefaulted) || !owner[0] ||
         !owner[1] || !::EqualSid(owner[0], owner[1]))
         return false;
-    constexpr SECURITY_DESCRIPTOR_CONTROL kMarks = SE_DACL_PROTECTED | SE_DACL_AUTO_INHERITED;
     BOOL present[2] = {}, defaulted = FALSE;
     PACL dacl[2] = {};
     SECURITY_DESCRIPTOR_CONTROL control[2] = {};
@@ -310,11 +324,11 @@ bool sameSecurity(PSECURITY_DESCRIPTOR one, PSECURITY_DESCRIPTOR other) {
         if (!::GetSecurityDescriptorDacl(both[i], &present[i], &dacl[i], &defaulted) ||
             !::GetSecurityDescriptorControl(both[i], &control[i], &revision))
             return false;
-    if (present[0] != present[1] || (control[0] & kMarks) != (control[1] & kMarks) ||
+    const bool isProtected = control[0] & SE_DACL_PROTECTED;
+    if (present[0] != present[1] || isProtected != ((control[1] & SE_DACL_PROTECTED) != 0) ||
         !dacl[0] != !dacl[1])
         return false;
-    return !dacl[0] || (dacl[0]->AclSize == dacl[1]->AclSize &&
-                        std::memcmp(dacl[0], dacl[1], dacl[0]->AclSize) == 0);
+    return !dacl[0] || entriesOf(*dacl[0], isProtected) == entriesOf(*dacl[1], isProtected);
 }
 
 // Takes the name by handle: no path is resolved a second time.
@@ -573,8 +587,7 @@ Result<std::optional<HostString>> Win32CopyPrimitives::finalPath(const HostStrin
     Result<std::vector<std::byte>> finalOwner = ownerOf(handleOf(file.get()));
     if (linkOwner.error() || finalOwner.error())
         return linkOwner.error() ? linkOwner.error() : finalOwner.error();
-    const PSID user = reinterpret_cast<const TOKEN_USER*>((*mine)->user.data())->User.Sid;
-    met.push_back({.mine = ::EqualSid(linkOwner->data(), user) != FALSE,
+    met.push_back({.mine = (*mine)->owns(linkOwner->data()),
                    .toOwnersOwn = ::EqualSid(linkOwner->data(), finalOwner->data()) != FALSE});
     return final;
 }
@@ -597,8 +610,8 @@ Result<bool> Win32CopyPrimitives::plantedInSharedFolder(const CopyTarget&) {
     return false; // no folders of that kind here
 }
 
-// A new file can be given its user's own SID or the token's default owner (Administrators when
-// elevated); any other owner, the replaced file would lose.
+// A new file can be given its user's own SID or the token's default owner; any other owner,
+// the replaced file would lose.
 Result<bool> Win32CopyPrimitives::mayKeepOwner(const CopyTarget& target) {
     Result<std::vector<std::byte>> owner = ownerOf(handleOf(target.file));
     if (owner.error())
@@ -606,10 +619,15 @@ Result<bool> Win32CopyPrimitives::mayKeepOwner(const CopyTarget& target) {
     Result<const Token*> mine = token();
     if (mine.error())
         return mine.error();
-    return ::EqualSid(owner->data(),
-                      reinterpret_cast<const TOKEN_USER*>((*mine)->user.data())->User.Sid) ||
-           ::EqualSid(owner->data(),
-                      reinterpret_cast<const TOKEN_OWNER*>((*mine)->defaultOwner.data())->Owner);
+    return (*mine)->owns(owner->data());
+}
+
+// The user's own SID, or the token's default owner (Administrators when elevated), which owns
+// what the user makes (learn.microsoft.com/windows/win32/secauthz/owner-of-a-new-object): a
+// link an elevated administrator made is that user's own.
+bool Win32CopyPrimitives::Token::owns(PSID owner) const {
+    return ::EqualSid(owner, reinterpret_cast<const TOKEN_USER*>(user.data())->User.Sid) ||
+           ::EqualSid(owner, reinterpret_cast<const TOKEN_OWNER*>(defaultOwner.data())->Owner);
 }
 
 // Read once: a process's token does not change who it is.
@@ -644,9 +662,10 @@ Result<KeptFacts> Win32CopyPrimitives::readKept(const CopyTarget& target) {
 
 // What the system's own replace keeps: the target's compression and those of its named streams
 // the new file lacks (the source's, carried with the content, win where names meet), then the
-// owner and DACL, written as they were (SetSecurityInfo would impose the current inheritance
-// model on them) and read back: a descriptor that does not come back with the same owner, DACL
-// and inheritance marks counts as not carried.
+// owner and DACL, protected from inheritance or not as they were, and read back: a descriptor
+// that does not come back with them counts as not carried. Set as files take it (not
+// SetKernelObjectSecurity), an unprotected DACL's inherited entries are its folder's of now
+// (learn.microsoft.com/windows/win32/secauthz/automatic-propagation-of-inheritable-aces).
 Result<bool> Win32CopyPrimitives::carryKept(NewFile& file, const CopyTarget& target,
                                             const KeptFacts& kept) {
     const HANDLE out = handleOf(file.file);
@@ -663,7 +682,20 @@ Result<bool> Win32CopyPrimitives::carryKept(NewFile& file, const CopyTarget& tar
     if (!kept.hasAcl)
         return true;
     auto security = const_cast<char*>(kept.acl.data());
-    if (!::SetKernelObjectSecurity(out, kKept, security))
+    PSID owner = nullptr;
+    PACL dacl = nullptr;
+    BOOL present = FALSE, defaulted = FALSE;
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    if (!::GetSecurityDescriptorOwner(security, &owner, &defaulted) ||
+        !::GetSecurityDescriptorDacl(security, &present, &dacl, &defaulted) ||
+        !::GetSecurityDescriptorControl(security, &control, &revision))
+        return false;
+    const SECURITY_INFORMATION inheritance = control & SE_DACL_PROTECTED
+                                                 ? PROTECTED_DACL_SECURITY_INFORMATION
+                                                 : UNPROTECTED_DACL_SECURITY_INFORMATION;
+    if (::SetSecurityInfo(out, SE_FILE_OBJECT, kKept | inheritance, owner, nullptr, dacl,
+                          nullptr) != ERROR_SUCCESS)
         return false;
     std::vector<char> back(kept.acl.size());
     for (DWORD needed = 0; !::GetKernelObjectSecurity(out, kKept, back.data(),
@@ -917,10 +949,14 @@ Result<bool> Win32CopyPrimitives::sameFolder(const CopyTarget& one, const CopyTa
 
 // The volume of the file a link at `path` finally names, else of the path's folder.
 Result<SpaceFacts> Win32CopyPrimitives::spaceOf(const HostString& path) {
-    OsHandle opened = openHandle(path, FILE_READ_ATTRIBUTES, kShareAll, FILE_FLAG_BACKUP_SEMANTICS);
+    Result<std::wstring> normal = normalPath(path);
+    if (normal.error())
+        return normal.error();
+    OsHandle opened =
+        openHandle(*normal, FILE_READ_ATTRIBUTES, kShareAll, FILE_FLAG_BACKUP_SEMANTICS);
     if (!opened.valid())
-        opened = openHandle(path.substr(0, path.find_last_of(L"\\/") + 1), FILE_READ_ATTRIBUTES,
-                            kShareAll, FILE_FLAG_BACKUP_SEMANTICS);
+        opened = openHandle(normal->substr(0, normal->find_last_of(L'\\') + 1),
+                            FILE_READ_ATTRIBUTES, kShareAll, FILE_FLAG_BACKUP_SEMANTICS);
     BY_HANDLE_FILE_INFORMATION info{};
     if (!opened.valid() || !::GetFileInformationByHandle(handleOf(opened), &info))
         return lastError();
@@ -933,8 +969,11 @@ Result<SpaceFacts> Win32CopyPrimitives::spaceOf(const HostString& path) {
 // NTFS and ReFS move a file's change time on every write; FAT keeps none, and a share's times
 // are its server's word.
 Result<bool> Win32CopyPrimitives::tracksChanges(const HostString& path) {
+    Result<std::wstring> normal = normalPath(path);
+    if (normal.error())
+        return normal.error();
     const OsHandle opened =
-        openHandle(path, FILE_READ_ATTRIBUTES, kShareAll, FILE_FLAG_BACKUP_SEMANTICS);
+        openHandle(*normal, FILE_READ_ATTRIBUTES, kShareAll, FILE_FLAG_BACKUP_SEMANTICS);
     wchar_t system[MAX_PATH + 1] = {};
     if (!opened.valid() || !::GetVolumeInformationByHandleW(handleOf(opened), nullptr, 0, nullptr,
                                                             nullptr, nullptr, system, MAX_PATH))

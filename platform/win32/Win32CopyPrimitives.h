@@ -108,6 +108,8 @@ class Win32CopyPrimitives : public CopyPrimitives {
     // This process's token: who it is, and whom its new files belong to.
     struct Token {
         std::vector<std::byte> user, defaultOwner;
+        // Whether what `owner` owns is this user's own.
+        bool owns(PSID owner) const;
     };
     Result<const Token*> token();
     static Result<std::vector<std::wstring>> streamsOf(HANDLE file);

@@ -55,6 +55,36 @@ std::uint32_t Win32FileServices::attributes(std::u16string_view path) {
     return bits;
 }
 
+// Elevated, the process has a logon session of its own, without the drive letters the user
+// mapped or made with subst in the filtered one: a folder on a letter missing here says so, and
+// is out of reach rather than missing. Whether the user has that letter is not asked of the
+// linked token.
+bool Win32FileServices::probeFolder(std::u16string_view path) {
+    try {
+        return CopyingFileServices::probeFolder(path);
+    } catch (const PlatformError& failure) {
+        const std::wstring root = path.size() > 1 && path[1] == u':'
+                                      ? std::wstring{static_cast<wchar_t>(path[0]), L':', L'\\'}
+                                      : std::wstring();
+        if (failure.isMissing() && !root.empty() &&
+            ::GetDriveTypeW(root.c_str()) == DRIVE_NO_ROOT_DIR && elevated())
+            throw PlatformError(u"an elevated run may not see mapped drives",
+                                std::make_error_code(std::errc::no_such_device));
+        throw;
+    }
+}
+
+bool Win32FileServices::elevated() {
+    HANDLE token = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token))
+        return false;
+    const OsHandle held = ownHandle(token);
+    TOKEN_ELEVATION_TYPE type{};
+    DWORD size = 0;
+    return ::GetTokenInformation(token, TokenElevationType, &type, sizeof type, &size) &&
+           type == TokenElevationTypeFull;
+}
+
 bool Win32FileServices::openExisting(std::u16string_view path) {
     // As the routine's narrow call: a name the code page cannot carry does not open. One it
     // carries opens by the wide call, the narrow one being held to 260 characters.

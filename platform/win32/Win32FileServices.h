@@ -16,6 +16,7 @@ class Win32FileServices : public CopyingFileServices {
 
     std::int64_t lastModified(std::u16string_view path) override;
     std::uint32_t attributes(std::u16string_view path) override;
+    bool probeFolder(std::u16string_view path) override;
     bool openExisting(std::u16string_view path) override;
     std::vector<std::u16string> findOrdinaryFiles(std::u16string_view pattern,
                                                   std::size_t limit) override;
@@ -39,6 +40,9 @@ class Win32FileServices : public CopyingFileServices {
   protected:
     HostString hostPath(std::u16string_view path) override;
     std::u16string windowsPath(const HostString& path) override;
+    // Whether this process runs on the full token of a user who also has a filtered one
+    // (elevated through UAC), for a test to say either.
+    virtual bool elevated();
 
   private:
     AnsiSeams m_ansi;

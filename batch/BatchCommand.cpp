@@ -84,6 +84,8 @@ std::u16string_view refusalName(Refusal refusal) {
         return u"receipt";
     case Refusal::ForeignLink:
         return u"foreign-link";
+    case Refusal::PseudoFs:
+        return u"pseudo-fs";
     case Refusal::None:
         break;
     }

@@ -196,6 +196,9 @@ class CopyPrimitives {
     virtual std::error_code writeOut(const CopyTarget& target, OsHandle& out) = 0;
     // Removes the new file's temporary name.
     virtual std::error_code removeName(NewFile& file, const CopyTarget& target) = 0;
+    // Whether the target's folder lies where the system keeps its settings and state, not
+    // documents (on Linux procfs, sysfs and their like), where a write changes the system.
+    virtual Result<bool> holdsNoDocuments(const CopyTarget& target) = 0;
     // Whether the target's folder lets names be added but never removed or renamed.
     virtual Result<bool> folderIsAppendOnly(const CopyTarget& target) = 0;
     // What the target's name holds now; nothing when it holds nothing.

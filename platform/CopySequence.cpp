@@ -198,6 +198,9 @@ CopyTarget CopySequence::resolve(const HostString& destination) {
         if (isLink(target.facts))
             throw PlatformError::refused(Refusal::TargetChanged);
     }
+    // A write there changes the system itself, whatever the name.
+    if (need(m_host.holdsNoDocuments(target)))
+        throw PlatformError::refused(Refusal::PseudoFs);
     // The receipt names the file written where it is not the one given.
     HostString path = target.folderPath + target.name;
     m_written = m_host.sameName(path, given) ? HostString() : std::move(path);

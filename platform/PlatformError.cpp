@@ -87,6 +87,9 @@ PlatformError PlatformError::refused(Refusal refusal) {
         return make(
             u"The destination is reached through another user's link to what is not theirs.",
             std::errc::permission_denied);
+    case Refusal::PseudoFs:
+        return make(u"The destination is a setting of the system, not a document.",
+                    std::errc::operation_not_permitted);
     case Refusal::None:
         break;
     }

@@ -24,6 +24,7 @@ enum class Refusal {
     OwnOutput,
     TargetChanged,
     ForeignLink,
+    PseudoFs,
 };
 
 // The one failure a platform call raises: the description the error report shows, and what

@@ -111,6 +111,7 @@ class TestPrimitives : public Win32CopyPrimitives {
 #include <cstdio>
 #include <fcntl.h>
 #include <grp.h>
+#include <sys/mount.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -1077,6 +1078,21 @@ void writeSparse(const fs::path& path, std::int64_t size) {
 }
 
 } // namespace
+
+// A private procfs stands for every file system of settings: nothing there is a target, in the
+// dry run too. /proc/self/comm names this test itself, harmless should it be written.
+TEST_F(CopySequenceTest, theSystemsSettingsAreNoTargets) {
+    const fs::path proc = dir / "proc";
+    fs::create_directory(proc);
+    if (::mount("proc", proc.c_str(), "proc", 0, nullptr) != 0)
+        GTEST_SKIP() << "cannot mount a private procfs here (needs root)";
+    for (const char* target : {"proc/self/comm", "proc/self/absent"})
+        for (const bool dryRun : {true, false})
+            EXPECT_EQ(copyResult(files, win(dir / "source.txt"), win(dir / target), dryRun),
+                      refused(Refusal::PseudoFs))
+                << target << dryRun;
+    ::umount2(proc.c_str(), MNT_DETACH);
+}
 
 // Written over in place, a source that changes once the first byte went over is a failure that
 // says the target was written in part, never a refusal ("not written").

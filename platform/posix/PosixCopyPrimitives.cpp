@@ -61,6 +61,9 @@ const mode_t kUmask = readUmask();
 constexpr long kCifsMagic = 0xFF534D42;
 constexpr long kSmb2Magic = 0xFE534D42;
 constexpr long kCephMagic = 0x00C36400;
+// File systems of settings that linux/magic.h does not name.
+constexpr long kConfigfsMagic = 0x62656570;
+constexpr long kFuseControlMagic = 0x65735543;
 
 // The upper layer of the overlay mounted as `device`, from the mount table.
 std::optional<std::string> upperLayerOf(dev_t device) {
@@ -695,6 +698,32 @@ std::error_code PosixCopyPrimitives::removeName(NewFile& file, const CopyTarget&
         ::unlinkat(folder, file.name.c_str(), 0) == 0 ? std::error_code() : lastError();
     liveNames::remove(file.name.c_str());
     return error;
+}
+
+Result<bool> PosixCopyPrimitives::holdsNoDocuments(const CopyTarget& target) {
+    Result<Folder> folder = folderOf(target);
+    if (folder.error())
+        return folder.error();
+    switch (folder->type) {
+    case PROC_SUPER_MAGIC:
+    case SYSFS_MAGIC:
+    case DEBUGFS_MAGIC:
+    case TRACEFS_MAGIC:
+    case SECURITYFS_MAGIC:
+    case CGROUP_SUPER_MAGIC:
+    case CGROUP2_SUPER_MAGIC:
+    case kConfigfsMagic:
+    case EFIVARFS_MAGIC:
+    case PSTOREFS_MAGIC:
+    case BPF_FS_MAGIC:
+    case BINFMTFS_MAGIC:
+    case SELINUX_MAGIC:
+    case SMACK_MAGIC:
+    case kFuseControlMagic:
+        return true;
+    default:
+        return false;
+    }
 }
 
 // Asked once per folder per run: the flags need a descriptor opened for reading.

@@ -51,6 +51,7 @@ class PosixCopyPrimitives : public CopyPrimitives {
     void removeLeftovers(const CopyTarget& target) override;
     std::error_code writeOut(const CopyTarget& target, OsHandle& out) override;
     std::error_code removeName(NewFile& file, const CopyTarget& target) override;
+    Result<bool> holdsNoDocuments(const CopyTarget& target) override;
     Result<bool> folderIsAppendOnly(const CopyTarget& target) override;
     Result<std::optional<FileFacts>> lookAgain(const CopyTarget& target) override;
     Result<bool> sameFolder(const CopyTarget& one, const CopyTarget& other) override;

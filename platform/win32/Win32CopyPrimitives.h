@@ -41,6 +41,8 @@ class Win32CopyPrimitives : public CopyPrimitives {
     Result<std::optional<FileFacts>> lookAgain(const CopyTarget& target) override;
     Result<bool> sameFolder(const CopyTarget& one, const CopyTarget& other) override;
     Result<SpaceFacts> spaceOf(const HostString& path) override;
+    // Windows keeps its settings in no file system a path reaches.
+    Result<bool> holdsNoDocuments(const CopyTarget&) override { return false; }
     Result<bool> tracksChanges(const HostString& path) override;
     // Windows bounds no process's handles to a small number.
     std::optional<std::int64_t> handlesToSpare() override { return std::nullopt; }

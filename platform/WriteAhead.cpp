@@ -137,9 +137,7 @@ void WriteAhead::lookAhead() {
 void WriteAhead::startWriter() {
     if (m_writers.size() >= kMostWriters)
         return;
-    if (m_handles && *m_handles - kTurnHandles - static_cast<std::int64_t>(m_seen.size()) -
-                             2 * static_cast<std::int64_t>(m_writers.size() + 1) <
-                         2)
+    if (handlesLeft(m_writers.size() + 1) < 2)
         return;
     try {
         CopyPrimitives& host = *m_hosts.emplace_back(m_makeHost());
@@ -150,15 +148,25 @@ void WriteAhead::startWriter() {
     }
 }
 
+// The handles left for files held ahead with `writers` writers (two each: a source and a
+// folder), the turn keeping its own and one for each space it may flush; plenty where the host
+// sets no limit.
+std::int64_t WriteAhead::handlesLeft(std::size_t writers) const {
+    if (!m_handles)
+        return std::int64_t{2} * kMostInAll;
+    return *m_handles - kTurnHandles - static_cast<std::int64_t>(m_seen.size()) -
+           2 * static_cast<std::int64_t>(writers);
+}
+
+bool WriteAhead::busy(std::uint64_t space) const {
+    return std::ranges::find(m_busy, space) != m_busy.end();
+}
+
 // Whether one more file may be held ahead on `space`: by count there and in all, by the handles
-// the turn must keep (a file and its folder each, and what each writer holds), and by bytes.
+// left (a file and its folder each), and by bytes.
 bool WriteAhead::roomFor(std::uint64_t space) const {
-    int most = kMostInAll;
-    if (m_handles)
-        most = static_cast<int>(std::min<std::int64_t>(
-            most, (*m_handles - kTurnHandles - static_cast<std::int64_t>(m_seen.size()) -
-                   2 * static_cast<std::int64_t>(m_writers.size())) /
-                      2));
+    const int most =
+        static_cast<int>(std::min<std::int64_t>(kMostInAll, handlesLeft(m_writers.size()) / 2));
     const auto open = m_open.find(space);
     const auto held = m_held.find(space);
     const auto room = m_room.find(space);
@@ -173,8 +181,8 @@ WriteAhead::EntryPtr WriteAhead::pick() {
         return nullptr;
     for (const EntryPtr& entry : m_entries) {
         const std::uint64_t space = entry->space;
-        if (entry->state == State::Waiting && space != m_turnSpace &&
-            std::ranges::find(m_busy, space) == m_busy.end() && roomFor(space))
+        if (entry->state == State::Waiting && space != m_turnSpace && !busy(space) &&
+            roomFor(space))
             return entry;
     }
     return nullptr;
@@ -276,7 +284,7 @@ WriteAhead::Dropped WriteAhead::stopWriting(std::unique_lock<std::mutex>& lock) 
 void WriteAhead::claim(std::uint64_t space) {
     Dropped dropped;
     std::unique_lock lock(m_mutex);
-    m_finished.wait(lock, [&] { return std::ranges::find(m_busy, space) == m_busy.end(); });
+    m_finished.wait(lock, [&] { return !busy(space); });
     for (const EntryPtr& entry : m_entries)
         if (entry->space == space && entry->state == State::Ready) {
             dropped.push_back(std::move(entry->file));
@@ -348,8 +356,7 @@ CopyOutcome WriteAhead::copy(CopySequence& sequence, const HostString& source,
         }
         // The turn's own writes, its names and what they keep, meet no writer on its space.
         if (space)
-            m_finished.wait(lock,
-                            [&] { return std::ranges::find(m_busy, *space) == m_busy.end(); });
+            m_finished.wait(lock, [&] { return !busy(*space); });
     }
     if (work)
         m_work.notify_all();

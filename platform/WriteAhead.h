@@ -91,6 +91,8 @@ class WriteAhead {
     std::optional<std::uint64_t> spaceOf(const HostString& path);
     void startWriter();
     EntryPtr pick();
+    std::int64_t handlesLeft(std::size_t writers) const;
+    bool busy(std::uint64_t space) const;
     bool roomFor(std::uint64_t space) const;
     void write(CopyPrimitives& host);
     Dropped finished(Entry& entry, CopySequence::PreparedFile made);

@@ -3,7 +3,6 @@
 #include "batch/ProgressDisplay.h"
 #include "batch/ReceiptWriter.h"
 #include "platform/Console.h"
-#include "platform/WriteAhead.h"
 #include "tests/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -526,46 +525,6 @@ TEST_F(BatchCommandTest, writingAheadChangesNothingARunShows) {
         << ahead.receipt;
 }
 
-#ifndef _WIN32
-// Counts this process's open descriptors each time a receipt row is flushed.
-class DescriptorCount : public std::stringbuf {
-  public:
-    int most = 0;
-    int sync() override {
-        most = std::max(most, open());
-        return std::stringbuf::sync();
-    }
-    static int open() {
-        return static_cast<int>(std::distance(fs::directory_iterator("/proc/self/fd"), {}));
-    }
-};
-
-// However long the list, the files written ahead stay within their bound: a file and its folder
-// each, on one file system and in all, and a source for each writer.
-TEST_F(BatchCommandTest, writingAheadHoldsNoMoreThanItsBoundOpen) {
-    const std::optional<fs::path> elsewhere = otherFileSystem();
-    if (!elsewhere)
-        GTEST_SKIP() << "no second file system";
-    const TempDir other(*elsewhere);
-    std::string text;
-    for (int i = 0; i < 32768; ++i)
-        text += ((i % 2 ? other.path() : dir / "out") / ("t" + std::to_string(i))).string() + "\n";
-    text.pop_back(); // the last line's feed would make one line more
-    list(text);
-    DescriptorCount count;
-    const int before = DescriptorCount::open();
-    std::ostream out(&count);
-    const Outcome result =
-        run({"--receipt", "-", (dir / "source.txt").string(), (dir / "list.txt").string()}, &out);
-    // Every line is copied; the line index overflows past the last, as ever.
-    EXPECT_NE(result.err.find(
-                  "32768 created, 0 replaced, 0 written in place, 0 skipped, 0 refused, 0 failed"),
-              std::string::npos)
-        << result.err;
-    constexpr int kDevices = 2, kPerFile = 2, kTurn = 8;
-    EXPECT_LE(count.most - before, kDevices * (WriteAhead::kMostPerSpace * kPerFile + 1) + kTurn);
-}
-#endif
 
 TEST_F(BatchCommandTest, helpAndVersionGoToStandardOutput) {
     EXPECT_EQ(run({"--version"}).receipt, "quorvane-batch " QUORVANE_VERSION "\n");
